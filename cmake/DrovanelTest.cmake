@@ -1,0 +1,19 @@
+# drovanel_add_test(NAME SOURCES ... LIBS ... [GUI])
+# One GoogleTest executable per area; each test runs offscreen with its own temporary HOME
+# (the test main sets that up before the Qt application object exists).
+function(drovanel_add_test name)
+  cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  if(T_GUI)
+    target_link_libraries(${name} PRIVATE drovanel_test_main_gui)
+  else()
+    target_link_libraries(${name} PRIVATE drovanel_test_main_core)
+  endif()
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;DROVANEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};DROVANEL_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
+               TIMEOUT 120)
+endfunction()

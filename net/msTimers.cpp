@@ -1,0 +1,99 @@
+#include "net/msTimers.h"
+
+#include "ui/Application.h"
+#include "ui/Exceptions.h"
+
+namespace net {
+namespace {
+constexpr platform::UINT_PTR kTimerId = 1;
+}
+
+TmsTimer::TmsTimer()
+    : m_window(std::make_unique<platform::MessageWindow>(
+          [this](platform::UINT msg, platform::WPARAM w, platform::LPARAM l) { return WndProc(msg, w, l); }))
+{
+}
+
+TmsTimer::~TmsTimer()
+{
+    m_enabled = false;
+    try {
+        UpdateTimer();
+    } catch (...) {
+        // Disabling never asks for a timer, so nothing can be refused here.
+    }
+}
+
+void TmsTimer::SetEnabled(bool value)
+{
+    if (value == m_enabled)
+        return;
+    m_enabled = value;
+    UpdateTimer();
+}
+
+void TmsTimer::SetOnTimer(ui::TNotifyEvent handler)
+{
+    m_onTimer = std::move(handler);
+    UpdateTimer();
+}
+
+void TmsTimer::UpdateTimer()
+{
+    platform::KillTimer(m_window->handle(), kTimerId);
+    if (m_interval != 0 && m_enabled && m_onTimer) {
+        if (platform::SetTimer(m_window->handle(), kTimerId, m_interval) == 0)
+            throw ui::EOutOfResources("Not enough timers");
+    }
+}
+
+void TmsTimer::Timer()
+{
+    ui::Fire(m_onTimer, this);
+}
+
+platform::LRESULT TmsTimer::WndProc(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam)
+{
+    if (msg != platform::WM_TIMER)
+        return platform::DefWindowProc(m_window->handle(), msg, wParam, lParam);
+    try {
+        Timer();
+    } catch (...) {
+        ui::Application().HandleException(this);
+    }
+    return 0;
+}
+
+TmsTimeCounter::TmsTimeCounter() : m_timer(std::make_unique<TmsTimer>())
+{
+    m_timer->SetEnabled(false);
+    m_timer->SetOnTimer([this](ui::TObject *sender) { Tick(sender); });
+}
+
+void TmsTimeCounter::Start()
+{
+    m_remaining = m_period;
+    m_timer->SetEnabled(true);
+}
+
+void TmsTimeCounter::Stop()
+{
+    m_timer->SetEnabled(false);
+}
+
+void TmsTimeCounter::Restart()
+{
+    m_remaining = m_period;
+    m_expired = false;
+    if (!m_timer->Enabled())
+        m_timer->SetEnabled(true);
+}
+
+void TmsTimeCounter::Tick(ui::TObject *)
+{
+    --m_remaining;
+    if (m_remaining <= 0)
+        m_expired = true;
+}
+
+}  // namespace net

@@ -1,0 +1,235 @@
+#include "ui/TextFile.h"
+
+#include "ui/Exceptions.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace ui {
+namespace {
+
+constexpr size_t kBlock = 256 * 1024;
+constexpr char kCtrlZ = 26;
+
+[[noreturn]] void raiseErrno()
+{
+    throw EInOutError::FromErrno(errno);
+}
+
+void closeQuietly(int &fd)
+{
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+}  // namespace
+
+TextFileReader::~TextFileReader()
+{
+    closeQuietly(m_fd);
+}
+
+void TextFileReader::Open(const std::string &fileName)
+{
+    Close();
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        raiseErrno();
+    m_fd = fd;
+    m_buffer.resize(kBlock);
+    m_pos = m_end = 0;
+    m_sawEnd = false;
+}
+
+void TextFileReader::Close()
+{
+    closeQuietly(m_fd);
+    m_pos = m_end = 0;
+}
+
+bool TextFileReader::Fill()
+{
+    if (m_sawEnd)
+        return false;
+    for (;;) {
+        const ssize_t n = ::read(m_fd, m_buffer.data(), m_buffer.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            raiseErrno();
+        }
+        m_pos = 0;
+        m_end = static_cast<size_t>(n);
+        if (n == 0) {
+            m_sawEnd = true;
+            return false;
+        }
+        return true;
+    }
+}
+
+bool TextFileReader::Eof()
+{
+    if (m_fd < 0)
+        throw EInOutError(EBADF, std::strerror(EBADF));
+    if (m_pos == m_end && !Fill())
+        return true;
+    if (m_buffer[m_pos] == kCtrlZ) {
+        m_sawEnd = true;
+        m_pos = m_end;
+        return true;
+    }
+    return false;
+}
+
+std::string TextFileReader::ReadLine()
+{
+    std::string line;
+    ReadLine(line);
+    return line;
+}
+
+void TextFileReader::ReadLine(std::string &line)
+{
+    line.clear();
+    if (m_fd < 0)
+        throw EInOutError(EBADF, std::strerror(EBADF));
+    for (;;) {
+        if (m_pos == m_end && !Fill())
+            return;
+        const char *start = m_buffer.data() + m_pos;
+        const size_t avail = m_end - m_pos;
+        // The line runs to the next CR or Ctrl-Z, whichever comes first.
+        const void *cr = std::memchr(start, '\r', avail);
+        const size_t crAt = cr ? static_cast<size_t>(static_cast<const char *>(cr) - start) : avail;
+        const void *z = std::memchr(start, kCtrlZ, crAt);
+        if (z) {
+            const size_t zAt = static_cast<size_t>(static_cast<const char *>(z) - start);
+            line.append(start, zAt);
+            m_sawEnd = true;
+            m_pos = m_end;
+            return;
+        }
+        line.append(start, crAt);
+        m_pos += crAt;
+        if (!cr)
+            continue;
+        ++m_pos;  // the CR
+        if (m_pos == m_end && !Fill())
+            return;
+        if (m_buffer[m_pos] == '\n')
+            ++m_pos;
+        return;
+    }
+}
+
+TextFileWriter::~TextFileWriter()
+{
+    if (m_fd >= 0) {
+        try {
+            Flush();
+        } catch (const EInOutError &) {
+            // Close() is where a caller learns of write errors; a destructor must not throw.
+        }
+        closeQuietly(m_fd);
+    }
+}
+
+void TextFileWriter::OpenWith(const std::string &fileName, int flags, unsigned mode)
+{
+    Close();
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, mode);
+    if (fd < 0)
+        raiseErrno();
+    m_fd = fd;
+    m_buffer.resize(kBlock);
+    m_used = 0;
+}
+
+void TextFileWriter::Create(const std::string &fileName)
+{
+    OpenWith(fileName, O_TRUNC, 0666);
+}
+
+void TextFileWriter::CreateNew(const std::string &fileName, unsigned mode)
+{
+    OpenWith(fileName, O_EXCL, mode);
+}
+
+void TextFileWriter::Write(std::string_view text)
+{
+    if (m_fd < 0)
+        throw EInOutError(EBADF, std::strerror(EBADF));
+    if (m_used + text.size() > m_buffer.size()) {
+        Flush();
+        if (text.size() >= m_buffer.size()) {
+            // A very long piece goes straight to the file.
+            const char *p = text.data();
+            size_t left = text.size();
+            while (left > 0) {
+                const ssize_t n = ::write(m_fd, p, left);
+                if (n < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    raiseErrno();
+                }
+                p += n;
+                left -= static_cast<size_t>(n);
+            }
+            return;
+        }
+    }
+    std::memcpy(m_buffer.data() + m_used, text.data(), text.size());
+    m_used += text.size();
+}
+
+void TextFileWriter::WriteLine(std::string_view line)
+{
+    Write(line);
+    Write("\r\n");
+}
+
+void TextFileWriter::Flush()
+{
+    size_t done = 0;
+    while (done < m_used) {
+        const ssize_t n = ::write(m_fd, m_buffer.data() + done, m_used - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            m_used = 0;  // what could not be written is lost with the error reported
+            raiseErrno();
+        }
+        done += static_cast<size_t>(n);
+    }
+    m_used = 0;
+}
+
+void TextFileWriter::Sync()
+{
+    Flush();
+    if (::fsync(m_fd) != 0)
+        raiseErrno();
+}
+
+void TextFileWriter::Close()
+{
+    if (m_fd < 0)
+        return;
+    try {
+        Flush();
+    } catch (...) {
+        closeQuietly(m_fd);
+        throw;
+    }
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0 && errno != EINTR)
+        raiseErrno();
+}
+
+}  // namespace ui
