@@ -1,0 +1,567 @@
+#include "net/Mssocket.h"
+
+#include "ui/Ansi.h"
+#include "ui/Application.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <limits>
+#include <thread>
+#include <vector>
+
+namespace net {
+namespace {
+
+// A pass that made no progress sleeps until the next message, or this long at most. The
+// one-second ticks of the time-out counter wake it anyway.
+constexpr int kIdleWaitMs = 1000;
+constexpr winsock::LONG kConnectedEvents =
+    winsock::FD_READ | winsock::FD_WRITE | winsock::FD_OOB | winsock::FD_CONNECT | winsock::FD_CLOSE;
+
+std::int32_t ClampToInt32(std::int64_t value)
+{
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
+                                                              std::numeric_limits<std::int32_t>::max()));
+}
+
+// Stops the time-out counter however a waiting loop ends.
+class TimeOutScope {
+public:
+    explicit TimeOutScope(TmsSocketBase &socket) : m_socket(socket) { m_socket.StartTimeOut(); }
+    ~TimeOutScope() { m_socket.StopTimeOut(); }
+    TimeOutScope(const TimeOutScope &) = delete;
+    TimeOutScope &operator=(const TimeOutScope &) = delete;
+
+private:
+    TmsSocketBase &m_socket;
+};
+
+// A port number after a colon: decimal, 0 to 65535; anything else is not a port.
+bool ParsePort(const std::string &text, std::uint16_t &port)
+{
+    if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    const int value = std::stoi(text);
+    if (value > 65535)
+        return false;
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+}  // namespace
+
+std::int32_t PercentOf(std::int64_t part, std::int64_t whole)
+{
+    if (whole == 0)
+        return 0;
+    const __int128 num = static_cast<__int128>(part) * 100;
+    const __int128 den = whole;
+    __int128 q = num / den;
+    __int128 r = num % den;
+    if (r < 0) {  // floor division, so the remainder is non-negative
+        q -= 1;
+        r += den < 0 ? -den : den;
+    }
+    const __int128 absDen = den < 0 ? -den : den;
+    if (2 * r > absDen || (2 * r == absDen && (q % 2) != 0))
+        q += 1;
+    return ClampToInt32(static_cast<std::int64_t>(
+        std::clamp<__int128>(q, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max())));
+}
+
+// ---- TmsSocketBase ----
+
+TmsSocketBase::TmsSocketBase(QObject *owner)
+    : ui::TComponent(owner), m_timeCounter(std::make_unique<TmsTimeCounter>()),
+      m_window(std::make_unique<platform::MessageWindow>(
+          [this](platform::UINT msg, platform::WPARAM w, platform::LPARAM l) { return HandleSocketMessage(msg, w, l); }))
+{
+}
+
+TmsSocketBase::~TmsSocketBase() = default;
+
+void TmsSocketBase::SetTimeOut(std::int32_t seconds)
+{
+    m_timeOut = seconds;
+    if (m_timeCounter)
+        m_timeCounter->SetPeriod(seconds);
+}
+
+void TmsSocketBase::ApplyBlockingMode(bool blocking)
+{
+    TmsWinsock &ws = GlobalWinsock();
+    if (blocking) {
+        if (ws.WSAAsyncSelect(m_socket, WindowHandle(), kSocketMessage, 0) == winsock::SOCKET_ERROR)
+            RaiseWinsockError(ws.WSAGetLastError());
+        winsock::u_long off = 0;
+        if (ws.ioctlsocket(m_socket, winsock::WS_FIONBIO, &off) == winsock::SOCKET_ERROR)
+            RaiseWinsockError(ws.WSAGetLastError());
+        m_timeCounter.reset();
+        return;
+    }
+    winsock::u_long on = 1;
+    if (ws.ioctlsocket(m_socket, winsock::WS_FIONBIO, &on) == winsock::SOCKET_ERROR)
+        RaiseWinsockError(ws.WSAGetLastError());
+    if (!m_timeCounter) {
+        m_timeCounter = std::make_unique<TmsTimeCounter>();
+        m_timeCounter->SetPeriod(m_timeOut);
+    }
+}
+
+void TmsSocketBase::StartTimeOut()
+{
+    if (m_timeCounter)
+        m_timeCounter->Start();
+}
+
+void TmsSocketBase::StopTimeOut()
+{
+    if (m_timeCounter)
+        m_timeCounter->Stop();
+}
+
+void TmsSocketBase::RestartTimeOut()
+{
+    if (m_timeCounter)
+        m_timeCounter->Restart();
+}
+
+bool TmsSocketBase::TimedOut() const
+{
+    return m_timeCounter && m_timeCounter->Expired();
+}
+
+void TmsSocketBase::RaiseWinsockError(int code) const
+{
+    GlobalWinsock().RaiseWinsockError(code);
+}
+
+// ---- TmsSocket ----
+
+TmsSocket::TmsSocket(QObject *owner) : TmsSocketBase(owner) {}
+
+platform::LRESULT TmsSocket::HandleSocketMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam)
+{
+    if (msg != kSocketMessage)
+        return platform::DefWindowProc(WindowHandle(), msg, wParam, lParam);
+    // A notice of a handle this socket no longer holds (closed, or replaced by a newer one) says
+    // nothing about the current connection.
+    if (static_cast<SOCKET>(wParam) != m_socket)
+        return 0;
+    m_asyncError = TmsWinsock::SelectError(lParam);
+    if (m_asyncError != 0)
+        return 0;
+    // The handlers run inside the event loop's dispatch, which no exception may cross.
+    try {
+        switch (TmsWinsock::SelectEvent(lParam)) {
+        case winsock::FD_READ: ui::Fire(OnReadReady, this); break;
+        case winsock::FD_WRITE: ui::Fire(OnWriteReady, this); break;
+        case winsock::FD_OOB: ui::Fire(OnOutOfBand, this); break;
+        case winsock::FD_CONNECT:
+            m_connected = true;
+            ui::Fire(OnConnected, this);
+            break;
+        case winsock::FD_CLOSE:
+            m_peerClosed = true;
+            ui::Fire(OnDisconnected, this);
+            break;
+        default: break;
+        }
+    } catch (...) {
+        ui::Application().HandleException(this);
+    }
+    return 0;
+}
+
+void TmsSocket::SelectEvents()
+{
+    if (m_blocking)
+        return;
+    TmsWinsock &ws = GlobalWinsock();
+    if (ws.WSAAsyncSelect(m_socket, WindowHandle(), kSocketMessage, kConnectedEvents) == winsock::SOCKET_ERROR)
+        RaiseWinsockError(ws.WSAGetLastError());
+}
+
+void TmsSocket::ResetState()
+{
+    m_connected = false;
+    m_peerClosed = false;
+    CancelRequested = false;
+    m_asyncError = 0;
+    RestartTimeOut();
+}
+
+void TmsSocket::EndPass(bool progress, bool done)
+{
+    if (!m_blocking) {
+        platform::ProcessMessages();
+        if (!progress && !done && !CancelRequested && !TimedOut())
+            platform::WaitMessage(kIdleWaitMs);
+    }
+    if (m_sleepTime >= 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_sleepTime));
+}
+
+void TmsSocket::CallFailed()
+{
+    const int error = GlobalWinsock().WSAGetLastError();
+    if (m_blocking)
+        RaiseWinsockError(error);
+    if (error == winsock::WSAEWOULDBLOCK)
+        return;
+    if (CancelRequested || TimedOut())
+        return;  // the loop ends and reports the time-out or the cancel instead
+    RaiseWinsockError(error);
+}
+
+void TmsSocket::FinishWait()
+{
+    StopTimeOut();
+    if (TimedOut())
+        throw EmsTimedOutError();
+    if (CancelRequested)
+        throw EmsCanceledError();
+}
+
+void TmsSocket::SendBuffer(const void *data, int length)
+{
+    TmsWinsock &ws = GlobalWinsock();
+    const auto *bytes = static_cast<const char *>(data);
+    int sent = 0;
+    bool done = false;
+    TimeOutScope scope(*this);
+    do {
+        m_lastResult = ws.send(m_socket, bytes + sent, length - sent, 0);
+        bool progress = false;
+        if (m_lastResult == winsock::SOCKET_ERROR) {
+            CallFailed();
+        } else {
+            sent += m_lastResult;
+            done = sent >= length;
+            RestartTimeOut();
+            progress = true;
+        }
+        EndPass(progress, done);
+    } while (!done && !TimedOut() && !CancelRequested);
+    FinishWait();
+}
+
+int TmsSocket::Receive(void *buffer, int length)
+{
+    return GlobalWinsock().recv(m_socket, static_cast<char *>(buffer), length, 0);
+}
+
+void TmsSocket::SendLine(const std::string &text)
+{
+    const std::string line = text + "\r\n";
+    SendBuffer(line.data(), static_cast<int>(line.size()));
+    ui::Fire(OnLineSent, this, text);
+}
+
+std::string TmsSocket::ReadLine()
+{
+    TmsWinsock &ws = GlobalWinsock();
+    std::array<char, kLineBufferSize> buffer{};
+    int kept = 0;          // bytes of the line in the buffer
+    int consumed = 0;      // bytes of the line taken from the socket, its LF included
+    bool tooLong = false;  // the text did not fit the buffer
+    bool zeroByte = false;
+    bool done = false;
+    m_lastLineComplete = false;
+    {
+        TimeOutScope scope(*this);
+        do {
+            char byte = 0;
+            m_lastResult = ws.recv(m_socket, &byte, 1, 0);
+            if (CancelRequested)
+                throw EmsCanceledError();
+            bool progress = false;
+            if (m_lastResult == winsock::SOCKET_ERROR) {
+                CallFailed();
+            } else {
+                progress = true;
+                RestartTimeOut();
+                if (m_lastResult == 0) {
+                    m_peerClosed = true;
+                    done = true;
+                } else {
+                    ++consumed;
+                    if (byte == '\n') {
+                        done = true;
+                        m_lastLineComplete = true;
+                    } else if (kept < kLineBufferSize - 2) {
+                        buffer[static_cast<size_t>(kept++)] = byte;
+                        zeroByte = zeroByte || byte == '\0';
+                    } else {
+                        tooLong = true;  // the rest of the line is consumed and dropped
+                    }
+                    if (!done && consumed >= kMaxLineBytes)
+                        throw EmsLineError("Line too long");
+                }
+            }
+            EndPass(progress, done);
+        } while (!done && !TimedOut() && !CancelRequested);
+    }
+    FinishWait();
+    if (tooLong)
+        throw EmsLineError("Line too long");
+    if (zeroByte)
+        throw EmsLineError("Line holds a zero byte");
+    std::string line(buffer.data(), static_cast<size_t>(kept));
+    if (const auto cr = line.find('\r'); cr != std::string::npos)
+        line.erase(cr, 1);
+    ui::Fire(OnLineReceived, this, line);
+    return line;
+}
+
+void TmsSocket::SendStream(ui::TStream &stream, std::int64_t offset)
+{
+    stream.Seek(offset, ui::SeekOrigin::Beginning);
+    std::vector<char> buffer(kTransferBlockSize);
+    std::int64_t n = 0;
+    do {
+        n = stream.Read(buffer.data(), kTransferBlockSize);
+        SendBuffer(buffer.data(), static_cast<int>(n));
+        const std::int64_t position = stream.Position();
+        const std::int64_t size = stream.Size();
+        // An empty stream has been sent whole.
+        const std::int32_t perc = size == 0 ? 100 : PercentOf(position, size);
+        ui::Fire(OnTransferProgress, this, perc, ClampToInt32(position), -1);
+    } while (n == kTransferBlockSize);
+}
+
+void TmsSocket::ReceiveToStream(ui::TStream &stream, std::int32_t count, std::int64_t offset)
+{
+    TmsWinsock &ws = GlobalWinsock();
+    if (count == 0)
+        count = -1;
+    stream.Seek(offset, ui::SeekOrigin::Beginning);
+    std::vector<char> buffer(kTransferBlockSize);
+    std::int64_t received = 0;
+    bool done = false;
+    {
+        TimeOutScope scope(*this);
+        do {
+            const int want =
+                count > 0 ? static_cast<int>(std::min<std::int64_t>(count - received, kTransferBlockSize)) : kTransferBlockSize;
+            m_lastResult = ws.recv(m_socket, buffer.data(), want, 0);
+            if (CancelRequested)
+                throw EmsCanceledError();
+            bool progress = false;
+            if (m_lastResult == winsock::SOCKET_ERROR) {
+                CallFailed();
+            } else if (m_lastResult > 0) {
+                received += m_lastResult;
+                stream.WriteBuffer(buffer.data(), m_lastResult);
+                const std::int64_t position = stream.Position();
+                ui::Fire(OnTransferProgress, this, count > 0 ? PercentOf(position, count) : -1, ClampToInt32(position),
+                         -1);
+                RestartTimeOut();
+                progress = true;
+                done = received == count;
+            } else {
+                m_peerClosed = true;
+                done = true;
+            }
+            EndPass(progress, done);
+        } while (!done && !TimedOut() && !CancelRequested);
+    }
+    FinishWait();
+}
+
+void TmsSocket::Disconnect()
+{
+    if (m_socket == winsock::INVALID_SOCKET)
+        return;
+    m_lastResult = GlobalWinsock().closesocket(m_socket);
+    struct Forget {
+        SOCKET &handle;
+        ~Forget() { handle = winsock::INVALID_SOCKET; }
+    } forget{m_socket};
+    ui::Fire(OnDisconnected, this);
+}
+
+// ---- TmsClientSocket ----
+
+TmsClientSocket::TmsClientSocket(QObject *owner) : TmsSocket(owner) {}
+
+QString TmsClientSocket::HostText() const
+{
+    return ui::FromAnsi(m_host);
+}
+
+void TmsClientSocket::SetHostText(const QString &text)
+{
+    SetHost(ui::ToAnsi(text));
+}
+
+void TmsClientSocket::SetHost(const std::string &value)
+{
+    const std::string text = value.substr(0, 255);  // a short string holds 255 characters
+    const auto colon = text.find(':');
+    if (colon != std::string::npos && m_proxy.empty()) {
+        m_host = text.substr(0, colon);
+        std::uint16_t port = 0;
+        m_port = ParsePort(text.substr(colon + 1), port) ? port : m_defaultPort;
+        return;
+    }
+    m_host = text;
+    if (m_defaultPort > 0)
+        m_port = m_defaultPort;
+}
+
+int TmsClientSocket::GetReplyCode(const std::string &)
+{
+    return 1;
+}
+
+void TmsClientSocket::Connect()
+{
+    TmsWinsock &ws = GlobalWinsock();
+    ResetState();
+    ui::Fire(OnConnecting, this);
+    m_socket = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, 0);
+    if (m_socket == winsock::INVALID_SOCKET)
+        RaiseWinsockError(ws.WSAGetLastError());
+    winsock::SOCKADDR_IN address{};
+    address.sin_family = winsock::WS_AF_INET;
+    if (!m_proxy.empty()) {
+        address.sin_port = ws.htons(m_proxyPort);
+        address.sin_addr.S_addr = ws.ParseAddress(ws.ResolveHost(m_proxy));
+    } else {
+        address.sin_port = ws.htons(m_port);
+        address.sin_addr.S_addr = ws.ParseAddress(ws.ResolveHost(m_host));
+    }
+    ApplyBlockingMode(m_blocking);
+    SelectEvents();
+    winsock::SOCKADDR name{};
+    std::memcpy(&name, &address, sizeof name);
+    m_lastResult = ws.connect(m_socket, &name, sizeof name);
+    if (m_lastResult == winsock::SOCKET_ERROR) {
+        const int error = ws.WSAGetLastError();
+        if (m_blocking || error != winsock::WSAEWOULDBLOCK)
+            RaiseWinsockError(error);
+    }
+    if (!m_blocking) {
+        {
+            TimeOutScope scope(*this);
+            do {
+                platform::ProcessMessages();
+                if (!m_connected && m_asyncError == 0 && !TimedOut() && !CancelRequested)
+                    platform::WaitMessage(kIdleWaitMs);
+            } while (!m_connected && m_asyncError == 0 && !TimedOut() && !CancelRequested);
+        }
+        if (m_asyncError != 0)
+            RaiseWinsockError(m_asyncError);
+        if (TimedOut())
+            throw EmsTimedOutError();
+        if (CancelRequested)
+            throw EmsCanceledError();
+    }
+    ui::Fire(OnConnected, this);
+}
+
+int TmsClientSocket::ReadReplyLine(std::string &line)
+{
+    line = ReadLine();
+    return GetReplyCode(line);
+}
+
+int TmsClientSocket::ReadReply()
+{
+    const int code = ReadReplyLine(m_lastReply);
+    bool complete = m_lastLineComplete;
+    if (code > 0 && m_lastReply.find('-') == 3) {
+        // The reply goes on until a line with the same code and a blank after it. A read that
+        // runs into the peer's close ends it too, in either mode (every further line would be
+        // empty). The close notice alone does not: it comes while lines may still be unread.
+        bool ended = false;
+        do {
+            const int lineCode = ReadReplyLine(m_lastReply);
+            ended = lineCode == code && m_lastReply.find(' ') == 3;
+        } while (!ended && m_lastLineComplete);
+        complete = ended && m_lastLineComplete;
+    }
+    m_lastReplyComplete = complete;
+    return code;
+}
+
+// ---- TmsListenerSocketBase ----
+
+TmsListenerSocketBase::TmsListenerSocketBase(QObject *owner) : TmsSocketBase(owner) {}
+
+void TmsListenerSocketBase::StartListening()
+{
+    TmsWinsock &ws = GlobalWinsock();
+    m_socket = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, winsock::WS_IPPROTO_TCP);
+    if (m_socket == winsock::INVALID_SOCKET)
+        RaiseWinsockError(ws.WSAGetLastError());
+    winsock::SOCKADDR_IN address{};
+    address.sin_family = winsock::WS_AF_INET;
+    address.sin_port = ws.htons(m_port);
+    address.sin_addr.S_addr = winsock::WS_INADDR_ANY;
+    winsock::SOCKADDR name{};
+    std::memcpy(&name, &address, sizeof name);
+    m_lastResult = ws.bind(m_socket, &name, sizeof name);
+    if (m_lastResult == winsock::SOCKET_ERROR)
+        RaiseWinsockError(ws.WSAGetLastError());
+    if (ws.WSAAsyncSelect(m_socket, WindowHandle(), kSocketMessage, winsock::FD_ACCEPT) == winsock::SOCKET_ERROR)
+        RaiseWinsockError(ws.WSAGetLastError());
+    m_lastResult = ws.listen(m_socket, 5);
+    if (m_lastResult == winsock::SOCKET_ERROR)
+        RaiseWinsockError(ws.WSAGetLastError());
+    ui::Fire(OnStart, this);
+}
+
+void TmsListenerSocketBase::StopListening()
+{
+    TmsWinsock &ws = GlobalWinsock();
+    m_lastResult = ws.closesocket(m_socket);
+    if (m_lastResult == winsock::SOCKET_ERROR)
+        RaiseWinsockError(ws.WSAGetLastError());
+    ui::Fire(OnStop, this);
+}
+
+platform::LRESULT TmsListenerSocketBase::HandleSocketMessage(platform::UINT msg, platform::WPARAM wParam,
+                                                             platform::LPARAM lParam)
+{
+    if (msg != kSocketMessage)
+        return platform::DefWindowProc(WindowHandle(), msg, wParam, lParam);
+    if (static_cast<SOCKET>(wParam) != m_socket)
+        return 0;
+    m_asyncError = TmsWinsock::SelectError(lParam);
+    if (m_asyncError == 0 && TmsWinsock::SelectEvent(lParam) == winsock::FD_ACCEPT) {
+        try {
+            AcceptConnection();
+        } catch (...) {
+            ui::Application().HandleException(this);
+        }
+    }
+    return 0;
+}
+
+// ---- TmsSimpleListenerSocket ----
+
+TmsSimpleListenerSocket::TmsSimpleListenerSocket(QObject *owner)
+    : TmsListenerSocketBase(owner), m_acceptedSocket(new TmsSocket(this))
+{
+}
+
+TmsSimpleListenerSocket::~TmsSimpleListenerSocket() = default;
+
+void TmsSimpleListenerSocket::AcceptConnection()
+{
+    TmsWinsock &ws = GlobalWinsock();
+    winsock::SOCKADDR peer{};
+    int length = sizeof peer;
+    const SOCKET accepted = ws.accept(m_socket, &peer, &length);
+    if (accepted == winsock::INVALID_SOCKET)
+        RaiseWinsockError(ws.WSAGetLastError());
+    m_acceptedSocket->SetSocketHandle(accepted);
+    m_acceptedSocket->SelectEvents();
+    ui::Fire(OnSLSConnectionRequested, this);
+}
+
+}  // namespace net

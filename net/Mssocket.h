@@ -1,0 +1,254 @@
+#pragma once
+// The socket components: blocking-style operations (send a buffer, send and read text lines, move
+// streams) on the one user-interface thread, without threads. In the normal, non-blocking mode
+// every operation is a loop: each pass tries its Winsock call, then processes the pending window
+// messages (socket notices, the one-second ticks of the time-out counter, user input); a pass that
+// made no progress then sleeps until the next message instead of trying again at once.
+#include "net/msTimers.h"
+#include "net/msWinsock.h"
+#include "platform/MessageWindow.h"
+#include "ui/Classes.h"
+#include "ui/Exceptions.h"
+#include "ui/Streams.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace net {
+
+// The message number of socket notices.
+inline constexpr platform::UINT kSocketMessage = 2146;
+// Stream transfers move at most this many bytes per call.
+inline constexpr int kTransferBlockSize = 32768;
+// ReadLine keeps a line in a buffer of this size: up to 2046 bytes of text and the LF.
+inline constexpr int kLineBufferSize = 2048;
+// A line that goes on this long without an LF is given up: reading stops and the line is refused.
+inline constexpr int kMaxLineBytes = 65536;
+
+class EmsTimedOutError : public ui::Exception {
+public:
+    EmsTimedOutError() : Exception("Operation timed out") {}
+};
+
+class EmsCanceledError : public ui::Exception {
+public:
+    EmsCanceledError() : Exception("Operation has been canceled") {}
+};
+
+// A server refused a command; the message is the server's reply line.
+class EmsServerError : public ui::Exception {
+public:
+    using Exception::Exception;
+};
+
+// A received line that cannot be used as text: longer than the line buffer, or holding a zero
+// byte. The line has been consumed up to its LF (unless it ran past kMaxLineBytes).
+class EmsLineError : public ui::Exception {
+public:
+    using Exception::Exception;
+};
+
+using TmsProgressEvent =
+    std::function<void(ui::TObject *Sender, std::int32_t Perc, std::int32_t ByteCount, std::int32_t LineCount)>;
+using TmsLineTransferEvent = std::function<void(ui::TObject *Sender, const std::string &TheLine)>;
+
+// Percentage `part` × 100 / `whole`, rounded to the nearest integer, halves to even; exact for
+// any 64-bit part.
+std::int32_t PercentOf(std::int64_t part, std::int64_t whole);
+
+class TmsSocketBase : public ui::TComponent {
+    Q_OBJECT
+    Q_PROPERTY(QString Version READ VersionText WRITE SetVersionText)
+public:
+    explicit TmsSocketBase(QObject *owner = nullptr);
+    // Does not close SocketHandle: owners call Disconnect (or StopListening) first.
+    ~TmsSocketBase() override;
+
+    platform::HWND WindowHandle() const { return m_window->handle(); }
+    std::int32_t SleepTime() const { return m_sleepTime; }
+    void SetSleepTime(std::int32_t ms) { m_sleepTime = ms; }
+    std::int32_t TimeOut() const { return m_timeOut; }
+    void SetTimeOut(std::int32_t seconds);
+    TmsTimeCounter *TimeCounter() const { return m_timeCounter.get(); }
+    bool Blocking() const { return m_blocking; }
+    void SetBlocking(bool value) { m_blocking = value; }
+    SOCKET SocketHandle() const { return m_socket; }
+    void SetSocketHandle(SOCKET handle) { m_socket = handle; }
+    std::int32_t LastResult() const { return m_lastResult; }
+    std::uint16_t AsyncError() const { return m_asyncError; }
+    std::string Version() const { return "2.02"; }
+
+    void ApplyBlockingMode(bool blocking);
+    void StartTimeOut();
+    void StopTimeOut();
+    void RestartTimeOut();
+    bool TimedOut() const;
+    [[noreturn]] void RaiseWinsockError(int code) const;
+
+protected:
+    virtual platform::LRESULT HandleSocketMessage(platform::UINT msg, platform::WPARAM wParam,
+                                                  platform::LPARAM lParam) = 0;
+
+    std::int32_t m_sleepTime = -1;
+    std::int32_t m_timeOut = 60;
+    std::unique_ptr<TmsTimeCounter> m_timeCounter;
+    bool m_blocking = false;
+    SOCKET m_socket = winsock::INVALID_SOCKET;
+    std::int32_t m_lastResult = 0;
+    std::uint16_t m_asyncError = 0;
+
+private:
+    QString VersionText() const { return QStringLiteral("2.02"); }
+    void SetVersionText(const QString &) {}  // a stored value is ignored
+
+    std::unique_ptr<platform::MessageWindow> m_window;
+};
+
+class TmsSocket : public TmsSocketBase {
+    Q_OBJECT
+    Q_PROPERTY(int TimeOut READ TimeOut WRITE SetTimeOut)
+public:
+    explicit TmsSocket(QObject *owner = nullptr);
+
+    ui::TNotifyEvent OnDisconnected;
+    ui::TNotifyEvent OnConnected;
+    TmsProgressEvent OnTransferProgress;
+    TmsLineTransferEvent OnLineSent;
+    TmsLineTransferEvent OnLineReceived;
+    ui::TNotifyEvent OnReadReady;
+    ui::TNotifyEvent OnWriteReady;
+    ui::TNotifyEvent OnOutOfBand;
+
+    // Set by a caller (typically from code that runs inside the message processing of an
+    // operation) to make the running operation stop with EmsCanceledError.
+    bool CancelRequested = false;
+
+    bool Connected() const { return m_connected; }
+    bool PeerClosed() const { return m_peerClosed; }
+    // Whether the last ReadLine ended at an LF (false when the peer closed first).
+    bool LastLineComplete() const { return m_lastLineComplete; }
+
+    void SelectEvents();
+    virtual void ResetState();
+    void SendBuffer(const void *data, int length);
+    int Receive(void *buffer, int length);
+    void SendLine(const std::string &text);
+    std::string ReadLine();
+    void SendStream(ui::TStream &stream, std::int64_t offset);
+    void ReceiveToStream(ui::TStream &stream, std::int32_t count, std::int64_t offset);
+    void Disconnect();
+
+protected:
+    platform::LRESULT HandleSocketMessage(platform::UINT msg, platform::WPARAM wParam,
+                                          platform::LPARAM lParam) override;
+    // The end of every pass of a waiting loop.
+    void EndPass(bool progress, bool done);
+    // A call of a waiting loop returned -1: raises, or returns when the loop may go on.
+    void CallFailed();
+    // After a waiting loop: stop the counter, then report a time-out or a cancel.
+    void FinishWait();
+
+    bool m_connected = false;
+    bool m_peerClosed = false;
+    bool m_lastLineComplete = false;
+};
+
+class TmsClientSocket : public TmsSocket {
+    Q_OBJECT
+    Q_PROPERTY(QString Host READ HostText WRITE SetHostText)
+    Q_PROPERTY(int Port READ PortValue WRITE SetPortValue)
+    Q_PROPERTY(bool Blocking READ Blocking WRITE SetBlocking)
+public:
+    explicit TmsClientSocket(QObject *owner = nullptr);
+
+    ui::TNotifyEvent OnConnecting;
+
+    const std::string &Host() const { return m_host; }
+    // Splits a port given after a colon, unless a proxy is set.
+    void SetHost(const std::string &text);
+    std::uint16_t Port() const { return m_port; }
+    void SetPort(std::uint16_t port) { m_port = port; }
+    const std::string &Proxy() const { return m_proxy; }
+    std::uint16_t ProxyPort() const { return m_proxyPort; }
+    void SetProxyPort(std::uint16_t port) { m_proxyPort = port; }
+    std::uint16_t DefaultPort() const { return m_defaultPort; }
+    const std::string &LastReply() const { return m_lastReply; }
+    // Whether the last reply arrived whole (false when the peer closed before its end).
+    bool LastReplyComplete() const { return m_lastReplyComplete; }
+
+    virtual int GetReplyCode(const std::string &line);
+    virtual void Connect();
+    int ReadReplyLine(std::string &line);
+    int ReadReply();
+
+protected:
+    std::string m_host;
+    std::uint16_t m_port = 0;
+    std::string m_proxy;
+    std::uint16_t m_proxyPort = 0;
+    std::string m_lastReply;
+    bool m_lastReplyComplete = false;
+    std::uint16_t m_defaultPort = 0;
+
+private:
+    QString HostText() const;
+    void SetHostText(const QString &text);
+    int PortValue() const { return m_port; }
+    void SetPortValue(int port) { m_port = static_cast<std::uint16_t>(port); }
+};
+
+class TmsListenerSocketBase : public TmsSocketBase {
+    Q_OBJECT
+    Q_PROPERTY(int Port READ PortValue WRITE SetPortValue)
+    Q_PROPERTY(int ServerSocketTimeOut READ ServerSocketTimeOut WRITE SetServerSocketTimeOut)
+    Q_PROPERTY(bool BlockingServerSockets READ BlockingServerSockets WRITE SetBlockingServerSockets)
+public:
+    explicit TmsListenerSocketBase(QObject *owner = nullptr);
+
+    ui::TNotifyEvent OnStart;
+    ui::TNotifyEvent OnStop;
+
+    std::uint16_t Port() const { return m_port; }
+    void SetPort(std::uint16_t port) { m_port = port; }
+    std::int32_t ServerSocketTimeOut() const { return m_serverSocketTimeOut; }
+    void SetServerSocketTimeOut(std::int32_t seconds) { m_serverSocketTimeOut = seconds; }
+    bool BlockingServerSockets() const { return m_blockingServerSockets; }
+    void SetBlockingServerSockets(bool value) { m_blockingServerSockets = value; }
+
+    void StartListening();
+    void StopListening();
+
+protected:
+    platform::LRESULT HandleSocketMessage(platform::UINT msg, platform::WPARAM wParam,
+                                          platform::LPARAM lParam) override;
+    virtual void AcceptConnection() = 0;
+
+    std::uint16_t m_port = 0;
+    std::int32_t m_serverSocketTimeOut = 60;
+    bool m_blockingServerSockets = false;
+
+private:
+    int PortValue() const { return m_port; }
+    void SetPortValue(int port) { m_port = static_cast<std::uint16_t>(port); }
+};
+
+class TmsSimpleListenerSocket : public TmsListenerSocketBase {
+    Q_OBJECT
+public:
+    explicit TmsSimpleListenerSocket(QObject *owner = nullptr);
+    // Frees AcceptedSocket without closing its handle.
+    ~TmsSimpleListenerSocket() override;
+
+    ui::TNotifyEvent OnSLSConnectionRequested;
+    TmsSocket &AcceptedSocket() const { return *m_acceptedSocket; }
+
+protected:
+    void AcceptConnection() override;
+
+private:
+    TmsSocket *m_acceptedSocket;  // owned by this listener (Qt parent)
+};
+
+}  // namespace net

@@ -1,0 +1,281 @@
+#include "net/msWinsock.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <dlfcn.h>
+#include <unistd.h>
+#include <utility>
+
+namespace net {
+namespace {
+
+constexpr int kErrorTextBase = 40000;
+constexpr winsock::WORD kRequestedVersion = 0x0101;
+
+// The error texts, as string resources numbered 40000 + code.
+constexpr std::array<std::pair<int, const char *>, 52> kErrorTexts{{
+    {50000, "[0] No Error"},
+    {50004, "[10004] Interrupted function call"},
+    {50009, "[10009] Bad file number"},
+    {50013, "[10013] Permission denied."},
+    {50014, "[10014] Bad address"},
+    {50022, "[10022] Invalid argument"},
+    {50024, "[10024] Too many open files"},
+    {50035, "[10035] Resource temporarily not available"},
+    {50036, "[10036] Operation now in progress"},
+    {50037, "[10037] Operation already in progress"},
+    {50038, "[10038] Socket operation on non-socket"},
+    {50039, "[10039] Destination address required"},
+    {50040, "[10040] Message too long"},
+    {50041, "[10041] Protocol wrong type for socket"},
+    {50042, "[10042] Bad protocol option"},
+    {50043, "[10043] Protocol not supported"},
+    {50044, "[10044] Socket type not supported"},
+    {50045, "[10045] Operation not supported"},
+    {50046, "[10046] Protocol family not supported"},
+    {50047, "[10047] Address family not supported by protocol family"},
+    {50048, "[10048] Address already in use"},
+    {50049, "[10049] Cannot assign requested address"},
+    {50050, "[10050] Network is down"},
+    {50051, "[10051] Network is unreachable"},
+    {50052, "[10052] Network dropped connection or reset"},
+    {50053, "[10053] Software caused connection abort"},
+    {50054, "[10054] Connection reset by peer"},
+    {50055, "[10055] No buffer space available"},
+    {50056, "[10056] Socket is already connected"},
+    {50057, "[10057] Socket is not connected"},
+    {50058, "[10058] Can't send after socket shutdown"},
+    {50059, "[10059] Too many references, can't splice"},
+    {50060, "[10060] Connection timed out"},
+    {50061, "[10061] Connection refused"},
+    {50062, "[10062] Too many levels of symbolic links"},
+    {50063, "[10063] File name too long"},
+    {50064, "[10064] Host is down"},
+    {50065, "[10065] No Route to Host"},
+    {50066, "[10066] Directory not empty"},
+    {50067, "[10067] Too many processes"},
+    {50068, "[10068] Too many users"},
+    {50069, "[10069] Disc Quota Exceeded"},
+    {50070, "[10070] Stale NFS file handle"},
+    {50071, "[10071] Too many levels of remote in path"},
+    {50091, "[10091] Network subsystem is unavailable"},
+    {50092, "[10092] WINSOCK DLL Version out of range"},
+    {50093, "[10093] Successful WSAStartup() not yet performed"},
+    {50094, "[10094] Graceful shutdown in progress"},
+    {51001, "[11001] Host not found"},
+    {51002, "[11002] Non-Authoritative Host not found"},
+    {51003, "[11003] Non-Recoverable errors: FORMERR, REFUSED, NOTIMP"},
+    {51004, "[11004] Valid name, no data record of requested type"},
+}};
+
+std::string LoadResString(int id)
+{
+    const auto it = std::find_if(kErrorTexts.begin(), kErrorTexts.end(), [id](const auto &e) { return e.first == id; });
+    return it == kErrorTexts.end() ? std::string() : std::string(it->second);
+}
+
+std::string CutTo255(const char *text, std::size_t capacity)
+{
+    return std::string(text, strnlen(text, std::min<std::size_t>(capacity, 255)));
+}
+
+std::unique_ptr<TmsWinsock> &GlobalSlot()
+{
+    static std::unique_ptr<TmsWinsock> binding;
+    return binding;
+}
+
+}  // namespace
+
+std::string WinsockErrorText(int code)
+{
+    return LoadResString(kErrorTextBase + static_cast<std::uint16_t>(code));
+}
+
+std::string TmsWinsock::DefaultLibraryPath()
+{
+    // The library lies beside the executable, as the system would find it first.
+    std::array<char, 4096> exe{};
+    const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size() - 1);
+    const std::string dir = n > 0 ? QFileInfo(QString::fromLocal8Bit(exe.data(), n)).absolutePath().toStdString() : ".";
+    return dir + "/libwsock32.so";
+}
+
+TmsWinsock::TmsWinsock(const std::string &libraryPath)
+{
+    winsock::WSADATA data{};
+    LoadWinsock(libraryPath);
+    if (!Loaded())
+        return;
+    if (WSAStartup(kRequestedVersion, &data) != 0)
+        throw EWinsockError("Invalid winsock version");
+    m_winsockVersion = data.wVersion;
+    m_highVersion = data.wHighVersion;
+    m_description = CutTo255(data.szDescription, sizeof data.szDescription);
+    m_systemStatus = CutTo255(data.szSystemStatus, sizeof data.szSystemStatus);
+    m_maxSockets = data.iMaxSockets;
+    m_maxUdpDg = data.iMaxUdpDg;
+}
+
+TmsWinsock::~TmsWinsock()
+{
+    // A library that never loaded has no clean-up to call.
+    if (!Loaded())
+        return;
+    if (auto *cleanup = reinterpret_cast<winsock::WSACleanup_fn *>(
+            ::dlvsym(m_libHandle, "WSACleanup", winsock::ExportVersion)))
+        cleanup();
+    ::dlclose(m_libHandle);
+    m_libHandle = nullptr;
+}
+
+void TmsWinsock::LoadWinsock(const std::string &libraryPath)
+{
+    // Never unloaded for real: notices the library posted may still wait in the event queue, and
+    // their code must stay where it is.
+    m_libHandle = ::dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+}
+
+void *TmsWinsock::GetProc(const char *name) const
+{
+    if (!Loaded())
+        throw EWinsockError("Winsock not loaded");
+    // Looked up in the library's own version node: a C library function of the same name never
+    // stands in for a missing one.
+    void *proc = ::dlvsym(m_libHandle, name, winsock::ExportVersion);
+    if (!proc)
+        throw EWinsockError(std::string("Function ") + name + " not found");
+    return proc;
+}
+
+void TmsWinsock::RaiseWinsockError(int code) const
+{
+    const auto word = static_cast<std::uint16_t>(code);
+    std::string message = LoadResString(kErrorTextBase + word);
+    if (message.empty())
+        message = "Winsock error no " + std::to_string(word);
+    throw EWinsockError(message);
+}
+
+std::string TmsWinsock::ResolveHost(const std::string &text) const
+{
+    // The whole text is used (host texts hold up to 255 characters, more than a 128-byte buffer);
+    // a text with a zero byte in it names no host.
+    if (text.find('\0') != std::string::npos)
+        RaiseWinsockError(winsock::WSAHOST_NOT_FOUND);
+    if (inet_addr(text.c_str()) != winsock::WS_INADDR_NONE)
+        return text;
+    const winsock::HOSTENT *host = gethostbyname(text.c_str());
+    if (!host || !host->h_addr_list || !host->h_addr_list[0])
+        RaiseWinsockError(WSAGetLastError());
+    winsock::IN_ADDR first{};
+    std::memcpy(&first.S_addr, host->h_addr_list[0], sizeof first.S_addr);
+    const char *dotted = inet_ntoa(first);
+    return dotted ? std::string(dotted) : std::string();
+}
+
+std::uint32_t TmsWinsock::ParseAddress(const std::string &text) const
+{
+    const std::uint32_t address =
+        text.find('\0') != std::string::npos ? winsock::WS_INADDR_NONE : inet_addr(text.c_str());
+    if (address == winsock::WS_INADDR_NONE)
+        RaiseWinsockError(WSAGetLastError());
+    return address;
+}
+
+SOCKET TmsWinsock::accept(SOCKET s, winsock::SOCKADDR *addr, int *addrlen) const
+{
+    return Proc<winsock::accept_fn>("accept")(s, addr, addrlen);
+}
+int TmsWinsock::bind(SOCKET s, const winsock::SOCKADDR *name, int namelen) const
+{
+    return Proc<winsock::bind_fn>("bind")(s, name, namelen);
+}
+int TmsWinsock::closesocket(SOCKET s) const
+{
+    return Proc<winsock::closesocket_fn>("closesocket")(s);
+}
+int TmsWinsock::connect(SOCKET s, const winsock::SOCKADDR *name, int namelen) const
+{
+    return Proc<winsock::connect_fn>("connect")(s, name, namelen);
+}
+int TmsWinsock::ioctlsocket(SOCKET s, winsock::LONG cmd, winsock::u_long *argp) const
+{
+    return Proc<winsock::ioctlsocket_fn>("ioctlsocket")(s, cmd, argp);
+}
+int TmsWinsock::getsockname(SOCKET s, winsock::SOCKADDR *name, int *namelen) const
+{
+    return Proc<winsock::getsockname_fn>("getsockname")(s, name, namelen);
+}
+std::uint16_t TmsWinsock::htons(std::uint16_t hostshort) const
+{
+    return Proc<winsock::htons_fn>("htons")(hostshort);
+}
+std::uint32_t TmsWinsock::inet_addr(const char *cp) const
+{
+    return Proc<winsock::inet_addr_fn>("inet_addr")(cp);
+}
+char *TmsWinsock::inet_ntoa(winsock::IN_ADDR in) const
+{
+    return Proc<winsock::inet_ntoa_fn>("inet_ntoa")(in);
+}
+int TmsWinsock::listen(SOCKET s, int backlog) const
+{
+    return Proc<winsock::listen_fn>("listen")(s, backlog);
+}
+int TmsWinsock::recv(SOCKET s, char *buf, int len, int flags) const
+{
+    return Proc<winsock::recv_fn>("recv")(s, buf, len, flags);
+}
+int TmsWinsock::send(SOCKET s, const char *buf, int len, int flags) const
+{
+    return Proc<winsock::send_fn>("send")(s, buf, len, flags);
+}
+SOCKET TmsWinsock::socket(int af, int type, int protocol) const
+{
+    return Proc<winsock::socket_fn>("socket")(af, type, protocol);
+}
+winsock::HOSTENT *TmsWinsock::gethostbyname(const char *name) const
+{
+    return Proc<winsock::gethostbyname_fn>("gethostbyname")(name);
+}
+int TmsWinsock::WSAStartup(winsock::WORD versionRequested, winsock::WSADATA *data) const
+{
+    return Proc<winsock::WSAStartup_fn>("WSAStartup")(versionRequested, data);
+}
+int TmsWinsock::WSACleanup() const
+{
+    return Proc<winsock::WSACleanup_fn>("WSACleanup")();
+}
+int TmsWinsock::WSAGetLastError() const
+{
+    return Proc<winsock::WSAGetLastError_fn>("WSAGetLastError")();
+}
+int TmsWinsock::WSAAsyncSelect(SOCKET s, platform::HWND window, platform::UINT msg, winsock::LONG event) const
+{
+    return Proc<winsock::WSAAsyncSelect_fn>("WSAAsyncSelect")(s, window, msg, event);
+}
+
+TmsWinsock &GlobalWinsock()
+{
+    auto &slot = GlobalSlot();
+    if (!slot)
+        slot = std::make_unique<TmsWinsock>();
+    return *slot;
+}
+
+void StartSocketLibrary()
+{
+    (void)GlobalWinsock();
+}
+
+std::unique_ptr<TmsWinsock> ReplaceGlobalWinsock(std::unique_ptr<TmsWinsock> binding)
+{
+    (void)GlobalWinsock();
+    std::swap(GlobalSlot(), binding);
+    return binding;
+}
+
+}  // namespace net

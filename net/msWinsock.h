@@ -1,0 +1,110 @@
+#pragma once
+// The run-time binding of Windows Sockets 1.1: the one TmsWinsock of the process loads the socket
+// library when the socket library starts, and offers each socket function as a method that looks
+// the function up by name at every call. Winsock error codes become EWinsockError exceptions with
+// the texts of a fixed table.
+#include "platform/WinTypes.h"
+#include "platform/winsock/WinsockApi.h"
+#include "ui/Exceptions.h"
+
+#include <QObject>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The C library may define htons as a macro; here it is a method name. (Code that includes the
+// system's network headers after this one calls the method as (ws.htons)(value).)
+#ifdef htons
+#undef htons
+#endif
+
+namespace net {
+
+using winsock::SOCKET;
+
+class EWinsockError : public ui::Exception {
+public:
+    using Exception::Exception;
+};
+
+// The table text for a Winsock error code (string resource 40000 + code), or an empty text.
+std::string WinsockErrorText(int code);
+
+class TmsWinsock : public QObject {
+public:
+    // Loads the library at `libraryPath` (beside the executable when not given) and starts it.
+    // A library that does not load leaves the binding not loaded, without an error.
+    explicit TmsWinsock(const std::string &libraryPath = DefaultLibraryPath());
+    ~TmsWinsock() override;
+    TmsWinsock(const TmsWinsock &) = delete;
+    TmsWinsock &operator=(const TmsWinsock &) = delete;
+
+    static std::string DefaultLibraryPath();
+
+    void *LibHandle() const { return m_libHandle; }
+    std::uint16_t WinsockVersion() const { return m_winsockVersion; }
+    std::uint16_t HighVersion() const { return m_highVersion; }
+    const std::string &Description() const { return m_description; }
+    const std::string &SystemStatus() const { return m_systemStatus; }
+    std::uint16_t MaxSockets() const { return m_maxSockets; }
+    std::uint16_t MaxUdpDg() const { return m_maxUdpDg; }
+
+    bool Loaded() const { return m_libHandle != nullptr; }
+    // The named function of the loaded library; raises "Winsock not loaded" or
+    // "Function <name> not found".
+    void *GetProc(const char *name) const;
+
+    // A host name or dotted address, to dotted address text.
+    std::string ResolveHost(const std::string &text) const;
+    // Dotted address text to the 32-bit address in network order.
+    std::uint32_t ParseAddress(const std::string &text) const;
+    [[noreturn]] void RaiseWinsockError(int code) const;
+    static std::uint16_t SelectError(platform::LPARAM lParam) { return static_cast<std::uint16_t>(lParam >> 16); }
+    static std::uint16_t SelectEvent(platform::LPARAM lParam) { return static_cast<std::uint16_t>(lParam & 0xFFFF); }
+
+    // The socket functions, with the Winsock names, arguments and results, unchecked.
+    SOCKET accept(SOCKET s, winsock::SOCKADDR *addr, int *addrlen) const;
+    int bind(SOCKET s, const winsock::SOCKADDR *name, int namelen) const;
+    int closesocket(SOCKET s) const;
+    int connect(SOCKET s, const winsock::SOCKADDR *name, int namelen) const;
+    int ioctlsocket(SOCKET s, winsock::LONG cmd, winsock::u_long *argp) const;
+    int getsockname(SOCKET s, winsock::SOCKADDR *name, int *namelen) const;
+    std::uint16_t htons(std::uint16_t hostshort) const;
+    std::uint32_t inet_addr(const char *cp) const;
+    char *inet_ntoa(winsock::IN_ADDR in) const;
+    int listen(SOCKET s, int backlog) const;
+    int recv(SOCKET s, char *buf, int len, int flags) const;
+    int send(SOCKET s, const char *buf, int len, int flags) const;
+    SOCKET socket(int af, int type, int protocol) const;
+    winsock::HOSTENT *gethostbyname(const char *name) const;
+    int WSAStartup(winsock::WORD versionRequested, winsock::WSADATA *data) const;
+    int WSACleanup() const;
+    int WSAGetLastError() const;
+    int WSAAsyncSelect(SOCKET s, platform::HWND window, platform::UINT msg, winsock::LONG event) const;
+
+private:
+    template <typename Fn>
+    Fn *Proc(const char *name) const
+    {
+        return reinterpret_cast<Fn *>(GetProc(name));
+    }
+    void LoadWinsock(const std::string &libraryPath);
+
+    void *m_libHandle = nullptr;
+    std::uint16_t m_winsockVersion = 0;
+    std::uint16_t m_highVersion = 0;
+    std::string m_description;
+    std::string m_systemStatus;
+    std::uint16_t m_maxSockets = 0;
+    std::uint16_t m_maxUdpDg = 0;
+};
+
+// The binding every socket uses. Made at the socket library's start (the first use, or
+// StartSocketLibrary at program start) and released when the program ends.
+TmsWinsock &GlobalWinsock();
+void StartSocketLibrary();
+// Puts another binding in place of the global one and returns the previous one (tests use it to
+// run the sockets over a missing or an incomplete library).
+std::unique_ptr<TmsWinsock> ReplaceGlobalWinsock(std::unique_ptr<TmsWinsock> binding);
+
+}  // namespace net

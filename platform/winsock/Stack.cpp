@@ -1,0 +1,869 @@
+// The Winsock 1.1 socket stack over POSIX sockets.
+//
+// Handles are numbers issued here and never reused while the process runs, so a stale handle
+// (a second closesocket, a notice of a closed socket) can never reach another socket.
+//
+// Notices: every selected socket is registered, edge-triggered, with one epoll set, and one
+// QSocketNotifier watches that set on the event loop. Edge-triggering is what makes Winsock's
+// rules cheap: a notice is posted once per condition, FD_READ and FD_ACCEPT stay quiet until the
+// next recv or accept re-enables them, FD_WRITE comes after a connect and after a send that would
+// block, and the peer's close (EPOLLRDHUP) is seen even while data is still unread. Notices are
+// posted as window-message events to the window object whose address the caller gave; it is held
+// through a QPointer, so a window that has been destroyed is never posted to.
+//
+// This file must not call the C library by any name that the library exports (socket, bind,
+// connect, listen, getsockname, accept, recv, send, htons...): those names resolve to our own
+// exports inside this library. It uses syscall(), accept4, recvfrom and sendto instead.
+#include "platform/winsock/Stack.h"
+
+#include "platform/WinMessage.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <strings.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <vector>
+
+namespace winsock::stack {
+namespace {
+
+enum class State { Fresh, Connecting, Connected, Listening, Failed };
+
+struct Sock {
+    int fd = -1;
+    State state = State::Fresh;
+    bool nonBlocking = false;
+    // Selection (WSAAsyncSelect).
+    QPointer<QObject> window;
+    UINT msg = 0;
+    LONG mask = 0;
+    bool inEpoll = false;
+    bool connectPending = false;  // a non-blocking connect is under way
+    bool readPending = false;     // FD_READ posted, waiting for recv to re-enable it
+    bool acceptPending = false;   // FD_ACCEPT posted, waiting for accept to re-enable it
+    bool writeWanted = false;     // FD_WRITE is due at the next writable edge
+    bool closeNotified = false;
+    int pendingErrno = 0;  // an error taken from the socket for a notice, kept for the next call
+};
+
+struct Stack {
+    std::mutex mutex;
+    std::map<SOCKET, Sock> sockets;
+    SOCKET nextHandle = 0x100;
+    int startups = 0;
+    int epollFd = -1;
+    std::unique_ptr<QSocketNotifier> notifier;
+
+    ~Stack()
+    {
+        // At process exit the application object may be gone already: leave the notifier alone.
+        (void)notifier.release();
+        for (auto &[h, s] : sockets)
+            ::close(s.fd);
+        if (epollFd >= 0)
+            ::close(epollFd);
+    }
+};
+
+Stack &stack()
+{
+    static Stack s;
+    return s;
+}
+
+thread_local int t_lastError = 0;
+
+int fail(int wsaError)
+{
+    t_lastError = wsaError;
+    return SOCKET_ERROR;
+}
+
+int wsaFromErrno(int e)
+{
+    switch (e) {
+    case EINTR: return WSAEINTR;
+    case EBADF: return WSAENOTSOCK;
+    case EACCES:
+    case EPERM: return WSAEACCES;
+    case EFAULT: return WSAEFAULT;
+    case EINVAL: return WSAEINVAL;
+    case EMFILE:
+    case ENFILE: return WSAEMFILE;
+    case EAGAIN:
+    case EINPROGRESS: return WSAEWOULDBLOCK;
+    case EALREADY: return WSAEALREADY;
+    case ENOTSOCK: return WSAENOTSOCK;
+    case EDESTADDRREQ: return WSAEDESTADDRREQ;
+    case EMSGSIZE: return WSAEMSGSIZE;
+    case EPROTOTYPE: return WSAEPROTOTYPE;
+    case ENOPROTOOPT: return WSAENOPROTOOPT;
+    case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
+    case ESOCKTNOSUPPORT: return WSAESOCKTNOSUPPORT;
+    case EOPNOTSUPP: return WSAEOPNOTSUPP;
+    case EPFNOSUPPORT: return WSAEPFNOSUPPORT;
+    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
+    case EADDRINUSE: return WSAEADDRINUSE;
+    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
+    case ENETDOWN: return WSAENETDOWN;
+    case ENETUNREACH: return WSAENETUNREACH;
+    case ENETRESET: return WSAENETRESET;
+    case ECONNABORTED: return WSAECONNABORTED;
+    case ECONNRESET:
+    case EPIPE: return WSAECONNRESET;  // Winsock reports a send on a broken connection as a reset
+    case ENOBUFS:
+    case ENOMEM: return WSAENOBUFS;
+    case EISCONN: return WSAEISCONN;
+    case ENOTCONN: return WSAENOTCONN;
+    case ESHUTDOWN: return WSAESHUTDOWN;
+    case ETOOMANYREFS: return WSAETOOMANYREFS;
+    case ETIMEDOUT: return WSAETIMEDOUT;
+    case ECONNREFUSED: return WSAECONNREFUSED;
+    case ELOOP: return WSAELOOP;
+    case ENAMETOOLONG: return WSAENAMETOOLONG;
+    case EHOSTDOWN: return WSAEHOSTDOWN;
+    case EHOSTUNREACH: return WSAEHOSTUNREACH;
+    case ENOTEMPTY: return WSAENOTEMPTY;
+    case EUSERS: return WSAEUSERS;
+    case EDQUOT: return WSAEDQUOT;
+    case ESTALE: return WSAESTALE;
+    case EREMOTE: return WSAEREMOTE;
+    default: return WSAEINVAL;
+    }
+}
+
+int failErrno(int e)
+{
+    return fail(wsaFromErrno(e));
+}
+
+// The socket for a handle, or nullptr (and WSAENOTSOCK, or WSANOTINITIALISED before start-up).
+Sock *find(Stack &st, SOCKET s)
+{
+    if (st.startups == 0) {
+        fail(WSANOTINITIALISED);
+        return nullptr;
+    }
+    auto it = st.sockets.find(s);
+    if (it == st.sockets.end()) {
+        fail(WSAENOTSOCK);
+        return nullptr;
+    }
+    return &it->second;
+}
+
+void post(SOCKET h, const Sock &s, LONG event, int wsaError)
+{
+    if (!s.window || (s.mask & event) == 0)
+        return;
+    const auto lParam = static_cast<platform::LPARAM>((static_cast<std::uint32_t>(wsaError & 0xFFFF) << 16) |
+                                                      static_cast<std::uint32_t>(event & 0xFFFF));
+    QCoreApplication::postEvent(s.window.data(), new platform::WinMessageEvent(s.msg, h, lParam));
+}
+
+int bytesWaiting(int fd)
+{
+    int n = 0;
+    return ::ioctl(fd, FIONREAD, &n) == 0 ? n : 0;
+}
+
+bool connectionWaiting(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
+int takeSocketError(int fd)
+{
+    int err = 0;
+    socklen_t len = sizeof err;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    return err;
+}
+
+bool isConnected(int fd)
+{
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    return ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &len) == 0;
+}
+
+// A non-blocking connect whose outcome no notice has reported yet (the socket may not be
+// selected at all): settled when the socket is next used.
+bool settleConnect(SOCKET h, Sock &s)
+{
+    if (s.state == State::Connected)
+        return true;
+    if (!s.connectPending || !isConnected(s.fd))
+        return false;
+    s.connectPending = false;
+    s.state = State::Connected;
+    post(h, s, FD_CONNECT, 0);
+    post(h, s, FD_WRITE, 0);
+    return true;
+}
+
+void onEdge(SOCKET h, Sock &s, std::uint32_t ev)
+{
+    if (!s.window || s.mask == 0)
+        return;
+    if (s.connectPending) {
+        if ((ev & (EPOLLOUT | EPOLLERR | EPOLLHUP)) == 0)
+            return;
+        s.connectPending = false;
+        if (!isConnected(s.fd)) {
+            int err = takeSocketError(s.fd);
+            if (err == 0)
+                err = ECONNREFUSED;
+            s.state = State::Failed;
+            post(h, s, FD_CONNECT, wsaFromErrno(err));
+            return;
+        }
+        s.state = State::Connected;
+        post(h, s, FD_CONNECT, 0);
+        post(h, s, FD_WRITE, 0);
+        s.writeWanted = false;
+    }
+    if (s.state == State::Listening) {
+        if ((ev & EPOLLIN) && !s.acceptPending && (s.mask & FD_ACCEPT)) {
+            s.acceptPending = true;
+            post(h, s, FD_ACCEPT, 0);
+        }
+        return;
+    }
+    if (s.state != State::Connected)
+        return;  // a fresh or failed socket reports hang-ups that mean nothing yet
+    if ((ev & EPOLLIN) && !s.readPending && (s.mask & FD_READ) && bytesWaiting(s.fd) > 0) {
+        s.readPending = true;
+        post(h, s, FD_READ, 0);
+    }
+    if ((ev & EPOLLOUT) && s.writeWanted && (s.mask & FD_WRITE)) {
+        s.writeWanted = false;
+        post(h, s, FD_WRITE, 0);
+    }
+    if ((ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && !s.closeNotified && (s.mask & FD_CLOSE)) {
+        int err = 0;
+        if (ev & EPOLLERR) {
+            err = takeSocketError(s.fd);
+            s.pendingErrno = err;  // reading it cleared it; the next recv or send reports it
+        }
+        s.closeNotified = true;
+        post(h, s, FD_CLOSE, err ? wsaFromErrno(err) : 0);
+    }
+}
+
+void drain()
+{
+    Stack &st = stack();
+    std::lock_guard lock(st.mutex);
+    if (st.epollFd < 0)
+        return;
+    std::array<epoll_event, 64> events{};
+    for (;;) {
+        const int n = ::epoll_wait(st.epollFd, events.data(), static_cast<int>(events.size()), 0);
+        if (n <= 0)
+            return;
+        for (int i = 0; i < n; ++i) {
+            const SOCKET h = events[static_cast<size_t>(i)].data.u64;
+            auto it = st.sockets.find(h);
+            if (it != st.sockets.end())
+                onEdge(h, it->second, events[static_cast<size_t>(i)].events);
+        }
+        if (n < static_cast<int>(events.size()))
+            return;
+    }
+}
+
+bool ensureWatcher(Stack &st)
+{
+    if (st.notifier)
+        return true;
+    if (!QCoreApplication::instance())
+        return false;
+    if (st.epollFd < 0)
+        st.epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+    if (st.epollFd < 0)
+        return false;
+    st.notifier = std::make_unique<QSocketNotifier>(st.epollFd, QSocketNotifier::Read);
+    QObject::connect(st.notifier.get(), &QSocketNotifier::activated, [] { drain(); });
+    return true;
+}
+
+void unwatch(Stack &st, Sock &s)
+{
+    if (s.inEpoll && st.epollFd >= 0)
+        ::epoll_ctl(st.epollFd, EPOLL_CTL_DEL, s.fd, nullptr);
+    s.inEpoll = false;
+}
+
+bool watch(Stack &st, SOCKET h, Sock &s)
+{
+    if (!ensureWatcher(st))
+        return false;
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+    ev.data.u64 = h;
+    // Adding or modifying re-reports the conditions that hold now, as a new selection should.
+    if (::epoll_ctl(st.epollFd, s.inEpoll ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, s.fd, &ev) != 0)
+        return false;
+    s.inEpoll = true;
+    return true;
+}
+
+bool setNonBlocking(int fd, bool on)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0)
+        return false;
+    return ::fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) == 0;
+}
+
+bool toPosix(const SOCKADDR *name, int namelen, sockaddr_in &out)
+{
+    if (!name || namelen < static_cast<int>(sizeof(SOCKADDR_IN))) {
+        fail(WSAEFAULT);
+        return false;
+    }
+    SOCKADDR_IN in{};
+    std::memcpy(&in, name, sizeof in);
+    if (in.sin_family != WS_AF_INET) {
+        fail(WSAEAFNOSUPPORT);
+        return false;
+    }
+    out = sockaddr_in{};
+    out.sin_family = AF_INET;
+    out.sin_port = in.sin_port;
+    out.sin_addr.s_addr = in.sin_addr.S_addr;
+    return true;
+}
+
+void fromPosix(const sockaddr_in &in, SOCKADDR *name, int *namelen)
+{
+    SOCKADDR_IN out{};
+    out.sin_family = WS_AF_INET;
+    out.sin_port = in.sin_port;
+    out.sin_addr.S_addr = in.sin_addr.s_addr;
+    std::memcpy(name, &out, sizeof out);
+    *namelen = sizeof out;
+}
+
+SOCKET addSocket(Stack &st, Sock s)
+{
+    const SOCKET h = st.nextHandle;
+    st.nextHandle += 4;
+    st.sockets.emplace(h, std::move(s));
+    return h;
+}
+
+bool endsWithInvalid(std::string name)
+{
+    while (!name.empty() && name.back() == '.')
+        name.pop_back();
+    constexpr std::string_view suffix = ".invalid";
+    return name.size() >= suffix.size() &&
+           ::strcasecmp(name.c_str() + name.size() - suffix.size(), suffix.data()) == 0;
+}
+
+struct HostEntry {
+    std::string name;
+    std::vector<std::array<char, 4>> addresses;
+    std::vector<char *> addressList;
+    char *aliases[1] = {nullptr};
+    HOSTENT entry{};
+};
+thread_local HostEntry t_host;
+
+int resolverError(int eai)
+{
+    switch (eai) {
+    case EAI_NONAME: return WSAHOST_NOT_FOUND;
+    case EAI_AGAIN: return WSATRY_AGAIN;
+    case EAI_FAIL: return WSANO_RECOVERY;
+#ifdef EAI_NODATA
+    case EAI_NODATA: return WSANO_DATA;
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY: return WSANO_DATA;
+#endif
+    case EAI_MEMORY: return WSAENOBUFS;
+    case EAI_SYSTEM: return wsaFromErrno(errno);
+    default: return WSANO_RECOVERY;
+    }
+}
+
+}  // namespace
+
+int Startup(WORD versionRequested, WSADATA *data)
+{
+    if (!data)
+        return WSAEFAULT;
+    if ((versionRequested & 0xFF) < 1)
+        return WSAVERNOTSUPPORTED;
+    Stack &st = stack();
+    std::lock_guard lock(st.mutex);
+    *data = WSADATA{};
+    data->wVersion = 0x0101;
+    data->wHighVersion = 0x0101;
+    std::strncpy(data->szDescription, "Drovanel Windows Sockets 1.1 over POSIX sockets", WSADESCRIPTION_LEN);
+    std::strncpy(data->szSystemStatus, "Running", WSASYS_STATUS_LEN);
+    data->iMaxSockets = 32767;
+    data->iMaxUdpDg = 65467;
+    ++st.startups;
+    return 0;
+}
+
+int Cleanup()
+{
+    Stack &st = stack();
+    std::lock_guard lock(st.mutex);
+    if (st.startups == 0)
+        return fail(WSANOTINITIALISED);
+    if (--st.startups > 0)
+        return 0;
+    // The last clean-up closes every socket, as Winsock does.
+    for (auto &[h, s] : st.sockets) {
+        unwatch(st, s);
+        ::close(s.fd);
+    }
+    st.sockets.clear();
+    st.notifier.reset();
+    if (st.epollFd >= 0)
+        ::close(st.epollFd);
+    st.epollFd = -1;
+    return 0;
+}
+
+int GetLastError()
+{
+    return t_lastError;
+}
+
+SOCKET Socket(int af, int type, int protocol)
+{
+    Stack &st = stack();
+    std::lock_guard lock(st.mutex);
+    if (st.startups == 0)
+        return static_cast<SOCKET>(fail(WSANOTINITIALISED));
+    if (af != WS_AF_INET)
+        return static_cast<SOCKET>(fail(WSAEAFNOSUPPORT));
+    if (type != WS_SOCK_STREAM)
+        return static_cast<SOCKET>(fail(WSAESOCKTNOSUPPORT));
+    if (protocol != 0 && protocol != WS_IPPROTO_TCP)
+        return static_cast<SOCKET>(fail(WSAEPROTONOSUPPORT));
+    const long fd = ::syscall(SYS_socket, AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0)
+        return static_cast<SOCKET>(failErrno(errno));
+    Sock s;
+    s.fd = static_cast<int>(fd);
+    return addSocket(st, std::move(s));
+}
+
+int CloseSocket(SOCKET h)
+{
+    Stack &st = stack();
+    std::lock_guard lock(st.mutex);
+    Sock *s = find(st, h);
+    if (!s)
+        return SOCKET_ERROR;
+    unwatch(st, *s);
+    const int fd = s->fd;
+    st.sockets.erase(h);
+    ::close(fd);
+    return 0;
+}
+
+int Bind(SOCKET h, const SOCKADDR *name, int namelen)
+{
+    Stack &st = stack();
+    std::lock_guard lock(st.mutex);
+    Sock *s = find(st, h);
+    sockaddr_in addr{};
+    if (!s || !toPosix(name, namelen, addr))
+        return SOCKET_ERROR;
+    if (::syscall(SYS_bind, s->fd, &addr, sizeof addr) != 0)
+        return failErrno(errno);
+    return 0;
+}
+
+int Listen(SOCKET h, int backlog)
+{
+    Stack &st = stack();
+    std::lock_guard lock(st.mutex);
+    Sock *s = find(st, h);
+    if (!s)
+        return SOCKET_ERROR;
+    if (::syscall(SYS_listen, s->fd, backlog) != 0)
+        return failErrno(errno);
+    s->state = State::Listening;
+    if (s->inEpoll)
+        watch(st, h, *s);  // re-arm: connections may already be waiting
+    return 0;
+}
+
+int Connect(SOCKET h, const SOCKADDR *name, int namelen)
+{
+    Stack &st = stack();
+    int fd = -1;
+    bool nonBlocking = false;
+    sockaddr_in addr{};
+    {
+        std::lock_guard lock(st.mutex);
+        Sock *s = find(st, h);
+        if (!s || !toPosix(name, namelen, addr))
+            return SOCKET_ERROR;
+        if (s->state == State::Connected)
+            return fail(WSAEISCONN);
+        if (s->connectPending)
+            return fail(WSAEALREADY);
+        if (s->state == State::Listening)
+            return fail(WSAEINVAL);
+        s->state = State::Connecting;
+        s->connectPending = s->nonBlocking;
+        fd = s->fd;
+        nonBlocking = s->nonBlocking;
+    }
+    // A blocking connect waits here, without holding the table.
+    const long r = ::syscall(SYS_connect, fd, &addr, sizeof addr);
+    const int err = r == 0 ? 0 : errno;
+    std::lock_guard lock(st.mutex);
+    auto it = st.sockets.find(h);
+    if (it == st.sockets.end())
+        return fail(WSAENOTSOCK);
+    Sock &s = it->second;
+    if (r == 0) {
+        s.state = State::Connected;
+        if (s.connectPending) {
+            s.connectPending = false;
+            post(h, s, FD_CONNECT, 0);
+            post(h, s, FD_WRITE, 0);
+        }
+        return 0;
+    }
+    if (nonBlocking && err == EINPROGRESS)
+        return fail(WSAEWOULDBLOCK);  // the outcome comes as FD_CONNECT
+    s.connectPending = false;
+    s.state = State::Fresh;
+    return failErrno(err);
+}
+
+SOCKET Accept(SOCKET h, SOCKADDR *addr, int *addrlen)
+{
+    constexpr SOCKET failed = INVALID_SOCKET;
+    Stack &st = stack();
+    int fd = -1;
+    bool nonBlocking = false;
+    {
+        std::lock_guard lock(st.mutex);
+        Sock *s = find(st, h);
+        if (!s)
+            return failed;
+        if (addr && (!addrlen || *addrlen < static_cast<int>(sizeof(SOCKADDR_IN)))) {
+            fail(WSAEFAULT);
+            return failed;
+        }
+        if (s->state != State::Listening) {
+            fail(WSAEINVAL);
+            return failed;
+        }
+        fd = s->fd;
+        nonBlocking = s->nonBlocking;
+    }
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    const int nfd = ::accept4(fd, reinterpret_cast<sockaddr *>(&peer), &len,
+                              SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0));
+    const int err = nfd < 0 ? errno : 0;
+    std::lock_guard lock(st.mutex);
+    auto it = st.sockets.find(h);
+    if (it == st.sockets.end()) {
+        if (nfd >= 0)
+            ::close(nfd);
+        fail(WSAENOTSOCK);
+        return failed;
+    }
+    Sock &listener = it->second;
+    // accept re-enables FD_ACCEPT: another waiting connection is announced again.
+    listener.acceptPending = false;
+    if (nfd < 0) {
+        failErrno(err);
+        return failed;
+    }
+    if (listener.window && (listener.mask & FD_ACCEPT) && connectionWaiting(listener.fd)) {
+        listener.acceptPending = true;
+        post(h, listener, FD_ACCEPT, 0);
+    }
+    // The new socket has the listening socket's properties, its selection included.
+    Sock s;
+    s.fd = nfd;
+    s.state = State::Connected;
+    s.nonBlocking = nonBlocking;
+    s.window = listener.window;
+    s.msg = listener.msg;
+    s.mask = listener.mask;
+    const SOCKET nh = addSocket(st, std::move(s));
+    Sock &accepted = st.sockets.at(nh);
+    if (accepted.mask != 0)
+        watch(st, nh, accepted);
+    if (addr)
+        fromPosix(peer, addr, addrlen);
+    return nh;
+}
+
+int Recv(SOCKET h, char *buf, int len, int flags)
+{
+    Stack &st = stack();
+    int fd = -1;
+    {
+        std::lock_guard lock(st.mutex);
+        Sock *s = find(st, h);
+        if (!s)
+            return SOCKET_ERROR;
+        if (len < 0)
+            return fail(WSAEINVAL);
+        if (!buf && len > 0)
+            return fail(WSAEFAULT);
+        if (s->pendingErrno) {
+            const int e = s->pendingErrno;
+            s->pendingErrno = 0;
+            return failErrno(e);
+        }
+        if (!settleConnect(h, *s))
+            return fail(WSAENOTCONN);
+        fd = s->fd;
+    }
+    const ssize_t r = ::recvfrom(fd, buf, static_cast<size_t>(len), flags & (MSG_OOB | MSG_PEEK), nullptr, nullptr);
+    const int err = r < 0 ? errno : 0;
+    std::lock_guard lock(st.mutex);
+    auto it = st.sockets.find(h);
+    if (it == st.sockets.end())
+        return fail(WSAENOTSOCK);
+    Sock &s = it->second;
+    // recv re-enables FD_READ. When it took less than asked, the queue was empty and new data
+    // brings a new edge; when it filled the buffer, data may remain and is announced now.
+    s.readPending = false;
+    if (r > 0 && r == len && s.window && (s.mask & FD_READ) && bytesWaiting(s.fd) > 0) {
+        s.readPending = true;
+        post(h, s, FD_READ, 0);
+    }
+    if (r < 0)
+        return failErrno(err);
+    return static_cast<int>(r);
+}
+
+int Send(SOCKET h, const char *buf, int len, int flags)
+{
+    Stack &st = stack();
+    int fd = -1;
+    {
+        std::lock_guard lock(st.mutex);
+        Sock *s = find(st, h);
+        if (!s)
+            return SOCKET_ERROR;
+        if (len < 0)
+            return fail(WSAEINVAL);
+        if (!buf && len > 0)
+            return fail(WSAEFAULT);
+        if (s->pendingErrno) {
+            const int e = s->pendingErrno;
+            s->pendingErrno = 0;
+            return failErrno(e);
+        }
+        if (!settleConnect(h, *s))
+            return fail(WSAENOTCONN);
+        fd = s->fd;
+    }
+    // Never SIGPIPE: a broken connection is an error result, not a signal.
+    const ssize_t r = ::sendto(fd, buf, static_cast<size_t>(len), (flags & MSG_OOB) | MSG_NOSIGNAL, nullptr, 0);
+    const int err = r < 0 ? errno : 0;
+    if (r < 0 && (err == EAGAIN || err == EWOULDBLOCK)) {
+        std::lock_guard lock(st.mutex);
+        if (auto it = st.sockets.find(h); it != st.sockets.end())
+            it->second.writeWanted = true;
+    }
+    if (r < 0)
+        return failErrno(err);
+    return static_cast<int>(r);
+}
+
+int IoctlSocket(SOCKET h, LONG cmd, u_long *argp)
+{
+    Stack &st = stack();
+    std::lock_guard lock(st.mutex);
+    Sock *s = find(st, h);
+    if (!s)
+        return SOCKET_ERROR;
+    if (!argp)
+        return fail(WSAEFAULT);
+    if (cmd == WS_FIONBIO) {
+        // Winsock refuses blocking mode while notices are selected.
+        if (*argp == 0 && s->mask != 0)
+            return fail(WSAEINVAL);
+        if (!setNonBlocking(s->fd, *argp != 0))
+            return failErrno(errno);
+        s->nonBlocking = *argp != 0;
+        return 0;
+    }
+    if (cmd == WS_FIONREAD) {
+        *argp = static_cast<u_long>(bytesWaiting(s->fd));
+        return 0;
+    }
+    return fail(WSAEINVAL);
+}
+
+int GetSockName(SOCKET h, SOCKADDR *name, int *namelen)
+{
+    Stack &st = stack();
+    std::lock_guard lock(st.mutex);
+    Sock *s = find(st, h);
+    if (!s)
+        return SOCKET_ERROR;
+    if (!name || !namelen || *namelen < static_cast<int>(sizeof(SOCKADDR_IN)))
+        return fail(WSAEFAULT);
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    if (::syscall(SYS_getsockname, s->fd, &local, &len) != 0)
+        return failErrno(errno);
+    fromPosix(local, name, namelen);
+    return 0;
+}
+
+std::uint16_t Htons(std::uint16_t value)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        return static_cast<std::uint16_t>((value << 8) | (value >> 8));
+    return value;
+}
+
+std::uint32_t InetAddr(const char *cp)
+{
+    in_addr a{};
+    if (!cp || ::inet_aton(cp, &a) == 0 || a.s_addr == WS_INADDR_NONE) {
+        // Winsock leaves the error alone here; we say why, so the caller's report is clear. The
+        // broadcast address 255.255.255.255 cannot be told from the failure and is refused too.
+        t_lastError = cp ? WSAEINVAL : WSAEFAULT;
+        return WS_INADDR_NONE;
+    }
+    return a.s_addr;
+}
+
+char *InetNtoa(IN_ADDR in)
+{
+    thread_local char text[INET_ADDRSTRLEN];
+    in_addr a{};
+    a.s_addr = in.S_addr;
+    if (!::inet_ntop(AF_INET, &a, text, sizeof text))
+        return nullptr;
+    return text;
+}
+
+HOSTENT *GetHostByName(const char *name)
+{
+    {
+        Stack &st = stack();
+        std::lock_guard lock(st.mutex);
+        if (st.startups == 0) {
+            fail(WSANOTINITIALISED);
+            return nullptr;
+        }
+    }
+    if (!name) {
+        fail(WSAEFAULT);
+        return nullptr;
+    }
+    HostEntry &h = t_host;
+    h.name = name;
+    h.addresses.clear();
+    in_addr dotted{};
+    if (::inet_aton(name, &dotted) != 0) {
+        std::array<char, 4> bytes{};
+        std::memcpy(bytes.data(), &dotted.s_addr, 4);
+        h.addresses.push_back(bytes);
+    } else if (h.name.empty() || endsWithInvalid(h.name)) {
+        // Names under .invalid never exist; they are refused at once, without asking anyone.
+        fail(WSAHOST_NOT_FOUND);
+        return nullptr;
+    } else {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *result = nullptr;
+        const int r = ::getaddrinfo(name, nullptr, &hints, &result);
+        if (r != 0) {
+            fail(resolverError(r));
+            return nullptr;
+        }
+        for (const addrinfo *ai = result; ai; ai = ai->ai_next) {
+            if (ai->ai_family != AF_INET || !ai->ai_addr)
+                continue;
+            std::array<char, 4> bytes{};
+            std::memcpy(bytes.data(), &reinterpret_cast<const sockaddr_in *>(ai->ai_addr)->sin_addr.s_addr, 4);
+            if (std::find(h.addresses.begin(), h.addresses.end(), bytes) == h.addresses.end())
+                h.addresses.push_back(bytes);
+        }
+        ::freeaddrinfo(result);
+        if (h.addresses.empty()) {
+            fail(WSANO_DATA);
+            return nullptr;
+        }
+    }
+    h.addressList.clear();
+    for (auto &a : h.addresses)
+        h.addressList.push_back(a.data());
+    h.addressList.push_back(nullptr);
+    h.entry.h_name = h.name.data();
+    h.entry.h_aliases = h.aliases;
+    h.entry.h_addrtype = WS_AF_INET;
+    h.entry.h_length = 4;
+    h.entry.h_addr_list = h.addressList.data();
+    return &h.entry;
+}
+
+int AsyncSelect(SOCKET h, HWND window, UINT msg, LONG event)
+{
+    Stack &st = stack();
+    std::lock_guard lock(st.mutex);
+    Sock *s = find(st, h);
+    if (!s)
+        return SOCKET_ERROR;
+    if (event != 0 && window == 0)
+        return fail(WSAEINVAL);
+    // Selecting notices makes the socket non-blocking, as in Winsock.
+    if (!setNonBlocking(s->fd, true))
+        return failErrno(errno);
+    s->nonBlocking = true;
+    s->window = event != 0 ? reinterpret_cast<QObject *>(window) : nullptr;
+    s->msg = msg;
+    s->mask = event;
+    s->readPending = false;
+    s->acceptPending = false;
+    s->closeNotified = false;
+    s->writeWanted = s->state == State::Connected;
+    if (event == 0) {
+        unwatch(st, *s);
+        return 0;
+    }
+    if (!watch(st, h, *s))
+        return fail(WSAENETDOWN);
+    return 0;
+}
+
+}  // namespace winsock::stack

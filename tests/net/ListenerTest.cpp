@@ -1,0 +1,156 @@
+// The listening socket on real loopback connections.
+#include "common/LoopbackPeer.h"
+#include "common/Pump.h"
+#include "common/ScriptedDialogs.h"
+#include "net/Mssocket.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+using namespace net;
+
+std::string Message(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const ui::Exception &e) {
+        return e.Message();
+    }
+    return "(no exception)";
+}
+
+std::uint16_t ListeningPort(const TmsListenerSocketBase &listener)
+{
+    winsock::SOCKADDR name{};
+    int len = sizeof name;
+    EXPECT_EQ(GlobalWinsock().getsockname(listener.SocketHandle(), &name, &len), 0);
+    winsock::SOCKADDR_IN in{};
+    std::memcpy(&in, &name, sizeof in);
+    return static_cast<std::uint16_t>((in.sin_port >> 8) | (in.sin_port << 8));
+}
+
+TEST(Listener, DefaultsAndEvents)
+{
+    TmsSimpleListenerSocket listener;
+    EXPECT_EQ(listener.Port(), 0);
+    EXPECT_EQ(listener.ServerSocketTimeOut(), 60);
+    EXPECT_FALSE(listener.BlockingServerSockets());
+    EXPECT_EQ(listener.AcceptedSocket().TimeOut(), 60);
+    EXPECT_EQ(listener.AcceptedSocket().parent(), &listener);
+    int started = 0;
+    int stopped = 0;
+    listener.OnStart = [&](ui::TObject *s) {
+        EXPECT_EQ(s, &listener);
+        ++started;
+    };
+    listener.OnStop = [&](ui::TObject *) { ++stopped; };
+    listener.StartListening();
+    EXPECT_EQ(started, 1);
+    listener.StopListening();
+    EXPECT_EQ(stopped, 1);
+}
+
+TEST(Listener, PortZeroAcceptsAndDataWaitsInTheAcceptedSocket)
+{
+    TmsSimpleListenerSocket listener;
+    int requested = 0;
+    listener.OnSLSConnectionRequested = [&](ui::TObject *s) {
+        EXPECT_EQ(s, &listener);
+        ++requested;
+    };
+    listener.StartListening();
+    const std::uint16_t port = ListeningPort(listener);
+    ASSERT_NE(port, 0);
+    std::thread client([port] {
+        const int fd = testutil::ConnectLoopback(port);
+        testutil::SendAll(fd, "right after connecting\r\n");
+        ::close(fd);
+    });
+    ASSERT_TRUE(testutil::PumpUntil([&] { return requested == 1; }));
+    client.join();
+    TmsSocket &data = listener.AcceptedSocket();
+    EXPECT_NE(data.SocketHandle(), winsock::INVALID_SOCKET);
+    EXPECT_EQ(data.ReadLine(), "right after connecting");
+    EXPECT_EQ(data.ReadLine(), "");
+    EXPECT_TRUE(data.PeerClosed());
+    data.Disconnect();
+    listener.StopListening();
+}
+
+TEST(Listener, SecondConnectionReplacesTheFirstHandleWhichStaysOpen)
+{
+    TmsSimpleListenerSocket listener;
+    int requested = 0;
+    listener.OnSLSConnectionRequested = [&](ui::TObject *) { ++requested; };
+    listener.StartListening();
+    const std::uint16_t port = ListeningPort(listener);
+    const int first = testutil::ConnectLoopback(port);
+    ASSERT_TRUE(testutil::PumpUntil([&] { return requested == 1; }));
+    const SOCKET firstHandle = listener.AcceptedSocket().SocketHandle();
+    const int second = testutil::ConnectLoopback(port);
+    ASSERT_TRUE(testutil::PumpUntil([&] { return requested == 2; }));
+    const SOCKET secondHandle = listener.AcceptedSocket().SocketHandle();
+    EXPECT_NE(firstHandle, secondHandle);
+    testutil::SendAll(first, "from the first\n");
+    testutil::SendAll(second, "from the second\n");
+    EXPECT_EQ(listener.AcceptedSocket().ReadLine(), "from the second");
+    char buf[32];
+    ASSERT_TRUE(testutil::PumpUntil([&] {
+        winsock::u_long n = 0;
+        GlobalWinsock().ioctlsocket(firstHandle, winsock::WS_FIONREAD, &n);
+        return n == 15;
+    }));
+    EXPECT_EQ(GlobalWinsock().recv(firstHandle, buf, sizeof buf, 0), 15) << "the first is still open";
+    EXPECT_EQ(GlobalWinsock().closesocket(firstHandle), 0);
+    listener.AcceptedSocket().Disconnect();
+    listener.StopListening();
+    ::close(first);
+    ::close(second);
+}
+
+TEST(Listener, StopListeningTwice)
+{
+    TmsSimpleListenerSocket listener;
+    int stopped = 0;
+    listener.OnStop = [&](ui::TObject *) { ++stopped; };
+    listener.StartListening();
+    const SOCKET handle = listener.SocketHandle();
+    listener.StopListening();
+    EXPECT_EQ(listener.SocketHandle(), handle) << "keeps its old value";
+    EXPECT_EQ(Message([&] { listener.StopListening(); }), "[10038] Socket operation on non-socket");
+    EXPECT_EQ(stopped, 1);
+}
+
+TEST(Listener, PortInUse)
+{
+    TmsSimpleListenerSocket first;
+    first.StartListening();
+    TmsSimpleListenerSocket second;
+    second.SetPort(ListeningPort(first));
+    EXPECT_EQ(Message([&] { second.StartListening(); }), "[10048] Address already in use");
+    second.StopListening();  // the handle made before the failure stays open until closed
+    first.StopListening();
+}
+
+TEST(Listener, ExceptionFromTheEventIsShownNotPropagated)
+{
+    testutil::ScriptedDialogs dialogs;
+    TmsSimpleListenerSocket listener;
+    bool requested = false;
+    listener.OnSLSConnectionRequested = [&](ui::TObject *) {
+        requested = true;
+        throw ui::Exception("handler failed");
+    };
+    listener.StartListening();
+    const int fd = testutil::ConnectLoopback(ListeningPort(listener));
+    ASSERT_TRUE(testutil::PumpUntil([&] { return requested; }));
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, "handler failed.");
+    listener.AcceptedSocket().Disconnect();
+    listener.StopListening();
+    ::close(fd);
+}
+
+}  // namespace
