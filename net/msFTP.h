@@ -1,0 +1,107 @@
+#pragma once
+// The FTP client (RFC 959): a client socket that speaks the control connection, logs in directly
+// or through an FTP proxy, and runs data transfers over a second connection, passive (PASV) or
+// active (PORT), with start, progress and end events.
+#include "net/Mssocket.h"
+#include "net/msFtpCls.h"
+#include "ui/Classes.h"
+#include "ui/Streams.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace net {
+
+enum TmsTransferType : std::uint8_t { ttBinary, ttASCII };
+enum TmsProxyType : std::uint8_t { fpUserNoLogon, fpProxyOpen };
+
+using TmsDataTransferProgressEvent = std::function<void(ui::TObject *Sender, std::int32_t ByteCount)>;
+
+class TmsFTPClient : public TmsClientSocket {
+    Q_OBJECT
+    Q_PROPERTY(QString UserName READ UserNameText WRITE SetUserNameText)
+    Q_PROPERTY(QString Password READ PasswordText WRITE SetPasswordText)
+    Q_PROPERTY(bool PassiveMode READ PassiveMode WRITE SetPassiveMode)
+    Q_PROPERTY(int ServerType READ ServerTypeValue WRITE SetServerTypeValue)
+    Q_PROPERTY(int TransferType READ TransferTypeValue WRITE SetTransferTypeValue)
+    Q_PROPERTY(QString Proxy READ ProxyText WRITE SetProxyText)
+    Q_PROPERTY(int ProxyPort READ ProxyPortValue WRITE SetProxyPortValue)
+    Q_PROPERTY(int ProxyType READ ProxyTypeValue WRITE SetProxyTypeValue)
+public:
+    explicit TmsFTPClient(QObject *owner = nullptr);
+    // Sends nothing and leaves an open control connection open.
+    ~TmsFTPClient() override;
+
+    const std::string &UserName() const { return m_userName; }
+    void SetUserName(const std::string &name) { m_userName = name; }
+    const std::string &Password() const { return m_password; }
+    void SetPassword(const std::string &password) { m_password = password; }
+    bool PassiveMode() const { return m_passiveMode; }
+    void SetPassiveMode(bool passive) { m_passiveMode = passive; }
+    TmsServerType ServerType() const { return m_dirList->ServerType; }
+    void SetServerType(TmsServerType type) { m_dirList->ServerType = type; }
+    TmsTransferType TransferType() const { return m_transferType; }
+    void SetTransferType(TmsTransferType type) { m_transferType = type; }
+    // Splits a port given after a colon; clearing the proxy splits a host kept whole under it.
+    void SetProxy(const std::string &value);
+    TmsProxyType ProxyType() const { return m_proxyType; }
+    void SetProxyType(TmsProxyType type) { m_proxyType = type; }
+    TmsFTPDirList &DirList() const { return *m_dirList; }
+    bool DataReady() const { return m_dataReady; }
+
+    ui::TNotifyEvent OnDataTransferStart;
+    ui::TNotifyEvent OnDataTransferTerminate;
+    TmsDataTransferProgressEvent OnDataTransferProgress;
+
+    // The first three characters as a decimal number, or -1.
+    int GetReplyCode(const std::string &line) override;
+
+    void Login();
+    void Logout();
+    void ChangeDir(const std::string &dir);
+    void NameList(ui::TStringList &list);
+    // The size of a server file in bytes, or -1 when the server refuses or gives no size.
+    std::int32_t GetFileSize(const std::string &name);
+    void RetrieveFile(const std::string &remoteName, const std::string &localName);
+
+    void TransferData(const std::string &command, ui::TStream &stream, bool upload, std::int32_t restartAt);
+    void TransferPassive(const std::string &command, ui::TStream &stream, bool upload, std::int32_t restartAt);
+    void TransferActive(const std::string &command, ui::TStream &stream, bool upload, std::int32_t restartAt);
+    static bool ParsePasvReply(const std::string &reply, std::string &host, std::uint16_t &port);
+
+private:
+    // One reply of the server; raises when the connection closed before the reply was whole.
+    int ReadFtpReply();
+    // A command exchange: the line, its reply, and EmsServerError when `accepted` refuses it.
+    int Exchange(const std::string &line, const std::function<bool(int code)> &accepted);
+    void WaitForDataConnection();
+    void DataPhase(TmsSocket &socket, ui::TStream &stream, bool upload, std::int32_t restartAt);
+    void HandleDataProgress(ui::TObject *dataSocket, std::int32_t byteCount);
+
+    QString UserNameText() const;
+    void SetUserNameText(const QString &text);
+    QString PasswordText() const;
+    void SetPasswordText(const QString &text);
+    int ServerTypeValue() const { return ServerType(); }
+    void SetServerTypeValue(int v) { SetServerType(static_cast<TmsServerType>(v)); }
+    int TransferTypeValue() const { return m_transferType; }
+    void SetTransferTypeValue(int v) { m_transferType = static_cast<TmsTransferType>(v); }
+    QString ProxyText() const;
+    void SetProxyText(const QString &text);
+    int ProxyPortValue() const { return m_proxyPort; }
+    void SetProxyPortValue(int v) { m_proxyPort = static_cast<std::uint16_t>(v); }
+    int ProxyTypeValue() const { return m_proxyType; }
+    void SetProxyTypeValue(int v) { m_proxyType = static_cast<TmsProxyType>(v); }
+
+    std::string m_userName;
+    std::string m_password;
+    bool m_passiveMode = false;
+    TmsTransferType m_transferType = ttBinary;
+    TmsProxyType m_proxyType = fpUserNoLogon;
+    std::unique_ptr<TmsFTPDirList> m_dirList;
+    bool m_dataReady = false;
+};
+
+}  // namespace net
