@@ -72,22 +72,14 @@ struct Stack {
     int startups = 0;
     int epollFd = -1;
     std::unique_ptr<QSocketNotifier> notifier;
-
-    ~Stack()
-    {
-        // At process exit the application object may be gone already: leave the notifier alone.
-        (void)notifier.release();
-        for (auto &[h, s] : sockets)
-            ::close(s.fd);
-        if (epollFd >= 0)
-            ::close(epollFd);
-    }
 };
 
 Stack &stack()
 {
-    static Stack s;
-    return s;
+    // Never destroyed: the program's binding calls WSACleanup from its own static destructor,
+    // which may run after this library's statics are gone. The process's end releases it all.
+    static Stack *const s = new Stack;
+    return *s;
 }
 
 thread_local int t_lastError = 0;
