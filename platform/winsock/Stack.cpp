@@ -226,6 +226,16 @@ void onEdge(SOCKET h, Sock &s, std::uint32_t ev)
             int err = takeSocketError(s.fd);
             if (err == 0)
                 err = ECONNREFUSED;
+            if (err == ECONNRESET || err == EPIPE) {
+                // Established, then reset by the peer before this notice: Winsock reports the
+                // connect, then the close with the reset, and the next call fails with it.
+                s.state = State::Connected;
+                s.pendingErrno = err;
+                s.closeNotified = true;
+                post(h, s, FD_CONNECT, 0);
+                post(h, s, FD_CLOSE, wsaFromErrno(err));
+                return;
+            }
             s.state = State::Failed;
             post(h, s, FD_CONNECT, wsaFromErrno(err));
             return;

@@ -552,10 +552,12 @@ TEST(NonBlocking, ResetDuringReadRaisesTheWinsockError)
 {
     LoopbackPeer peer([&](int fd) {
         testutil::SendAll(fd, "par");
+        testutil::ReceiveBytes(fd, 3);
         peer.markClosed();
         testutil::ResetConnection(fd);
     });
     Connected conn(peer.port());
+    conn.client.SendLine("x");
     const std::string message = Message([&] { conn.client.ReadLine(); });
     EXPECT_TRUE(message == "[10054] Connection reset by peer") << message;
 }
