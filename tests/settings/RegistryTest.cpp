@@ -2,10 +2,10 @@
 // that file when it is corrupt, unreadable or in a folder that cannot be written.
 #include "platform/Registry.h"
 
+#include "Privileges.h"
+#include "RegTestUtil.h"
 #include "common/TempDir.h"
 #include "platform/RegFile.h"
-#include "settings/Privileges.h"
-#include "settings/RegTestUtil.h"
 
 #include <QFile>
 #include <QFileInfo>
