@@ -391,6 +391,27 @@ TEST_F(Registry, ReadOnlyFolderFailsTheLastCloseAndKeepsTheChangePending)
     EXPECT_NE(ReadFile(file).find("\"V\"=\"new\""), std::string::npos) << "the pending change was written";
 }
 
+TEST_F(Registry, CorruptFileInAReadOnlyFolderIsNeverWrittenOver)
+{
+    WriteFile(file, "not a registry file");
+    testutil::PermissionChecksEnforced enforced;
+    ASSERT_TRUE(enforced.Effective());
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    HKEY key = Create("Software\\App");
+    ASSERT_EQ(SetText(key, "V", "new"), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ReadFile(file), "not a registry file");
+
+    // Once the folder can be written, the old file goes aside first, then the hive is written.
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    key = Create("Software\\App");
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    const auto aside = testutil::FilesStartingWith(dir.path(), "registry.reg.corrupt-");
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(ReadFile(dir.file(aside[0].toStdString())), "not a registry file");
+    EXPECT_NE(ReadFile(file).find("\"V\"=\"new\""), std::string::npos);
+}
+
 TEST_F(Registry, UnreadableFileIsLeftAloneAndReported)
 {
     WriteFile(file, "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"V\"=\"mine\"\r\n");
