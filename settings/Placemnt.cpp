@@ -420,7 +420,8 @@ void TFormPlacement::RestorePosition(const TStoreKey &key)
               wordOrDefault(np, 2, frame.left() + frame.width()), wordOrDefault(np, 3, frame.top() + frame.height())};
 
     const int pixelsPerInch = ScreenPixelsPerInch();
-    if (!found || key.ReadInteger(section, "PixelsPerInch", pixelsPerInch) != pixelsPerInch)
+    const int storedPixelsPerInch = key.ReadInteger(section, "PixelsPerInch", pixelsPerInch);
+    if (!found || storedPixelsPerInch != pixelsPerInch)
         return;
     if (BorderStyleOf(form) != BorderStyle::Sizeable) {
         rect.right = rect.left + frame.width();

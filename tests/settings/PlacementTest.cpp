@@ -396,6 +396,26 @@ TEST_F(Store, RegDwordFormVersionFailsTheRestoreNamingIt)
     EXPECT_EQ(Stored("Visible"), std::nullopt);
 }
 
+TEST_F(Store, PlacementValueOfAnotherTypeEndsTheRestore)
+{
+    const std::string names[] = {"Flags", "MinMaxPos", "NormPos", "PixelsPerInch", "NormPos" + ScreenSuffix()};
+    for (const auto &name : names) {
+        SCOPED_TRACE(name);
+        testutil::TempDir caseDir;
+        ASSERT_TRUE(RegistryUseFile(QString::fromStdString(caseDir.file("registry.reg"))));
+        Put({{name, std::string("\x60\0\0\0", 4), REG_DWORD}, {"Avisadores_ItemIndex", Sz("2")}});
+        TFPral form;
+        try {
+            form.FormStorage1->Restore();
+            ADD_FAILURE() << "no error";
+        } catch (const settings::ERegistryException &e) {
+            EXPECT_EQ(e.Message(), ui::AnsiText("Tipo de dato inválido para '") + name + "'");
+        }
+        EXPECT_EQ(form.Avisadores->ItemIndex(), 1) << "the stored properties come after the placement";
+        EXPECT_EQ(RegistryOpenKeyCount(), 0);
+    }
+}
+
 TEST_F(Store, LowerStoredVersionRestoresNothing)
 {
     Put({{"FormVersion", Sz("1")},

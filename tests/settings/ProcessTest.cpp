@@ -113,7 +113,7 @@ TEST(SettingsFile, KillingTheProgramWhileItSavesLeavesTheOldOrTheNewFile)
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> delayMicroseconds(0, 20000);
 
-    constexpr int kRounds = 100;
+    constexpr int kRounds = 200;
     int lastSave = 0;
     int killedWhileWriting = 0;
     for (int round = 0; round < kRounds; ++round) {
