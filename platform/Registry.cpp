@@ -5,9 +5,8 @@
 #include <QDateTime>
 #include <QStandardPaths>
 #include <cerrno>
-#include <climits>
 #include <csignal>
-#include <cstdio>
+#include <cstdio> // renameat2
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>

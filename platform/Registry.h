@@ -11,9 +11,9 @@
 // the hive starts empty.
 //
 // Departures from Windows, all on the side of a file that can always be read back: key and value
-// names holding control characters are refused (ERROR_INVALID_PARAMETER), and RegCloseKey of the
-// last open key reports a failed write of the file (the change stays pending in memory and the
-// next last close tries again).
+// names holding a line break are refused (ERROR_INVALID_PARAMETER), and RegCloseKey of the last
+// open key reports a failed write of the file (the change stays pending in memory and the next
+// last close tries again). Only HKEY_CURRENT_USER exists; the other root keys are invalid handles.
 #include "platform/WinTypes.h"
 
 #include <QString>
