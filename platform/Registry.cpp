@@ -1,0 +1,531 @@
+#include "platform/Registry.h"
+
+#include "platform/RegFile.h"
+
+#include <QDateTime>
+#include <QStandardPaths>
+#include <cerrno>
+#include <csignal>
+#include <cstdio> // renameat2
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+namespace {
+
+using regfile::Key;
+
+constexpr size_t kMaxKeyNameLength = 255;
+constexpr size_t kMaxValueNameLength = 16383;
+// A hive this large was not written by us; reading it whole could exhaust the memory.
+constexpr off_t kMaxFileSize = 64 * 1024 * 1024;
+
+bool isPredefined(HKEY key)
+{
+    return key >= HKEY_CLASSES_ROOT && key <= HKEY_DYN_DATA;
+}
+
+LONG errorFromErrno(int err)
+{
+    switch (err) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ERROR_ACCESS_DENIED;
+    case ENOSPC:
+    case EDQUOT:
+        return ERROR_DISK_FULL;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+}
+
+std::string localPath(const QString &path)
+{
+    return path.toLocal8Bit().toStdString();
+}
+
+std::string dirOf(const std::string &path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseOf(const std::string &path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Creates the folder and its missing parents; errno tells why it failed.
+bool makeFolders(const std::string &dir)
+{
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        errno = ENOTDIR;
+        return false;
+    }
+    if (errno != ENOENT)
+        return false;
+    const std::string parent = dirOf(dir);
+    if (parent != dir && !makeFolders(parent))
+        return false;
+    return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+bool writeAll(int fd, const std::string &bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The temporary file of one process: a process never writes the hive twice at once, and the name
+// tells whether its writer still lives.
+std::string tempPathFor(const std::string &target, pid_t pid)
+{
+    return dirOf(target) + "/." + baseOf(target) + "." + std::to_string(pid) + ".tmp";
+}
+
+// Removes the temporary files that writers killed in the middle of a write left behind.
+void sweepStaleTemps(const std::string &target)
+{
+    const std::string dir = dirOf(target);
+    const std::string prefix = "." + baseOf(target) + ".";
+    DIR *d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    std::vector<std::string> stale;
+    while (const dirent *entry = ::readdir(d)) {
+        const std::string_view name = entry->d_name;
+        if (name.size() <= prefix.size() + 4 || name.substr(0, prefix.size()) != prefix ||
+            name.substr(name.size() - 4) != ".tmp")
+            continue;
+        const std::string digits(name.substr(prefix.size(), name.size() - prefix.size() - 4));
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9)
+            continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(digits));
+        if (pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH)
+            stale.push_back(dir + "/" + std::string(name));
+    }
+    ::closedir(d);
+    for (const auto &path : stale)
+        ::unlink(path.c_str());
+}
+
+// Moves an unreadable hive aside under a name that exists nowhere yet; never replaces a file.
+bool moveAside(const std::string &path)
+{
+    const std::string stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString();
+    for (int n = 1; n < 1000; ++n) {
+        std::string target = path + ".corrupt-" + stamp;
+        if (n > 1)
+            target += "-" + std::to_string(n);
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno == EEXIST)
+            continue;
+        if (errno != EINVAL && errno != ENOSYS)
+            return false;
+        // A file system without RENAME_NOREPLACE: a hard link fails rather than replace.
+        if (::link(path.c_str(), target.c_str()) == 0)
+            return ::unlink(path.c_str()) == 0;
+        if (errno != EEXIST)
+            return false;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+struct Handle {
+    Key *key;
+    REGSAM access;
+};
+
+class Hive {
+public:
+    std::mutex mutex;
+
+    QString file() const { return m_path.isEmpty() ? RegistryDefaultFile() : m_path; }
+
+    bool useFile(const QString &path)
+    {
+        if (!m_handles.empty())
+            return false;
+        m_path = path;
+        m_root.reset();
+        m_dirty = false;
+        m_blocked = false;
+        return true;
+    }
+
+    int openCount() const { return static_cast<int>(m_handles.size()); }
+
+    // The key and access behind a handle, loading the hive at the first use.
+    LONG resolve(HKEY hKey, Key *&key, REGSAM &access)
+    {
+        if (hKey == HKEY_CURRENT_USER) {
+            if (const LONG rc = ensureLoaded(); rc != ERROR_SUCCESS)
+                return rc;
+            key = m_root.get();
+            access = KEY_ALL_ACCESS;
+            return ERROR_SUCCESS;
+        }
+        const auto it = m_handles.find(hKey);
+        if (it == m_handles.end())
+            return ERROR_INVALID_HANDLE;
+        key = it->second.key;
+        access = it->second.access;
+        return ERROR_SUCCESS;
+    }
+
+    HKEY addHandle(Key *key, REGSAM access)
+    {
+        const HKEY handle = m_nextHandle;
+        m_nextHandle += 4; // handles are never reused while the process runs
+        m_handles.emplace(handle, Handle{key, access});
+        return handle;
+    }
+
+    LONG close(HKEY hKey)
+    {
+        if (isPredefined(hKey))
+            return hKey == HKEY_CURRENT_USER ? flushIfIdle() : ERROR_SUCCESS;
+        if (m_handles.erase(hKey) == 0)
+            return ERROR_INVALID_HANDLE;
+        return flushIfIdle();
+    }
+
+    void changed(const Key *key)
+    {
+        if (!key->isVolatile)
+            m_dirty = true;
+    }
+
+    // A change made through a root key while no key is open has no later close to carry it.
+    LONG flushIfIdle() { return m_handles.empty() ? flush() : ERROR_SUCCESS; }
+
+private:
+    LONG ensureLoaded()
+    {
+        if (m_root)
+            return ERROR_SUCCESS;
+        const std::string path = localPath(file());
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno != ENOENT)
+                return errorFromErrno(errno);
+            m_root = std::make_unique<Key>();
+            sweepStaleTemps(path);
+            return ERROR_SUCCESS;
+        }
+        std::string bytes;
+        bool tooLarge = false;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && st.st_size > kMaxFileSize) {
+            tooLarge = true;
+        } else {
+            char buffer[65536];
+            for (;;) {
+                const ssize_t n = ::read(fd, buffer, sizeof buffer);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0) {
+                    const int err = errno;
+                    ::close(fd);
+                    return errorFromErrno(err);
+                }
+                if (n == 0)
+                    break;
+                bytes.append(buffer, static_cast<size_t>(n));
+                if (bytes.size() > static_cast<size_t>(kMaxFileSize)) {
+                    tooLarge = true;
+                    break;
+                }
+            }
+        }
+        ::close(fd);
+        auto root = tooLarge ? nullptr : regfile::Parse(bytes);
+        if (root) {
+            m_root = std::move(root);
+        } else {
+            // Nothing of the user's is destroyed: the file keeps its bytes under a new name. Until
+            // it has been moved, the hive is never written over it.
+            m_blocked = !moveAside(path);
+            m_root = std::make_unique<Key>();
+        }
+        sweepStaleTemps(path);
+        return ERROR_SUCCESS;
+    }
+
+    LONG flush()
+    {
+        if (!m_dirty || !m_root)
+            return ERROR_SUCCESS;
+        std::string target = localPath(file());
+        if (m_blocked) {
+            if (!moveAside(target))
+                return errorFromErrno(errno);
+            m_blocked = false;
+        }
+        // Write through a symbolic link (a user's settings kept elsewhere), not over it.
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            if (char *real = ::realpath(target.c_str(), nullptr)) {
+                target = real;
+                std::free(real);
+            }
+        }
+        mode_t mode = 0600;
+        if (::stat(target.c_str(), &st) == 0)
+            mode = st.st_mode & 07777;
+        if (!makeFolders(dirOf(target)))
+            return errorFromErrno(errno);
+
+        const std::string bytes = regfile::Write(*m_root);
+        const std::string temp = tempPathFor(target, ::getpid());
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return errorFromErrno(errno);
+        bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
+        int err = errno;
+        if (::close(fd) != 0 && ok) {
+            ok = false;
+            err = errno;
+        }
+        if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+            ok = false;
+            err = errno;
+        }
+        if (!ok) {
+            ::unlink(temp.c_str());
+            return errorFromErrno(err);
+        }
+        // The rename itself must reach the disk, or a power cut could bring back the old name.
+        const int dirFd = ::open(dirOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd >= 0) {
+            ::fsync(dirFd);
+            ::close(dirFd);
+        }
+        m_dirty = false;
+        return ERROR_SUCCESS;
+    }
+
+    QString m_path;
+    std::unique_ptr<Key> m_root;
+    std::map<HKEY, Handle> m_handles;
+    HKEY m_nextHandle = 0x1000;
+    bool m_dirty = false;
+    bool m_blocked = false;
+};
+
+Hive &hive()
+{
+    static Hive instance;
+    return instance;
+}
+
+bool hasLineBreak(std::string_view name)
+{
+    return name.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// Splits a subkey path into its names. Windows refuses a leading backslash and empty names; one
+// trailing backslash is allowed.
+LONG splitPath(std::string_view path, std::vector<std::string> &names)
+{
+    if (!path.empty() && path.front() == '\\')
+        return ERROR_BAD_PATHNAME;
+    if (!path.empty() && path.back() == '\\')
+        path.remove_suffix(1);
+    if (path.empty())
+        return ERROR_SUCCESS;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = path.find('\\', start);
+        const std::string_view name = path.substr(start, end == std::string_view::npos ? end : end - start);
+        if (name.empty())
+            return ERROR_BAD_PATHNAME;
+        if (name.size() > kMaxKeyNameLength || hasLineBreak(name))
+            return ERROR_INVALID_PARAMETER;
+        names.emplace_back(name);
+        if (end == std::string_view::npos)
+            return ERROR_SUCCESS;
+        start = end + 1;
+    }
+}
+
+} // namespace
+
+LONG RegCreateKeyExA(HKEY hKey, const char *lpSubKey, DWORD, char *, DWORD dwOptions, REGSAM samDesired, const void *,
+                     HKEY *phkResult, DWORD *lpdwDisposition)
+{
+    if (!phkResult || !lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    Hive &h = hive();
+    const std::lock_guard lock(h.mutex);
+    Key *key = nullptr;
+    REGSAM access = 0;
+    if (const LONG rc = h.resolve(hKey, key, access); rc != ERROR_SUCCESS)
+        return rc;
+    std::vector<std::string> names;
+    if (const LONG rc = splitPath(lpSubKey, names); rc != ERROR_SUCCESS)
+        return rc;
+    const bool wantVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
+    // Check the whole path before creating anything, so a refusal leaves no half-made path.
+    Key *walk = key;
+    size_t existing = 0;
+    for (; existing < names.size(); ++existing) {
+        Key *child = walk->Find(names[existing]);
+        if (!child)
+            break;
+        walk = child;
+    }
+    if (existing < names.size()) {
+        if (existing == 0 && !(access & KEY_CREATE_SUB_KEY))
+            return ERROR_ACCESS_DENIED;
+        if (walk->isVolatile && !wantVolatile)
+            return ERROR_CHILD_MUST_BE_VOLATILE;
+        for (size_t i = existing; i < names.size(); ++i) {
+            walk = walk->Add(names[i], wantVolatile || walk->isVolatile);
+            h.changed(walk);
+        }
+    }
+    *phkResult = h.addHandle(walk, samDesired);
+    if (lpdwDisposition)
+        *lpdwDisposition = existing < names.size() ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return ERROR_SUCCESS;
+}
+
+LONG RegOpenKeyExA(HKEY hKey, const char *lpSubKey, DWORD, REGSAM samDesired, HKEY *phkResult)
+{
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    Hive &h = hive();
+    const std::lock_guard lock(h.mutex);
+    Key *key = nullptr;
+    REGSAM access = 0;
+    if (const LONG rc = h.resolve(hKey, key, access); rc != ERROR_SUCCESS)
+        return rc;
+    std::vector<std::string> names;
+    if (const LONG rc = splitPath(lpSubKey ? lpSubKey : "", names); rc != ERROR_SUCCESS)
+        return rc;
+    for (const auto &name : names) {
+        key = key->Find(name);
+        if (!key)
+            return ERROR_FILE_NOT_FOUND;
+    }
+    *phkResult = h.addHandle(key, samDesired);
+    return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExA(HKEY hKey, const char *lpValueName, DWORD, DWORD dwType, const BYTE *lpData, DWORD cbData)
+{
+    if (!lpData && cbData != 0)
+        return ERROR_INVALID_PARAMETER;
+    const std::string_view name = lpValueName ? lpValueName : "";
+    if (name.size() > kMaxValueNameLength || hasLineBreak(name))
+        return ERROR_INVALID_PARAMETER;
+    Hive &h = hive();
+    const std::lock_guard lock(h.mutex);
+    Key *key = nullptr;
+    REGSAM access = 0;
+    if (const LONG rc = h.resolve(hKey, key, access); rc != ERROR_SUCCESS)
+        return rc;
+    if (!(access & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    std::string data(reinterpret_cast<const char *>(lpData), cbData);
+    if (key->Set(name, dwType, std::move(data)))
+        h.changed(key);
+    return isPredefined(hKey) ? h.flushIfIdle() : ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY hKey, const char *lpValueName, DWORD *lpReserved, DWORD *lpType, BYTE *lpData,
+                      DWORD *lpcbData)
+{
+    if (lpReserved || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    Hive &h = hive();
+    const std::lock_guard lock(h.mutex);
+    Key *key = nullptr;
+    REGSAM access = 0;
+    if (const LONG rc = h.resolve(hKey, key, access); rc != ERROR_SUCCESS)
+        return rc;
+    if (!(access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    const regfile::Value *value = key->FindValue(lpValueName ? lpValueName : "");
+    if (!value)
+        return ERROR_FILE_NOT_FOUND;
+    if (lpType)
+        *lpType = value->type;
+    const auto size = static_cast<DWORD>(value->data.size());
+    if (lpcbData) {
+        if (lpData && *lpcbData < size) {
+            *lpcbData = size;
+            return ERROR_MORE_DATA;
+        }
+        if (lpData && size > 0)
+            std::memcpy(lpData, value->data.data(), size);
+        *lpcbData = size;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY hKey)
+{
+    Hive &h = hive();
+    const std::lock_guard lock(h.mutex);
+    return h.close(hKey);
+}
+
+QString RegistryDefaultFile()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/drovanel/registry.reg");
+}
+
+QString RegistryFile()
+{
+    Hive &h = hive();
+    const std::lock_guard lock(h.mutex);
+    return h.file();
+}
+
+bool RegistryUseFile(const QString &path)
+{
+    Hive &h = hive();
+    const std::lock_guard lock(h.mutex);
+    return h.useFile(path);
+}
+
+int RegistryOpenKeyCount()
+{
+    Hive &h = hive();
+    const std::lock_guard lock(h.mutex);
+    return h.openCount();
+}
+
+} // namespace platform
