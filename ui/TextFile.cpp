@@ -68,7 +68,13 @@ bool TextFileReader::Fill()
             m_sawEnd = true;
             return false;
         }
-        return true;
+        // One scan a block for the Ctrl-Z: the block simply ends there, so the line loops need
+        // not look for it.
+        if (const void *z = std::memchr(m_buffer.data(), kCtrlZ, m_end)) {
+            m_end = static_cast<size_t>(static_cast<const char *>(z) - m_buffer.data());
+            m_sawEnd = true;
+        }
+        return m_end > 0;
     }
 }
 
@@ -76,14 +82,7 @@ bool TextFileReader::Eof()
 {
     if (m_fd < 0)
         throw EInOutError(EBADF, std::strerror(EBADF));
-    if (m_pos == m_end && !Fill())
-        return true;
-    if (m_buffer[m_pos] == kCtrlZ) {
-        m_sawEnd = true;
-        m_pos = m_end;
-        return true;
-    }
-    return false;
+    return m_pos == m_end && !Fill();
 }
 
 std::string TextFileReader::ReadLine()
@@ -103,17 +102,8 @@ void TextFileReader::ReadLine(std::string &line)
             return;
         const char *start = m_buffer.data() + m_pos;
         const size_t avail = m_end - m_pos;
-        // The line runs to the next CR or Ctrl-Z, whichever comes first.
         const void *cr = std::memchr(start, '\r', avail);
         const size_t crAt = cr ? static_cast<size_t>(static_cast<const char *>(cr) - start) : avail;
-        const void *z = std::memchr(start, kCtrlZ, crAt);
-        if (z) {
-            const size_t zAt = static_cast<size_t>(static_cast<const char *>(z) - start);
-            line.append(start, zAt);
-            m_sawEnd = true;
-            m_pos = m_end;
-            return;
-        }
         line.append(start, crAt);
         m_pos += crAt;
         if (!cr)
@@ -125,6 +115,25 @@ void TextFileReader::ReadLine(std::string &line)
             ++m_pos;
         return;
     }
+}
+
+std::string_view TextFileReader::ReadLineView()
+{
+    if (m_fd < 0)
+        throw EInOutError(EBADF, std::strerror(EBADF));
+    const char *start = m_buffer.data() + m_pos;
+    if (const void *cr = std::memchr(start, '\r', m_end - m_pos)) {
+        const size_t length = static_cast<size_t>(static_cast<const char *>(cr) - start);
+        const size_t after = m_pos + length + 1;
+        // Whether an LF follows can be told without another read only when the byte after the CR
+        // is in this block.
+        if (after < m_end) {
+            m_pos = after + (m_buffer[after] == '\n' ? 1 : 0);
+            return {start, length};
+        }
+    }
+    ReadLine(m_spill);
+    return m_spill;
 }
 
 TextFileWriter::~TextFileWriter()
@@ -214,6 +223,12 @@ void TextFileWriter::Sync()
     Flush();
     if (::fsync(m_fd) != 0)
         raiseErrno();
+}
+
+void TextFileWriter::Discard() noexcept
+{
+    m_used = 0;
+    closeQuietly(m_fd);
 }
 
 void TextFileWriter::Close()

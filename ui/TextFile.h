@@ -27,6 +27,9 @@ public:
     std::string ReadLine();
     // The same, into a caller's buffer (its capacity is reused line after line).
     void ReadLine(std::string &line);
+    // The same without a copy where the line lies whole in the read block: the view is valid until
+    // the next call on this reader. For loops that look at every line of a large file.
+    std::string_view ReadLineView();
 
 private:
     bool Fill();  // false at the file's end
@@ -34,8 +37,9 @@ private:
     int m_fd = -1;
     std::vector<char> m_buffer;
     size_t m_pos = 0;
-    size_t m_end = 0;
-    bool m_sawEnd = false;  // Ctrl-Z seen: nothing after it is read
+    size_t m_end = 0;   // the block ends here, or at a Ctrl-Z found in it
+    bool m_sawEnd = false;  // the file's end or a Ctrl-Z reached: nothing more is read
+    std::string m_spill;    // a line that crosses blocks, for ReadLineView
 };
 
 class TextFileWriter {
@@ -55,6 +59,9 @@ public:
     // Flushes and makes the contents durable before a rename puts the file in place.
     void Sync();
     void Close();
+    // Closes without writing what is still buffered and without raising: for a file that is
+    // about to be removed because the work it was written for failed.
+    void Discard() noexcept;
     bool IsOpen() const { return m_fd >= 0; }
 
 private:
