@@ -167,8 +167,9 @@ ConversionResult ConvertPointsFile(ui::TextFileReader &origen, ui::TextFileWrite
     ConversionFiles files(origen, destino);
     origen.Open(source);
     // The rename below would replace a file that the user has made read-only; such a file could
-    // not be emptied either, so it stays and the user hears why.
-    if (::access(destination.c_str(), W_OK) != 0 && errno != ENOENT)
+    // not be emptied either, so it stays and the user hears why. The check is made as the
+    // identity that writes (the effective one).
+    if (::faccessat(AT_FDCWD, destination.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
         throw ui::EInOutError::FromErrno(errno);
     const std::string temp = CreateBeside(destino, destination);
     files.SetTemporary(temp);
@@ -184,6 +185,17 @@ ConversionResult ConvertPointsFile(ui::TextFileReader &origen, ui::TextFileWrite
     files.Placed();
     SyncFolder(FolderOf(destination));
     return ConversionResult::Converted;
+}
+
+AlertLevels ReadAlertLevels(int deviceModel, const std::function<int(const char *barName)> &position)
+{
+    AlertLevels levels{};
+    if (deviceModel != kWatcher && deviceModel != kSentryIII)
+        return levels;
+    const auto &bars = deviceModel == kWatcher ? kWatcherLevelBars : kSentryLevelBars;
+    for (int type = 0; type < kPointTypes; ++type)
+        levels[type] = position(bars[type]);
+    return levels;
 }
 
 bool HasPointsFileMark(std::string_view headerLine)

@@ -9,6 +9,7 @@
 // count bytes from 1). A record without a type (shorter than 16, or another character there) is
 // never written.
 #include <array>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,11 @@ inline constexpr std::array<const char *, kPointTypes> kWatcherLevelBars = {
     "cxTrackBar1", "cxTrackBar2", "cxTrackBar11", "cxTrackBar12", "cxTrackBar3", "cxTrackBar4", "cxTrackBar5"};
 inline constexpr std::array<const char *, kPointTypes> kSentryLevelBars = {
     "cxTrackBar6", "cxTrackBar7", "cxTrackBar13", "cxTrackBar14", "cxTrackBar8", "cxTrackBar9", "cxTrackBar10"};
+
+// The levels that apply to `deviceModel`, read from its seven level bars through `position`
+// (component name -> the bar's Position); the other model's bars are not read. A model without
+// levels (the Gray Rover II, no selection) gets zeros.
+AlertLevels ReadAlertLevels(int deviceModel, const std::function<int(const char *barName)> &position);
 
 // The download's file name in the download folder: the download writes it and the conversion reads
 // and deletes it under this one name (Linux file names keep their letter case).
