@@ -20,39 +20,54 @@ constexpr size_t kTypeAt = 15;  // position 16, counted from 0
 constexpr size_t kAlertAt = 14;  // position 15
 constexpr size_t kDataLength = 14;
 
-// What a record of one type code becomes.
-enum class Action : unsigned char { Drop, Unchanged, SoundOnly, NoSpeedCheck };
+// What a record of one type code becomes, as masks so that the loop below computes each record's
+// output without branching on its type (the types of neighbouring records are as good as random,
+// and a mispredicted branch a record costs more than the rest of the work):
+//   alert character = (its own & keepAlert) | alert
+//   length          = 16 + (tail length & tail)
+//   bytes kept      = (length + 2) & written
+struct Rule {
+    unsigned char keepAlert = 0;
+    unsigned char alert = 0;
+    size_t tail = 0;
+    size_t written = 0;
+};
 
-Action ActionFor(int deviceModel, int level)
+constexpr size_t kAll = ~size_t{0};
+constexpr Rule kDrop{};
+constexpr Rule kUnchanged{0xFF, 0, kAll, kAll};
+constexpr Rule kSoundOnly{0, 'F', 0, kAll};
+constexpr Rule kNoSpeedCheck{0, '0', 0, kAll};
+
+Rule RuleFor(int deviceModel, int level)
 {
     switch (deviceModel) {
     case kWatcher:
         switch (level) {
         case 1:
-            return Action::SoundOnly;
+            return kSoundOnly;
         case 2:
-            return Action::NoSpeedCheck;
+            return kNoSpeedCheck;
         case 3:
-            return Action::Unchanged;
+            return kUnchanged;
         default:
-            return Action::Drop;
+            return kDrop;
         }
     case kSentryIII:
         switch (level) {
         case 1:
-            return Action::NoSpeedCheck;
+            return kNoSpeedCheck;
         case 2:
-            return Action::Unchanged;
+            return kUnchanged;
         default:
-            return Action::Drop;
+            return kDrop;
         }
     default:
-        return Action::Drop;
+        return kDrop;
     }
 }
 
-// Header checked, then one table look-up a record: the loop runs over every line of maps that run
-// to many megabytes, so it reads lines in place and builds rewritten records on the stack.
+// Each record is copied whole into the output block, then patched and counted or not.
 bool ConvertLines(ui::TextFileReader &in, ui::TextFileWriter &out, int deviceModel, const AlertLevels &levels)
 {
     const std::string_view header = in.ReadLineView();
@@ -60,28 +75,29 @@ bool ConvertLines(ui::TextFileReader &in, ui::TextFileWriter &out, int deviceMod
         return false;
     out.WriteLine(header);
 
-    std::array<Action, 256> actions{};  // every byte that is not a type code: Drop
+    std::array<Rule, 256> rules{};  // every byte that is not a type code: left out
     for (int type = 0; type < kPointTypes; ++type)
-        actions[static_cast<unsigned char>('1' + type)] = ActionFor(deviceModel, levels[type]);
+        rules[static_cast<unsigned char>('1' + type)] = RuleFor(deviceModel, levels[type]);
 
-    char rewritten[kTypeAt + 3];  // positions 1 to 16 and CR LF
-    rewritten[kTypeAt + 1] = '\r';
-    rewritten[kTypeAt + 2] = '\n';
     while (!in.Eof()) {
         const std::string_view line = in.ReadLineView();
         if (line.size() <= kTypeAt)
             continue;
-        const Action action = actions[static_cast<unsigned char>(line[kTypeAt])];
-        if (action == Action::Drop)
-            continue;
-        if (action == Action::Unchanged) {
-            out.WriteLine(line);
+        const Rule rule = rules[static_cast<unsigned char>(line[kTypeAt])];
+        if (line.size() + 2 > ui::TextFileWriter::kMaxReserve) {
+            if (rule.tail != 0)
+                out.WriteLine(line);
+            else if (rule.written != 0)
+                out.WriteLine(AlertVariant(line, static_cast<char>(rule.alert)));
             continue;
         }
-        std::memcpy(rewritten, line.data(), kDataLength);
-        rewritten[kAlertAt] = action == Action::SoundOnly ? 'F' : '0';
-        rewritten[kTypeAt] = line[kTypeAt];
-        out.Write(std::string_view(rewritten, sizeof rewritten));
+        char *to = out.Reserve(line.size() + 2);
+        std::memcpy(to, line.data(), line.size());
+        to[kAlertAt] = static_cast<char>((static_cast<unsigned char>(line[kAlertAt]) & rule.keepAlert) | rule.alert);
+        const size_t length = kTypeAt + 1 + ((line.size() - kTypeAt - 1) & rule.tail);
+        to[length] = '\r';
+        to[length + 1] = '\n';
+        out.Commit((length + 2) & rule.written);
     }
     return true;
 }
@@ -173,6 +189,7 @@ ConversionResult ConvertPointsFile(ui::TextFileReader &origen, ui::TextFileWrite
         throw ui::EInOutError::FromErrno(errno);
     const std::string temp = CreateBeside(destino, destination);
     files.SetTemporary(temp);
+    destino.SetWriteBehind(true);
 
     if (!ConvertLines(origen, destino, deviceModel, levels))
         return ConversionResult::InvalidHeader;
