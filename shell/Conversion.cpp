@@ -256,8 +256,8 @@ const std::string &InvalidPointsFileText()
 
 const std::string &MapReceivedText()
 {
-    static const std::string text =
-        ui::AnsiText("¡¡Fichero recibido!!\r\rEste nuevo fichero de datos le servirá\rpara cargar su Sentry III o Watcher");
+    static const std::string text = ui::AnsiText("¡¡Fichero recibido!!\r\rEste nuevo fichero de datos le servirá"
+                                                 "\rpara cargar su Sentry III o Watcher");
     return text;
 }
 
