@@ -11,6 +11,9 @@ namespace ui {
 namespace {
 
 constexpr size_t kBlock = 256 * 1024;
+static_assert(kBlock % 16 == 0);
+static_assert(TextFileWriter::kMaxReserve <= kBlock);
+constexpr unsigned long long kWriteBehindStep = 8 * 1024 * 1024;
 constexpr char kCtrlZ = 26;
 
 [[noreturn]] void raiseErrno()
@@ -40,7 +43,7 @@ void TextFileReader::Open(const std::string &fileName)
     if (fd < 0)
         raiseErrno();
     m_fd = fd;
-    m_buffer.resize(kBlock);
+    m_buffer.resize(kBlock + kScanPadding);
     m_pos = m_end = 0;
     m_sawEnd = false;
 }
@@ -56,7 +59,7 @@ bool TextFileReader::Fill()
     if (m_sawEnd)
         return false;
     for (;;) {
-        const ssize_t n = ::read(m_fd, m_buffer.data(), m_buffer.size());
+        const ssize_t n = ::read(m_fd, m_buffer.data(), kBlock);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -68,22 +71,23 @@ bool TextFileReader::Fill()
             m_sawEnd = true;
             return false;
         }
-        return true;
+        // One scan a block for the Ctrl-Z: the block simply ends there, so the line loops need
+        // not look for it.
+        if (const void *z = std::memchr(m_buffer.data(), kCtrlZ, m_end)) {
+            m_end = static_cast<size_t>(static_cast<const char *>(z) - m_buffer.data());
+            m_sawEnd = true;
+        }
+        m_buffer[m_end] = '\r';  // the sentinel that stops ReadLineView's scan
+        SyncCrBits();
+        return m_end > 0;
     }
 }
 
-bool TextFileReader::Eof()
+bool TextFileReader::EofAfterBlock()
 {
     if (m_fd < 0)
         throw EInOutError(EBADF, std::strerror(EBADF));
-    if (m_pos == m_end && !Fill())
-        return true;
-    if (m_buffer[m_pos] == kCtrlZ) {
-        m_sawEnd = true;
-        m_pos = m_end;
-        return true;
-    }
-    return false;
+    return !Fill();
 }
 
 std::string TextFileReader::ReadLine()
@@ -95,25 +99,22 @@ std::string TextFileReader::ReadLine()
 
 void TextFileReader::ReadLine(std::string &line)
 {
-    line.clear();
     if (m_fd < 0)
         throw EInOutError(EBADF, std::strerror(EBADF));
+    CopyLine(line);
+    SyncCrBits();
+}
+
+void TextFileReader::CopyLine(std::string &line)
+{
+    line.clear();
     for (;;) {
         if (m_pos == m_end && !Fill())
             return;
         const char *start = m_buffer.data() + m_pos;
         const size_t avail = m_end - m_pos;
-        // The line runs to the next CR or Ctrl-Z, whichever comes first.
         const void *cr = std::memchr(start, '\r', avail);
         const size_t crAt = cr ? static_cast<size_t>(static_cast<const char *>(cr) - start) : avail;
-        const void *z = std::memchr(start, kCtrlZ, crAt);
-        if (z) {
-            const size_t zAt = static_cast<size_t>(static_cast<const char *>(z) - start);
-            line.append(start, zAt);
-            m_sawEnd = true;
-            m_pos = m_end;
-            return;
-        }
         line.append(start, crAt);
         m_pos += crAt;
         if (!cr)
@@ -125,6 +126,18 @@ void TextFileReader::ReadLine(std::string &line)
             ++m_pos;
         return;
     }
+}
+
+std::string_view TextFileReader::ReadLineAcrossBlocks()
+{
+    ReadLine(m_spill);
+    return m_spill;
+}
+
+void TextFileReader::SyncCrBits()
+{
+    m_crBase = m_pos & ~(kGroup - 1);
+    m_crBits = CrBits(m_buffer.data() + m_crBase) & (~0ULL << (m_pos - m_crBase));
 }
 
 TextFileWriter::~TextFileWriter()
@@ -148,6 +161,8 @@ void TextFileWriter::OpenWith(const std::string &fileName, int flags, unsigned m
     m_fd = fd;
     m_buffer.resize(kBlock);
     m_used = 0;
+    m_written = m_handedOn = 0;
+    m_writeBehind = false;
 }
 
 void TextFileWriter::Create(const std::string &fileName)
@@ -160,37 +175,30 @@ void TextFileWriter::CreateNew(const std::string &fileName, unsigned mode)
     OpenWith(fileName, O_EXCL, mode);
 }
 
-void TextFileWriter::Write(std::string_view text)
+void TextFileWriter::WriteBeyondBlock(std::string_view text)
 {
     if (m_fd < 0)
         throw EInOutError(EBADF, std::strerror(EBADF));
-    if (m_used + text.size() > m_buffer.size()) {
-        Flush();
-        if (text.size() >= m_buffer.size()) {
-            // A very long piece goes straight to the file.
-            const char *p = text.data();
-            size_t left = text.size();
-            while (left > 0) {
-                const ssize_t n = ::write(m_fd, p, left);
-                if (n < 0) {
-                    if (errno == EINTR)
-                        continue;
-                    raiseErrno();
-                }
-                p += n;
-                left -= static_cast<size_t>(n);
-            }
-            return;
-        }
+    Flush();
+    if (text.size() < m_buffer.size()) {
+        std::memcpy(m_buffer.data(), text.data(), text.size());
+        m_used = text.size();
+        return;
     }
-    std::memcpy(m_buffer.data() + m_used, text.data(), text.size());
-    m_used += text.size();
-}
-
-void TextFileWriter::WriteLine(std::string_view line)
-{
-    Write(line);
-    Write("\r\n");
+    // A very long piece goes straight to the file.
+    const char *p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::write(m_fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            raiseErrno();
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+        Written(static_cast<size_t>(n));
+    }
 }
 
 void TextFileWriter::Flush()
@@ -205,8 +213,31 @@ void TextFileWriter::Flush()
             raiseErrno();
         }
         done += static_cast<size_t>(n);
+        Written(static_cast<size_t>(n));
     }
     m_used = 0;
+}
+
+char *TextFileWriter::ReserveAfterFlush(size_t size)
+{
+    if (m_fd < 0)
+        throw EInOutError(EBADF, std::strerror(EBADF));
+    if (size > kMaxReserve)
+        throw EInOutError(EINVAL, std::strerror(EINVAL));
+    Flush();
+    return m_buffer.data();
+}
+
+void TextFileWriter::Written(size_t bytes)
+{
+    m_written += bytes;
+    if (!m_writeBehind || m_written - m_handedOn < kWriteBehindStep)
+        return;
+    // Only a hint: it starts the write-out without waiting for it, and any failure of the disk
+    // is reported by the Sync that follows.
+    ::sync_file_range(m_fd, static_cast<off_t>(m_handedOn), static_cast<off_t>(m_written - m_handedOn),
+                      SYNC_FILE_RANGE_WRITE);
+    m_handedOn = m_written;
 }
 
 void TextFileWriter::Sync()
@@ -214,6 +245,12 @@ void TextFileWriter::Sync()
     Flush();
     if (::fsync(m_fd) != 0)
         raiseErrno();
+}
+
+void TextFileWriter::Discard() noexcept
+{
+    m_used = 0;
+    closeQuietly(m_fd);
 }
 
 void TextFileWriter::Close()

@@ -2,6 +2,7 @@
 #include "ui/Exceptions.h"
 #include "ui/TextFile.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -16,6 +17,16 @@ std::vector<std::string> readAll(const std::string &path)
     std::vector<std::string> lines;
     while (!reader.Eof())
         lines.push_back(reader.ReadLine());
+    return lines;
+}
+
+// The same through the in-place reader, which must agree with the copying one everywhere.
+std::vector<std::string> readAllInPlace(const std::string &path)
+{
+    ui::TextFileReader reader(path);
+    std::vector<std::string> lines;
+    while (!reader.Eof())
+        lines.emplace_back(reader.ReadLineView());
     return lines;
 }
 
@@ -34,6 +45,7 @@ TEST_P(TextFileLines, SplitsAsThePointsFilesDo)
     testutil::TempDir dir;
     WriteFile(dir.file("in.txt"), GetParam().bytes);
     EXPECT_EQ(readAll(dir.file("in.txt")), GetParam().lines);
+    EXPECT_EQ(readAllInPlace(dir.file("in.txt")), GetParam().lines);
 }
 
 using namespace std::string_literals;
@@ -58,11 +70,37 @@ TEST(TextFile, LineOfOneMebibyteAndCrLfSplitAcrossBlocks)
     const std::string big(256 * 1024 - 1, 'x');
     const std::string huge(1024 * 1024, 'y');
     WriteFile(dir.file("in.txt"), big + "\r\n" + huge + "\r\nend");
+    for (const auto &lines : {readAll(dir.file("in.txt")), readAllInPlace(dir.file("in.txt"))}) {
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0], big);
+        EXPECT_EQ(lines[1], huge);
+        EXPECT_EQ(lines[2], "end");
+    }
+}
+
+TEST(TextFile, BlockBoundariesFallAnywhereInALine)
+{
+    // Short lines of every kind of ending, so that across the file each byte of a line end (the CR,
+    // the LF, a lone LF, a Ctrl-Z) meets the end of a read block at some point.
+    testutil::TempDir dir;
+    std::string bytes;
+    std::vector<std::string> expected;
+    for (int i = 0; bytes.size() < 3 * 256 * 1024 + 100; ++i) {
+        std::string line(static_cast<size_t>(i % 23), static_cast<char>('a' + i % 26));
+        if (i % 5 == 0)
+            line += "x\nlf";  // never right after a CR, where it would belong to the line end
+        bytes += line + (i % 3 == 0 ? "\r" : "\r\n");
+        expected.push_back(line);
+    }
+    const size_t keep = 256 * 1024 * 2;  // the Ctrl-Z lands exactly at the start of the third block
+    bytes.resize(keep);
+    bytes += "\x1A" "after the end\r\n";
+    WriteFile(dir.file("in.txt"), bytes);
     const auto lines = readAll(dir.file("in.txt"));
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], big);
-    EXPECT_EQ(lines[1], huge);
-    EXPECT_EQ(lines[2], "end");
+    EXPECT_EQ(readAllInPlace(dir.file("in.txt")), lines);
+    ASSERT_GT(lines.size(), 1000u);
+    EXPECT_TRUE(std::equal(lines.begin(), lines.end() - 1, expected.begin()));
+    EXPECT_EQ(lines.back(), expected[lines.size() - 1].substr(0, lines.back().size()));
 }
 
 TEST(TextFile, WriterEndsEveryLineWithCrLfIncludingLongOnes)

@@ -1,0 +1,264 @@
+#include "shell/Conversion.h"
+
+#include "ui/Ansi.h"
+#include "ui/Exceptions.h"
+#include "ui/TextFile.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace shell {
+namespace {
+
+constexpr std::string_view kFormatMark = "574C";
+constexpr size_t kTypeAt = 15;  // position 16, counted from 0
+constexpr size_t kAlertAt = 14;  // position 15
+constexpr size_t kDataLength = 14;
+
+// What a record of one type code becomes, as masks so that the loop below computes each record's
+// output without branching on its type (the types of neighbouring records are as good as random,
+// and a mispredicted branch a record costs more than the rest of the work):
+//   alert character = (its own & keepAlert) | alert
+//   length          = 16 + (tail length & tail)
+//   bytes kept      = (length + 2) & written
+struct Rule {
+    unsigned char keepAlert = 0;
+    unsigned char alert = 0;
+    size_t tail = 0;
+    size_t written = 0;
+};
+
+constexpr size_t kAll = ~size_t{0};
+constexpr Rule kDrop{};
+constexpr Rule kUnchanged{0xFF, 0, kAll, kAll};
+constexpr Rule kSoundOnly{0, 'F', 0, kAll};
+constexpr Rule kNoSpeedCheck{0, '0', 0, kAll};
+
+Rule RuleFor(int deviceModel, int level)
+{
+    switch (deviceModel) {
+    case kWatcher:
+        switch (level) {
+        case 1:
+            return kSoundOnly;
+        case 2:
+            return kNoSpeedCheck;
+        case 3:
+            return kUnchanged;
+        default:
+            return kDrop;
+        }
+    case kSentryIII:
+        switch (level) {
+        case 1:
+            return kNoSpeedCheck;
+        case 2:
+            return kUnchanged;
+        default:
+            return kDrop;
+        }
+    default:
+        return kDrop;
+    }
+}
+
+// Each record is copied whole into the output block, then patched and counted or not.
+bool ConvertLines(ui::TextFileReader &in, ui::TextFileWriter &out, int deviceModel, const AlertLevels &levels)
+{
+    const std::string_view header = in.ReadLineView();
+    if (!HasPointsFileMark(header))
+        return false;
+    out.WriteLine(header);
+
+    std::array<Rule, 256> rules{};  // every byte that is not a type code: left out
+    for (int type = 0; type < kPointTypes; ++type)
+        rules[static_cast<unsigned char>('1' + type)] = RuleFor(deviceModel, levels[type]);
+
+    while (!in.Eof()) {
+        const std::string_view line = in.ReadLineView();
+        if (line.size() <= kTypeAt)
+            continue;
+        const Rule rule = rules[static_cast<unsigned char>(line[kTypeAt])];
+        if (line.size() + 2 > ui::TextFileWriter::kMaxReserve) {
+            if (rule.tail != 0)
+                out.WriteLine(line);
+            else if (rule.written != 0)
+                out.WriteLine(AlertVariant(line, static_cast<char>(rule.alert)));
+            continue;
+        }
+        char *to = out.Reserve(line.size() + 2);
+        std::memcpy(to, line.data(), line.size());
+        to[kAlertAt] = static_cast<char>((static_cast<unsigned char>(line[kAlertAt]) & rule.keepAlert) | rule.alert);
+        const size_t length = kTypeAt + 1 + ((line.size() - kTypeAt - 1) & rule.tail);
+        to[length] = '\r';
+        to[length + 1] = '\n';
+        out.Commit((length + 2) & rule.written);
+    }
+    return true;
+}
+
+std::string FolderOf(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+// A new file in the destination's folder for the converted map. Its name never contains ".mdb",
+// so a file left behind by a crash is not taken for a points map by the update check.
+std::string CreateBeside(ui::TextFileWriter &out, const std::string &destination)
+{
+    static std::atomic<unsigned> counter{0};
+    const std::string folder = FolderOf(destination);
+    for (int attempt = 0;; ++attempt) {
+        const std::string name = folder + "/.drovanel-" + std::to_string(::getpid()) + "-" +
+                                 std::to_string(counter.fetch_add(1)) + ".part";
+        try {
+            out.CreateNew(name, 0666);
+            return name;
+        } catch (const ui::EInOutError &e) {
+            // Only a name taken by a leftover of an earlier process is worth another try.
+            if (e.ErrorCode() != EEXIST || attempt >= 100)
+                throw;
+        }
+    }
+}
+
+// The rename is durable only once the folder's entry is; some file systems cannot sync a folder,
+// and by then the map is in place, so that failure is not reported.
+void SyncFolder(const std::string &folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Closes both files on every way out of a conversion (the source first) and removes the
+// unfinished output unless it was put in place.
+class ConversionFiles {
+public:
+    ConversionFiles(ui::TextFileReader &in, ui::TextFileWriter &out) : m_in(in), m_out(out) {}
+    ~ConversionFiles()
+    {
+        m_in.Close();
+        m_out.Discard();
+        if (!m_temp.empty())
+            ::unlink(m_temp.c_str());
+    }
+    ConversionFiles(const ConversionFiles &) = delete;
+    ConversionFiles &operator=(const ConversionFiles &) = delete;
+
+    void SetTemporary(const std::string &name) { m_temp = name; }
+    void Placed() { m_temp.clear(); }
+
+private:
+    ui::TextFileReader &m_in;
+    ui::TextFileWriter &m_out;
+    std::string m_temp;
+};
+
+}  // namespace
+
+ConversionResult ConvertPointsFile(const std::string &source, const std::string &destination, int deviceModel,
+                                   const AlertLevels &levels)
+{
+    ui::TextFileReader origen;
+    ui::TextFileWriter destino;
+    return ConvertPointsFile(origen, destino, source, destination, deviceModel, levels);
+}
+
+ConversionResult ConvertPointsFile(ui::TextFileReader &origen, ui::TextFileWriter &destino, const std::string &source,
+                                   const std::string &destination, int deviceModel, const AlertLevels &levels)
+{
+    ConversionFiles files(origen, destino);
+    origen.Open(source);
+    // The rename below would replace a file that the user has made read-only; such a file could
+    // not be emptied either, so it stays and the user hears why. The check is made as the
+    // identity that writes (the effective one).
+    if (::faccessat(AT_FDCWD, destination.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
+        throw ui::EInOutError::FromErrno(errno);
+    const std::string temp = CreateBeside(destino, destination);
+    files.SetTemporary(temp);
+    destino.SetWriteBehind(true);
+
+    if (!ConvertLines(origen, destino, deviceModel, levels))
+        return ConversionResult::InvalidHeader;
+
+    origen.Close();
+    destino.Sync();
+    destino.Close();
+    if (std::rename(temp.c_str(), destination.c_str()) != 0)
+        throw ui::EInOutError::FromErrno(errno);
+    files.Placed();
+    SyncFolder(FolderOf(destination));
+    return ConversionResult::Converted;
+}
+
+AlertLevels ReadAlertLevels(int deviceModel, const std::function<int(const char *barName)> &position)
+{
+    AlertLevels levels{};
+    if (deviceModel != kWatcher && deviceModel != kSentryIII)
+        return levels;
+    const auto &bars = deviceModel == kWatcher ? kWatcherLevelBars : kSentryLevelBars;
+    for (int type = 0; type < kPointTypes; ++type)
+        levels[type] = position(bars[type]);
+    return levels;
+}
+
+bool HasPointsFileMark(std::string_view headerLine)
+{
+    return headerLine.starts_with(kFormatMark);
+}
+
+bool IsPointsFileName(std::string_view fileName)
+{
+    std::string lower(fileName);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return lower.find(".mdb") != std::string::npos;
+}
+
+std::string AlertVariant(std::string_view record, char alert)
+{
+    std::string variant(record.substr(0, kDataLength));
+    variant += alert;
+    if (record.size() > kTypeAt)
+        variant += record[kTypeAt];
+    return variant;
+}
+
+void DeleteDownload(const std::string &folder)
+{
+    ::unlink((folder + "/" + kDownloadFileName).c_str());
+}
+
+const std::string &InvalidDestinationNameText()
+{
+    static const std::string text = ui::AnsiText("No ha seleccionado un fichero final de datos válido!");
+    return text;
+}
+
+const std::string &InvalidPointsFileText()
+{
+    static const std::string text = ui::AnsiText("¡Fichero de Watcher no válido!");
+    return text;
+}
+
+const std::string &MapReceivedText()
+{
+    static const std::string text = ui::AnsiText("¡¡Fichero recibido!!\r\rEste nuevo fichero de datos le servirá"
+                                                 "\rpara cargar su Sentry III o Watcher");
+    return text;
+}
+
+}  // namespace shell
