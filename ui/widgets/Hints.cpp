@@ -121,7 +121,8 @@ void HintManager::Enter(QWidget *control)
     const bool wasShowing = Balloon() != nullptr;
     hide();
     m_control = control;
-    m_showTimer.start(wasShowing || m_recent ? HintShortPause : HintPause, this);
+    // Precise: a coarse timer may fire a twentieth early, and the pause is a promise.
+    m_showTimer.start(wasShowing || m_recent ? HintShortPause : HintPause, Qt::PreciseTimer, this);
 }
 
 void HintManager::Leave(QWidget *control)
