@@ -202,7 +202,8 @@ void TLabel::adjust()
     if (!m_autoSize || m_wordWrap)
         return;
     m_inkAbove = std::max(m_inkAbove, 2);
-    const QSize need(std::max(fm.horizontalAdvance(m_caption), 1), fm.height() + m_inkAbove);
+    const QRect box = fm.boundingRect(QRect(0, 0, 10000, 10000), textFlags(), m_caption);
+    const QSize need(std::max({fm.horizontalAdvance(m_caption), box.width(), 1}), fm.height() + m_inkAbove);
     if (m_rightEdge >= 0)
         setGeometry(m_rightEdge - need.width(), y(), need.width(), need.height());
     else

@@ -44,12 +44,16 @@ void TForm::SetCaption(std::string_view caption)
 void TForm::SetClientSize(int width, int height)
 {
     m_client->setFixedSize(width, height);
+    // The window has its final size before it is first shown: its placement is read and written
+    // while it is still hidden.
+    layout()->activate();
 }
 
 void TForm::SetMenu(QMenuBar *menu)
 {
     m_menu = menu;
     layout()->setMenuBar(menu);
+    layout()->activate();
 }
 
 void TForm::SetBareTitleBar()
