@@ -182,6 +182,7 @@ void TFPral::buildConfigPage(QWidget *page)
     DirectoryEdit1->SetBounds(25, 103, 345, 21);
     DirectoryEdit1->SetDialogText("Carpeta de descarga de actualizaciones Drovanel");
     DirectoryEdit1->SetDefaultFolder(ui::PathFromAnsi(DefaultFolder()));
+    DirectoryEdit1->SetGlyph(picture("folder.png"));
 
     cxButton2 = addSaveButton(cxCheckGroup1, "cxButton2");
 }

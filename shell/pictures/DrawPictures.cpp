@@ -143,6 +143,34 @@ QImage saveGlyph()
     return image;
 }
 
+// The folder field's browse button: a yellow folder.
+QImage folderGlyph()
+{
+    QImage image = blank(16, 16);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath back;
+    back.moveTo(1.5, 3.5);
+    back.lineTo(6, 3.5);
+    back.lineTo(7.5, 5);
+    back.lineTo(14.5, 5);
+    back.lineTo(14.5, 13.5);
+    back.lineTo(1.5, 13.5);
+    back.closeSubpath();
+    p.setPen(QPen(QColor(0xa6, 0x7c, 0x00), 1));
+    p.setBrush(QColor(0xff, 0xca, 0x28));
+    p.drawPath(back);
+    QPainterPath front;
+    front.moveTo(1.5, 13.5);
+    front.lineTo(3.5, 7.5);
+    front.lineTo(15.5, 7.5);
+    front.lineTo(14.5, 13.5);
+    front.closeSubpath();
+    p.setBrush(QColor(0xff, 0xe0, 0x82));
+    p.drawPath(front);
+    return image;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -161,6 +189,7 @@ int main(int argc, char **argv)
         {"newmap.png", newMapMark()},
         {"download.png", downloadGlyph()},
         {"save.png", saveGlyph()},
+        {"folder.png", folderGlyph()},
     };
     for (const auto &picture : pictures) {
         if (!picture.image.save(out.filePath(QString::fromLatin1(picture.name)))) {

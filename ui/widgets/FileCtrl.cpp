@@ -173,6 +173,12 @@ void TDirectoryEdit::setText(const QString &text)
     m_edit->setText(text);
 }
 
+void TDirectoryEdit::SetGlyph(const QPixmap &glyph)
+{
+    m_button->setIcon(QIcon(glyph));
+    m_button->setIconSize(glyph.deviceIndependentSize().toSize());
+}
+
 void TDirectoryEdit::SetDialogText(std::string_view text)
 {
     m_dialogText = FromAnsi(text);

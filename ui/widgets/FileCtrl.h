@@ -82,6 +82,8 @@ public:
 
     void SetDialogText(std::string_view text);
     void SetDefaultFolder(const QString &folder) { m_defaultFolder = folder; }
+    // The browse button's picture (the style's folder icon until one is set).
+    void SetGlyph(const QPixmap &glyph);
     // The folder where the browser opens now.
     QString BrowseStart() const;
     // Opens the browser as the button does.
