@@ -148,6 +148,19 @@ TEST_F(FileListTest, ReadingAFolderThatHasGoneRaisesAnIOError)
     EXPECT_THROW(list.Items(), ui::EInOutError);
 }
 
+TEST_F(FileListTest, ACurrentDirectoryThatWasDeletedIsReportedOnlyWhenTheListIsRead)
+{
+    const std::string d = m_dir.file("gone");
+    ui::CreateDir(d);
+    ui::SetCurrentDir(d);
+    ASSERT_EQ(::rmdir(d.c_str()), 0);
+    ui::TFileListBox list(&m_page, "FileListBox1");
+    EXPECT_EQ(list.Directory(), "");
+    EXPECT_THROW(list.Items(), ui::EInOutError);
+    list.ApplyFilePath(m_dir.path());  // a folder that exists mends it
+    EXPECT_EQ(list.Count(), 0);
+}
+
 class DirectoryEditTest : public FileListTest {
 protected:
     // A browser that records where it starts and answers from a script.

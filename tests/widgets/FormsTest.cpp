@@ -74,10 +74,12 @@ TEST(Forms, ShowCloseQueryAndDestroyEvents)
             events.push_back("closequery");
             canClose = allow;
         };
-        form.OnDestroy = [&](ui::TObject *sender) {
-            // The controls are still there while the form is destroyed.
-            auto *f = static_cast<TestForm *>(sender);
-            events.push_back("destroy " + f->label->Caption());
+        // The controls are still there while the form is destroyed (the form's own class is
+        // not: the handler reaches the controls, not the form's fields).
+        ui::TLabel *label = form.label;
+        form.OnDestroy = [&events, label](ui::TObject *sender) {
+            EXPECT_EQ(ui::FindComponent(sender, "Label1"), label);
+            events.push_back("destroy " + label->Caption());
         };
         form.Show();
         form.Hide();

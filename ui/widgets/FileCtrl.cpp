@@ -1,6 +1,7 @@
 #include "ui/widgets/FileCtrl.h"
 
 #include "ui/Ansi.h"
+#include "ui/Exceptions.h"
 #include "ui/FileSystem.h"
 
 #include <QDialogButtonBox>
@@ -24,9 +25,15 @@ namespace ui {
 // ---- TFileListBox
 
 TFileListBox::TFileListBox(QWidget *parent, std::string_view name)
-    : TControl(parent, name), m_list(new QListWidget(this)), m_directory(GetCurrentDir())
+    : TControl(parent, name), m_list(new QListWidget(this))
 {
     SetInner(m_list);
+    try {
+        m_directory = GetCurrentDir();
+    } catch (const EInOutError &) {
+        // Started in a folder that has been deleted: the list has no folder until it is pointed
+        // at one, and reading it before then reports the error.
+    }
 }
 
 void TFileListBox::SetMask(std::string_view mask)
