@@ -1,19 +1,29 @@
-// Program entry: the application object, the main window and the message loop.
+// Program entry: the single-instance test, the application object, the main form and the
+// message loop.
+#include "platform/SingleInstance.h"
+#include "shell/Pral.h"
 #include "ui/Application.h"
+#include "ui/widgets/Forms.h"
 #include "ui/widgets/QtDialogs.h"
 
 #include <QApplication>
-#include <QWidget>
 
 int main(int argc, char **argv)
 {
+    // Before anything touches the display: a second start ends here, silently, and leaves the
+    // running instance alone. When no mark can be had at all, the program runs rather than not.
+    const platform::SingleInstanceMark mark(QStringLiteral("drovanel.lock"));
+    if (mark.state() == platform::SingleInstanceMark::State::HeldByAnother)
+        return 0;
+
     QApplication qtApp(argc, argv);
+    // The program ends through its menus and its tray, never because its window was hidden.
+    QApplication::setQuitOnLastWindowClosed(false);
     ui::InstallQtDialogs();
     ui::Application().SetTitle("Drovanel");
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Drovanel"));
-    window.setFixedSize(396, 291);
-    window.show();
+
+    // The main form decides in its creation handler whether it shows itself.
+    const auto form = ui::CreateForm<TFPral>();
     ui::Application().Run();
     return 0;
 }

@@ -13,7 +13,8 @@ DialogResult QtDialogBackend::Show(DialogKind kind, const std::string &title, co
 {
     QMessageBox box;
     box.setWindowTitle(FromAnsi(title));
-    box.setText(FromAnsi(text));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(DialogDisplayText(text));
     box.setWindowModality(Qt::ApplicationModal);
     QPushButton *yes = nullptr;
     switch (kind) {
@@ -38,6 +39,14 @@ DialogResult QtDialogBackend::Show(DialogKind kind, const std::string &title, co
     if (kind == DialogKind::Confirmation)
         return box.clickedButton() == yes ? DialogResult::Yes : DialogResult::No;
     return DialogResult::Ok;
+}
+
+QString DialogDisplayText(const std::string &text)
+{
+    QString shown = FromAnsi(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
 }
 
 void InstallQtDialogs()

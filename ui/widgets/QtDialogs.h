@@ -3,6 +3,8 @@
 // screen.
 #include "ui/Dialogs.h"
 
+#include <QString>
+
 namespace ui {
 
 class QtDialogBackend final : public DialogBackend {
@@ -12,5 +14,9 @@ public:
 
 // Installs the Qt backend for the rest of the process.
 void InstallQtDialogs();
+
+// A dialog's text as the message box shows it: a CR (alone or before an LF) breaks the line, as
+// it does in the system's message boxes.
+QString DialogDisplayText(const std::string &text);
 
 }  // namespace ui

@@ -1,0 +1,496 @@
+#include "shell/Pral.h"
+
+#include "ui/Ansi.h"
+#include "ui/Application.h"
+#include "ui/Dialogs.h"
+#include "ui/Exceptions.h"
+#include "ui/FileSystem.h"
+#include "ui/FormatSettings.h"
+
+#include <QStandardPaths>
+
+// The pictures are compiled into this library; a static library must ask for them by name.
+static void initPictures()
+{
+    Q_INIT_RESOURCE(Pral);
+}
+
+namespace {
+
+using ui::AnsiText;
+
+constexpr int kClientWidth = 396;
+constexpr int kClientHeight = 291;
+constexpr int kStatusHeight = 19;
+
+// The level bars' track colour.
+const QColor kTrackColor(240, 251, 255);
+
+QPixmap picture(const char *name)
+{
+    return QPixmap(QStringLiteral(":/pral/") + QLatin1String(name));
+}
+
+}  // namespace
+
+TFPral::TFPral(QWidget *parent) : ui::TForm("FPral", parent)
+{
+    initPictures();
+    MainForm = true;
+    SetCaption("Drovanel - Descargas de actualizaciones de Mapas de Puntos 9.3");
+    SetBareTitleBar();
+    SetClientSize(kClientWidth, kClientHeight);
+    move(160, 164);
+    OnCreate = [this](ui::TObject *sender) { FormCreate(sender); };
+
+    RxMainMenu1 = new ui::TMainMenu(this, "RxMainMenu1");
+    SetMenu(RxMainMenu1);
+    buildMenus();
+
+    Notebook1 = new ui::TNotebook(Client(), "Notebook1");
+    Notebook1->SetBounds(0, 0, kClientWidth, kClientHeight - kStatusHeight);
+    buildDefaultPage(Notebook1->AddPage("Default"));
+    buildConfigPage(Notebook1->AddPage("Config"));
+    buildGeneralPage(Notebook1->AddPage("General"));
+    buildWatcherPage(Notebook1->AddPage("Avisos"));
+    buildSentryPage(Notebook1->AddPage("AvisosSentry3"));
+    Notebook1->AddPage("AvisosSentry1");
+    Notebook1->AddPage("AvisosRover2");
+    buildProxyPage(Notebook1->AddPage("Proxy"));
+
+    StatusBar1 = new ui::TStatusBar(Client(), "StatusBar1");
+    StatusBar1->SetBounds(0, kClientHeight - kStatusHeight, kClientWidth, kStatusHeight);
+    StatusBar1->SetPanels({300, 0});
+
+    RxTrayIcon1 = new ui::TRxTrayIcon(this, "RxTrayIcon1");
+    RxTrayIcon1->Hint = QStringLiteral("Drovanel");
+    RxTrayIcon1->SetAnimated(true);  // as built; the start-up switches it off
+
+    AppEvents = new ui::TAppEvents(this, "AppEvents");
+    AppEvents->ShowMainForm = false;
+    AppEvents->UpdateFormatSettings = false;
+    AppEvents->HintPause = 400;
+    AppEvents->Apply();
+
+    PopupMenu = new ui::TPopupMenu(this, "PopupMenu");
+    Activar1 = PopupMenu->Add("Activar1", "Descargar");
+    Activar1->OnClick = [this](ui::TObject *sender) { Activar1Click(sender); };
+    Pausa1 = PopupMenu->Add("Pausa1", "Pausa");
+    for (int i = 0; i < 4; ++i)
+        PopupMenu->Add("", "");
+    N3 = PopupMenu->Add("N3", "-");
+    RXWebSite1 = PopupMenu->Add("RXWebSite1", "Finalizar");
+    RXWebSite1->OnClick = [this](ui::TObject *sender) { RXWebSite1Click(sender); };
+}
+
+TFPral::~TFPral() = default;
+
+void TFPral::buildMenus()
+{
+    Opciones1 = RxMainMenu1->Add("Opciones1", "Opciones");
+    Ocultar1 = Opciones1->Add("Ocultar1", "Ocultar");
+    Ocultar1->OnClick = [this](ui::TObject *sender) { Ocultar1Click(sender); };
+
+    Configuracion1 = RxMainMenu1->Add("Configuracion1", AnsiText("Configuración"));
+    General1 = Configuracion1->Add("General1", "General");
+    General1->OnClick = [this](ui::TObject *sender) { General1Click(sender); };
+    ConfigurarProxy1 = Configuracion1->Add("ConfigurarProxy1", "Configurar Proxy");
+    ConfigurarProxy1->OnClick = [this](ui::TObject *sender) { ConfigurarProxy1Click(sender); };
+    N1 = Configuracion1->Add("N1", "-");
+    Carpetadedescarga1 = Configuracion1->Add("Carpetadedescarga1", "Carpeta de descargas");
+    Carpetadedescarga1->OnClick = [this](ui::TObject *sender) { Carpetadedescarga1Click(sender); };
+    N2 = Configuracion1->Add("N2", "-");
+    Tiposdeavisos1 = Configuracion1->Add("Tiposdeavisos1", "Tipos de Avisos");
+    Tiposdeavisos1->OnClick = [this](ui::TObject *sender) { Tiposdeavisos1Click(sender); };
+
+    Salir1 = RxMainMenu1->Add("Salir1", "Salir");
+    Salir1->OnClick = [this](ui::TObject *sender) { Salir1Click(sender); };
+}
+
+ui::TButton *TFPral::addSaveButton(QWidget *page, std::string_view name)
+{
+    auto *button = new ui::TButton(page, name);
+    button->SetBounds(146, 229, 105, 25);
+    button->SetCaption("Guardar");
+    button->SetGlyph(picture("save.png"));
+    button->SetFlat(true);
+    button->SetTabStop(false);
+    button->OnClick = [this](ui::TObject *sender) { cxButton2Click(sender); };
+    return button;
+}
+
+void TFPral::buildDefaultPage(QWidget *page)
+{
+    Image1 = new ui::TImage(page, "Image1");
+    Image1->SetBounds(1, 1, 184, 168);
+    Image1->SetPicture(picture("device.png"));
+
+    cxLabel1 = new ui::TLabel(page, "cxLabel1");
+    cxLabel1->SetBounds(224, 13, 132, 69);
+    cxLabel1->SetWordWrap(true);
+    cxLabel1->SetAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    cxLabel1->SetCaption(
+        AnsiText("Gestión de descargas de actualizaciones de mapas de puntos para avisadores GPS de Drovanel"));
+
+    const auto plainLabel = [page](std::string_view name, int left, int top) {
+        auto *label = new ui::TLabel(page, name);
+        label->setFont(ui::SansSerifFont());
+        label->move(left, top);
+        return label;
+    };
+    Label1 = plainLabel("Label1", 240, 88);
+    Label1->SetCaption(AnsiText("Última versión en PC"));
+    Label1->SetFontColor(Qt::red);
+    Label3 = plainLabel("Label3", 228, 104);
+    Label2 = plainLabel("Label2", 231, 119);
+    Label2->SetCaption(AnsiText("Última versión Publicada"));
+    Label2->SetFontColor(Qt::blue);
+    Label4 = plainLabel("Label4", 228, 135);
+
+    Image2 = new ui::TImage(page, "Image2");
+    Image2->SetBounds(197, 152, 172, 33);
+    Image2->SetPicture(picture("newmap.png"));
+    Image2->SetVisible(false);
+
+    Panel2 = new ui::TPanel(page, "Panel2");
+    Panel2->SetBounds(8, 209, 369, 41);
+    Panel2->SetColor(Qt::white);
+
+    cxProgressBar2 = new ui::TProgressBar(Panel2, "cxProgressBar2");
+    cxProgressBar2->SetBounds(16, 10, 185, 21);
+    cxProgressBar2->SetColors(QColor(128, 255, 128), QColor(255, 255, 0));
+
+    cxButton1 = new ui::TButton(Panel2, "cxButton1");
+    cxButton1->SetBounds(240, 8, 105, 25);
+    cxButton1->SetCaption("Descargar");
+    cxButton1->SetGlyph(picture("download.png"));
+    cxButton1->SetTabStop(false);
+
+    FileListBox1 = new ui::TFileListBox(page, "FileListBox1");
+    FileListBox1->SetBounds(208, 24, 185, 25);
+    FileListBox1->SetMask("*.mdb");
+    FileListBox1->SetVisible(false);
+}
+
+void TFPral::buildConfigPage(QWidget *page)
+{
+    cxCheckGroup1 = new ui::TGroupBox(page, "cxCheckGroup1");
+    cxCheckGroup1->SetBounds(0, 0, page->width(), page->height());
+    cxCheckGroup1->SetCaption(AnsiText("Configuración de la carpeta de descargas"));
+
+    DirectoryEdit1 = new ui::TDirectoryEdit(cxCheckGroup1, "DirectoryEdit1");
+    DirectoryEdit1->SetBounds(25, 103, 345, 21);
+    DirectoryEdit1->SetDialogText("Carpeta de descarga de actualizaciones Drovanel");
+    DirectoryEdit1->SetDefaultFolder(ui::PathFromAnsi(DefaultFolder()));
+    DirectoryEdit1->SetGlyph(picture("folder.png"));
+
+    cxButton2 = addSaveButton(cxCheckGroup1, "cxButton2");
+}
+
+void TFPral::buildGeneralPage(QWidget *page)
+{
+    Avisadores = new ui::TRadioGroup(page, "Avisadores");
+    Avisadores->SetBounds(8, 8, 377, 65);
+    Avisadores->SetCaption("Avisador GPS");
+    Avisadores->SetColumns(2);
+    Avisadores->SetItems({"Sentry III", "Watcher", "Gray Rover II"});
+    Avisadores->SetItemIndex(1);
+    Avisadores->OnChange = [this](ui::TObject *sender) { AvisadoresPropertiesChange(sender); };
+
+    ComprobarChk = new ui::TCheckBox(page, "ComprobarChk");
+    ComprobarChk->SetBounds(8, 88, 377, 21);
+    ComprobarChk->SetCaption(AnsiText("Comprobar versiones al arrancar la aplicación"));
+    ComprobarChk->SetChecked(true);
+
+    Minimizar = new ui::TCheckBox(page, "Minimizar");
+    Minimizar->SetBounds(8, 104, 377, 21);
+    Minimizar->SetCaption(AnsiText("Ejecutar aplicación minimizada"));
+    Minimizar->SetChecked(false);
+
+    cxButton3 = addSaveButton(page, "cxButton3");
+}
+
+ui::TLabel *TFPral::addColumnLabel(QWidget *page, std::string_view name, std::string_view caption, int left,
+                                   std::string_view hint)
+{
+    auto *label = new ui::TLabel(page, name);
+    label->setFont(ui::SansSerifFont());
+    label->move(left, 9);
+    label->SetCaption(caption);
+    label->SetHint(hint);
+    return label;
+}
+
+ui::TTrackBar *TFPral::addLevelRow(QWidget *page, std::string_view label, std::string_view labelName,
+                                   std::string_view barName, int top, int max)
+{
+    // A row label too long for one line wraps into two, centred on its bar; the rows are far
+    // enough apart for that.
+    auto *rowLabel = new ui::TLabel(page, labelName);
+    rowLabel->setFont(ui::SansSerifFont());
+    rowLabel->SetWordWrap(true);
+    rowLabel->SetAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    rowLabel->SetBounds(14, top - 2, 190, 29);
+    rowLabel->SetCaption(label);
+
+    auto *bar = new ui::TTrackBar(page, barName);
+    bar->SetBounds(208, top, 177, 25);
+    bar->SetMin(0);
+    bar->SetMax(max);
+    bar->SetPosition(max);
+    bar->SetTrackColor(kTrackColor);
+    return bar;
+}
+
+namespace {
+
+// The row labels of both level pages, top to bottom.
+const char *const kRowLabels[] = {
+    "Cámaras fijas y tramos controlados", "Inicio de Tramo Controlado", "Fin de Tramo Controlado",
+    "Radares móviles (Cámara bidireccional)", "Puntos peligrosos", "Puntos Negros", "Zonas de niños"};
+
+const char *const kHintSin = "Desactiva el aviso";
+const char *const kHintMin = "Aviso mínimo\r\nAvisa solo con un sonido";
+const char *const kHintMed = "Aviso medio\r\nAvisa con indicación del tipo de punto";
+const char *const kHintMax =
+    "Aviso Máximo\r\nAvisa con indicación del tipo de punto \r\ny controla la velocidad de paso por el punto.";
+
+}  // namespace
+
+void TFPral::buildWatcherPage(QWidget *page)
+{
+    cxCheckGroup2 = new ui::TGroupBox(page, "cxCheckGroup2");
+    cxCheckGroup2->SetBounds(0, 0, page->width(), page->height());
+    cxCheckGroup2->SetCaption("Niveles de aviso Drovanel Watcher");
+    QWidget *g = cxCheckGroup2;
+
+    cxLabel10 = addColumnLabel(g, "cxLabel10", "Sin", 211, AnsiText(kHintSin));
+    cxLabel8 = addColumnLabel(g, "cxLabel8", "Min", 259, AnsiText(kHintMin));
+    cxLabel9 = addColumnLabel(g, "cxLabel9", "Med", 307, AnsiText(kHintMed));
+    cxLabel7 = addColumnLabel(g, "cxLabel7", AnsiText("Máx"), 358, AnsiText(kHintMax));
+
+    const int max = 3;
+    cxTrackBar1 = addLevelRow(g, AnsiText(kRowLabels[0]), "cxLabel2", "cxTrackBar1", 27, max);
+    cxTrackBar11 = addLevelRow(g, AnsiText(kRowLabels[1]), "cxLabel3", "cxTrackBar11", 52, max);
+    cxTrackBar12 = addLevelRow(g, AnsiText(kRowLabels[2]), "cxLabel4", "cxTrackBar12", 79, max);
+    cxTrackBar2 = addLevelRow(g, AnsiText(kRowLabels[3]), "cxLabel5", "cxTrackBar2", 111, max);
+    cxTrackBar3 = addLevelRow(g, AnsiText(kRowLabels[4]), "cxLabel6", "cxTrackBar3", 139, max);
+    cxTrackBar4 = addLevelRow(g, AnsiText(kRowLabels[5]), "cxLabel11", "cxTrackBar4", 166, max);
+    cxTrackBar5 = addLevelRow(g, AnsiText(kRowLabels[6]), "cxLabel12", "cxTrackBar5", 193, max);
+
+    cxButton4 = addSaveButton(g, "cxButton4");
+}
+
+void TFPral::buildSentryPage(QWidget *page)
+{
+    cxCheckGroup3 = new ui::TGroupBox(page, "cxCheckGroup3");
+    cxCheckGroup3->SetBounds(0, 0, page->width(), page->height());
+    cxCheckGroup3->SetCaption("Niveles de aviso Drovanel Sentry III");
+    QWidget *g = cxCheckGroup3;
+
+    cxLabel19 = addColumnLabel(g, "cxLabel19", "Sin", 211, AnsiText(kHintSin));
+    cxLabel18 = addColumnLabel(g, "cxLabel18", "Med", 284, AnsiText(kHintMed));
+    cxLabel16 = addColumnLabel(g, "cxLabel16", AnsiText("Máx"), 358, AnsiText(kHintMax));
+
+    const int max = 2;
+    cxTrackBar6 = addLevelRow(g, AnsiText(kRowLabels[0]), "cxLabel13", "cxTrackBar6", 27, max);
+    cxTrackBar13 = addLevelRow(g, AnsiText(kRowLabels[1]), "cxLabel14", "cxTrackBar13", 52, max);
+    cxTrackBar14 = addLevelRow(g, AnsiText(kRowLabels[2]), "cxLabel15", "cxTrackBar14", 79, max);
+    cxTrackBar7 = addLevelRow(g, AnsiText(kRowLabels[3]), "cxLabel17", "cxTrackBar7", 108, max);
+    cxTrackBar8 = addLevelRow(g, AnsiText(kRowLabels[4]), "cxLabel20", "cxTrackBar8", 136, max);
+    cxTrackBar9 = addLevelRow(g, AnsiText(kRowLabels[5]), "cxLabel21", "cxTrackBar9", 163, max);
+    cxTrackBar10 = addLevelRow(g, AnsiText(kRowLabels[6]), "cxLabel22", "cxTrackBar10", 190, max);
+
+    cxButton5 = addSaveButton(g, "cxButton5");
+}
+
+void TFPral::buildProxyPage(QWidget *page)
+{
+    Bevel1 = new ui::TBevel(page, "Bevel1");
+    Bevel1->SetBounds(16, 22, 353, 243);
+
+    Label10 = new ui::TLabel(page, "Label10");
+    Label10->move(48, 56);
+    Label10->SetCaption(AnsiText("Configurar PROXY (Si está vacio no se utiliza)"));
+
+    // Right-aligned labels end just left of their fields.
+    constexpr int labelRight = 114;
+    Label5 = new ui::TLabel(page, "Label5");
+    Label5->move(34, 87);
+    Label5->SetAlignment(Qt::AlignRight | Qt::AlignTop);
+    Label5->SetRightEdge(labelRight);
+    Label5->SetCaption("Nombre Host:");
+
+    ProxyServerEdit1 = new ui::TEdit(page, "ProxyServerEdit1");
+    ProxyServerEdit1->SetBounds(120, 84, 233, 19);
+    ProxyServerEdit1->SetFlat(true);
+
+    Label9 = new ui::TLabel(page, "Label9");
+    Label9->move(71, 111);
+    Label9->SetAlignment(Qt::AlignRight | Qt::AlignTop);
+    Label9->SetRightEdge(labelRight);
+    Label9->SetCaption("Puerto:");
+
+    ProxyPortEdit1 = new ui::TSpinEdit(page, "ProxyPortEdit1");
+    ProxyPortEdit1->SetBounds(120, 112, 81, 19);
+    ProxyPortEdit1->SetRange(0, 65535);
+    ProxyPortEdit1->SetValue(21);
+
+    ServerTypeRadioGroup = new ui::TRadioGroup(page, "ServerTypeRadioGroup");
+    ServerTypeRadioGroup->SetBounds(32, 144, 321, 49);
+    ServerTypeRadioGroup->SetCaption("Tipo Server");
+    ServerTypeRadioGroup->SetColumns(2);
+    ServerTypeRadioGroup->SetItems({"Usuario con no Logon", "Proxy OPEN"});
+    ServerTypeRadioGroup->SetItemIndex(0);
+
+    cxButton6 = addSaveButton(page, "cxButton6");
+}
+
+std::string TFPral::DefaultFolder()
+{
+    return ui::JoinPath(ui::PathToAnsi(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)),
+                        "ActDrovanel");
+}
+
+std::string TFPral::UpdateHost()
+{
+    return DROVANEL_UPDATE_HOST;
+}
+
+// ---- Start-up
+
+void TFPral::FormCreate(ui::TObject *)
+{
+    ui::FormatSettings().ShortDateFormat = "dd/mm/yyyy";
+    RxTrayIcon1->SetAnimated(false);
+    Notebook1->SetActivePage("Default");
+    RestoreSettings();
+    FConectado = false;
+    FVersion = "9.3";
+    ConfigurarFTP();
+    if (!Minimizar->Checked()) {
+        SetWindowStateNormal();
+        Show();
+    }
+    if (DirectoryEdit1->Text().empty())
+        PrimeraVez();
+    // From here on the download folder is the current directory: the conversion opens its files
+    // by relative names.
+    FileListBox1->ApplyFilePath(DirectoryEdit1->Text());
+    BarradeEstado();
+    if (ComprobarChk->Checked())
+        ComprobarAct1();
+}
+
+void TFPral::RestoreSettings()
+{
+    // The settings store FormStorage1 restores the stored settings into the controls here, before
+    // anything reads them; its errors end the start-up like any other.
+}
+
+void TFPral::ConfigurarFTP()
+{
+    // The FTP client msFTPClient1 is configured here, once per run, in this order:
+    //   Host      := UpdateHost()
+    //   Password  := "61840293k"
+    //   UserName  := "drovanel"
+    //   Proxy     := the first 255 characters of ProxyServerEdit1's text (empty: no proxy; a
+    //                ":port" suffix also sets ProxyPort)
+    //   ProxyPort := ProxyPortEdit1->AsInteger(), which replaces a port taken from the text
+    //   ProxyType := ServerTypeRadioGroup's item: 0 fpUserNoLogon, 1 fpProxyOpen
+    // Port 21, active mode, binary transfers and automatic server type are the client's defaults.
+}
+
+// First run: no download folder yet. Offers to create the default one with its placeholder map,
+// whose name sorts before any published map, so the first check announces a new map.
+void TFPral::PrimeraVez()
+{
+    if (!ui::Confirm(AnsiText("Es la primera vez que arranca esta aplicación\ry antes de nada deberá configurar la "
+                              "carpeta de descarga de las actualizaciones?")))
+        return;
+    ui::ShowMessage("Por defecto, vamos a crear una carpeta llamada 'ActDrovanel' en el escritorio de su ordenador");
+    const std::string folder = DefaultFolder();
+    try {
+        ui::CreateDir(folder);
+        ui::ShowInformation(AnsiText("¡La carpeta ActDrovanel se ha creado correctamente!"));
+        DirectoryEdit1->SetText(folder);
+        DirectoryEdit1->repaint();
+        ui::CreateEmptyFile(ui::JoinPath(folder, "Watcher-010101.mdb"));
+    } catch (const std::exception &) {
+        ui::ShowWarning("No se ha podido crear la carpeta");
+    }
+    Show();
+    Notebook1->SetActivePage("Config");
+    DirectoryEdit1->setFocus();
+}
+
+void TFPral::BarradeEstado()
+{
+    const char *model = nullptr;
+    switch (Avisadores->ItemIndex()) {
+    case 0: model = "Sentry III"; break;
+    case 1: model = "Watcher"; break;
+    case 2: model = "Gray Rover II"; break;
+    default: return;
+    }
+    StatusBar1->SetPanelText(1, std::string("  ") + model);
+    SetCaption("Drovanel - Descargas de actualizaciones " + FVersion + " [" + model + "]");
+}
+
+void TFPral::ComprobarAct1() {}
+
+// ---- Pages and menus
+
+void TFPral::cxButton2Click(ui::TObject *)
+{
+    Notebook1->SetActivePage("Default");
+}
+
+void TFPral::General1Click(ui::TObject *)
+{
+    Notebook1->SetActivePage("General");
+}
+
+void TFPral::ConfigurarProxy1Click(ui::TObject *)
+{
+    Notebook1->SetActivePage("Proxy");
+}
+
+void TFPral::Carpetadedescarga1Click(ui::TObject *)
+{
+    Notebook1->SetActivePage("Config");
+}
+
+void TFPral::Tiposdeavisos1Click(ui::TObject *)
+{
+    switch (Avisadores->ItemIndex()) {
+    case 0: Notebook1->SetActivePage("AvisosSentry3"); break;
+    case 1: Notebook1->SetActivePage("Avisos"); break;
+    default: break;  // no alert-level page for this model
+    }
+}
+
+void TFPral::AvisadoresPropertiesChange(ui::TObject *)
+{
+    BarradeEstado();
+}
+
+void TFPral::Ocultar1Click(ui::TObject *)
+{
+    Hide();
+}
+
+void TFPral::Salir1Click(ui::TObject *)
+{
+    ui::Application().Terminate();
+}
+
+void TFPral::Activar1Click(ui::TObject *)
+{
+    Show();
+}
+
+void TFPral::RXWebSite1Click(ui::TObject *)
+{
+    Close();
+}

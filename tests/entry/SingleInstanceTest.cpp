@@ -1,0 +1,230 @@
+// The single-instance mark, and the program started twice.
+#include "common/TempDir.h"
+#include "platform/SingleInstance.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <csignal>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using platform::SingleInstanceMark;
+using State = SingleInstanceMark::State;
+
+QString readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+}
+
+TEST(SingleInstanceMark, ASecondMarkIsHeldByAnotherUntilTheFirstEnds)
+{
+    testutil::TempDir dir;
+    const QString path = QString::fromStdString(dir.file("drovanel.lock"));
+    {
+        const SingleInstanceMark first = SingleInstanceMark::AtPath(path);
+        ASSERT_EQ(first.state(), State::Held);
+        EXPECT_EQ(readAll(path), QString::number(::getpid()) + "\n");
+        const SingleInstanceMark second = SingleInstanceMark::AtPath(path);
+        EXPECT_EQ(second.state(), State::HeldByAnother);
+        EXPECT_EQ(readAll(path), QString::number(::getpid()) + "\n");  // the loser writes nothing
+    }
+    const SingleInstanceMark again = SingleInstanceMark::AtPath(path);
+    EXPECT_EQ(again.state(), State::Held);
+}
+
+TEST(SingleInstanceMark, AFileLeftByACrashedInstanceDoesNotCount)
+{
+    testutil::TempDir dir;
+    const QString path = QString::fromStdString(dir.file("drovanel.lock"));
+    testutil::WriteFile(path.toStdString(), "4194304\nleft over by a process that died\n");
+    const SingleInstanceMark mark = SingleInstanceMark::AtPath(path);
+    EXPECT_EQ(mark.state(), State::Held);
+    EXPECT_EQ(readAll(path), QString::number(::getpid()) + "\n");
+}
+
+TEST(SingleInstanceMark, UnavailableWhereNoFileCanBeMade)
+{
+    testutil::TempDir dir;
+    const SingleInstanceMark mark = SingleInstanceMark::AtPath(QString::fromStdString(dir.file("no/such/folder/x.lock")));
+    EXPECT_EQ(mark.state(), State::Unavailable);
+}
+
+TEST(SingleInstanceMark, AProgramStartedByTheHolderDoesNotKeepTheMark)
+{
+    testutil::TempDir dir;
+    const QString path = QString::fromStdString(dir.file("drovanel.lock"));
+    QProcess child;
+    {
+        const SingleInstanceMark mark = SingleInstanceMark::AtPath(path);
+        ASSERT_EQ(mark.state(), State::Held);
+        child.start("/bin/sleep", {"60"});
+        ASSERT_TRUE(child.waitForStarted());
+    }
+    // The child still runs; had it inherited the lock, the mark would still be taken.
+    const SingleInstanceMark next = SingleInstanceMark::AtPath(path);
+    EXPECT_EQ(next.state(), State::Held);
+    child.kill();
+    child.waitForFinished();
+}
+
+// Changes an environment variable for the length of a test.
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const char *value) : m_name(name)
+    {
+        if (const char *old = std::getenv(name))
+            m_old = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    std::optional<std::string> m_old;
+};
+
+TEST(SingleInstanceMark, LivesInThePrivateRuntimeFolderOrElseInTheConfigurationFolder)
+{
+    QTemporaryDir runtime;  // made private (0700)
+    QTemporaryDir config;
+    const QString shared = runtime.path() + "/shared";
+    ASSERT_TRUE(QDir().mkdir(shared));
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 0755), 0);
+    const ScopedEnv configHome("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData());
+    struct Case {
+        std::optional<QString> runtimeDir;
+        QString folder;
+    } const cases[] = {
+        {runtime.path(), runtime.path()},
+        {shared, config.path() + "/drovanel"},  // readable by others: not the user's own
+        {runtime.path() + "/missing", config.path() + "/drovanel"},
+        {std::nullopt, config.path() + "/drovanel"},
+    };
+    for (const auto &c : cases) {
+        const QByteArray value = c.runtimeDir ? c.runtimeDir->toLocal8Bit() : QByteArray();
+        const ScopedEnv runtimeDir("XDG_RUNTIME_DIR", c.runtimeDir ? value.constData() : nullptr);
+        EXPECT_EQ(SingleInstanceMark::RuntimeFolder(), c.folder) << value.constData();
+        EXPECT_TRUE(QFileInfo(c.folder).isDir());
+    }
+}
+
+// The real program, started as a user would start it.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_home.isValid() && m_runtime.isValid());
+        m_env = QProcessEnvironment::systemEnvironment();
+        m_env.insert("HOME", m_home.path());
+        m_env.insert("XDG_CONFIG_HOME", m_home.path() + "/.config");
+        m_env.insert("XDG_RUNTIME_DIR", m_runtime.path());
+        m_env.insert("QT_QPA_PLATFORM", "offscreen");
+        m_lockFile = m_runtime.path() + "/drovanel.lock";
+        // The program lands beside the test executables.
+        const QByteArray binDir = qgetenv("DROVANEL_BIN_DIR");
+        m_program = (binDir.isEmpty() ? QCoreApplication::applicationDirPath() : QString::fromLocal8Bit(binDir)) +
+                    "/drovanel";
+        ASSERT_TRUE(QFileInfo(m_program).isExecutable()) << m_program.toStdString();
+    }
+
+    void start(QProcess &process, const QProcessEnvironment &env)
+    {
+        process.setProcessEnvironment(env);
+        process.setProgram(m_program);
+        process.start();
+        ASSERT_TRUE(process.waitForStarted());
+    }
+
+    // Waits (without polling) until `process` holds the mark, which it shows by writing its
+    // process id into the mark's file once it has the lock.
+    bool waitUntilHolder(const QProcess &process, int timeoutMs)
+    {
+        const QString wanted = QString::number(process.processId()) + "\n";
+        QFileSystemWatcher watcher({m_runtime.path()});
+        QEventLoop loop;
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, &QEventLoop::quit);
+        QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, &loop, &QEventLoop::quit);
+        QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+        QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired()) {
+            if (QFile::exists(m_lockFile) && !watcher.files().contains(m_lockFile))
+                watcher.addPath(m_lockFile);
+            if (readAll(m_lockFile) == wanted)
+                return true;
+            if (process.state() == QProcess::NotRunning)
+                return false;
+            timeout.start(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+            loop.exec();
+        }
+        return readAll(m_lockFile) == wanted;
+    }
+
+    static void kill(QProcess &process)
+    {
+        ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+        process.waitForFinished();
+    }
+
+    QTemporaryDir m_home, m_runtime;
+    QProcessEnvironment m_env;
+    QString m_lockFile, m_program;
+};
+
+TEST_F(ProgramTest, ASecondStartEndsAtOnceSilentlyAndTheFirstRunsOn)
+{
+    QProcess first;
+    start(first, m_env);
+    // A first start without settings waits in its first-run question.
+    ASSERT_TRUE(waitUntilHolder(first, 60000)) << first.readAllStandardError().toStdString();
+
+    // The second start must not touch the display at all: with a display system that does not
+    // exist, any attempt to make a window would end the process with an error.
+    QProcessEnvironment env = m_env;
+    env.insert("QT_QPA_PLATFORM", "no-such-display-system");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    QProcess second;
+    start(second, env);
+    ASSERT_TRUE(second.waitForFinished(60000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
+    EXPECT_TRUE(second.readAllStandardError().isEmpty());
+
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_EQ(readAll(m_lockFile), QString::number(first.processId()) + "\n");
+
+    // A crash of the first releases the mark: the next start runs.
+    kill(first);
+    QProcess third;
+    start(third, m_env);
+    EXPECT_TRUE(waitUntilHolder(third, 60000));
+    EXPECT_EQ(third.state(), QProcess::Running);
+    kill(third);
+}
+
+}  // namespace

@@ -1,0 +1,454 @@
+// The main window as built: its components by name, their places, texts and defaults, the pages
+// and the menus.
+#include "PralFixture.h"
+#include "ui/Ansi.h"
+#include "ui/widgets/Hints.h"
+
+#include <QCheckBox>
+#include <QMetaProperty>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+namespace {
+
+using ui::AnsiText;
+
+QObject *component(const TFPral &form, const char *name)
+{
+    return ui::FindComponent(&form, name);
+}
+
+// The window caption as built and as BarradeEstado writes it.
+const char *const kResourceCaption = "Drovanel - Descargas de actualizaciones de Mapas de Puntos 9.3";
+
+TEST_F(PralTest, StoredSettingsHaveTheirDefaultsAndKinds)
+{
+    const TFPral form;
+    struct Case {
+        const char *name, *property;
+        QVariant value;
+    } const cases[] = {
+        {"DirectoryEdit1", "Text", QString()},
+        {"Avisadores", "ItemIndex", 1},
+        {"ComprobarChk", "Checked", true},
+        {"cxTrackBar1", "Position", 3},
+        {"cxTrackBar2", "Position", 3},
+        {"cxTrackBar3", "Position", 3},
+        {"cxTrackBar4", "Position", 3},
+        {"cxTrackBar5", "Position", 3},
+        {"cxTrackBar6", "Position", 2},
+        {"cxTrackBar7", "Position", 2},
+        {"cxTrackBar8", "Position", 2},
+        {"cxTrackBar9", "Position", 2},
+        {"cxTrackBar10", "Position", 2},
+        {"Minimizar", "Checked", false},
+        {"cxTrackBar12", "Position", 3},
+        {"cxTrackBar11", "Position", 3},
+        {"cxTrackBar13", "Position", 2},
+        {"cxTrackBar14", "Position", 2},
+        {"ServerTypeRadioGroup", "ItemIndex", 0},
+        {"ProxyServerEdit1", "Text", QString()},
+        {"ProxyPortEdit1", "Value", 21.0},
+    };
+    for (const auto &c : cases) {
+        const QObject *object = component(form, c.name);
+        ASSERT_NE(object, nullptr) << c.name;
+        const int index = object->metaObject()->indexOfProperty(c.property);
+        ASSERT_GE(index, 0) << c.name << "." << c.property;
+        EXPECT_EQ(object->metaObject()->property(index).metaType(), c.value.metaType()) << c.name << "." << c.property;
+        EXPECT_EQ(object->property(c.property), c.value) << c.name << "." << c.property;
+    }
+}
+
+TEST_F(PralTest, LevelBarsHaveTheirRanges)
+{
+    const TFPral form;
+    for (const char *name : {"cxTrackBar1", "cxTrackBar11", "cxTrackBar12", "cxTrackBar2", "cxTrackBar3", "cxTrackBar4",
+                             "cxTrackBar5"}) {
+        const auto *bar = qobject_cast<ui::TTrackBar *>(component(form, name));
+        ASSERT_NE(bar, nullptr) << name;
+        EXPECT_EQ(bar->Min(), 0) << name;
+        EXPECT_EQ(bar->Max(), 3) << name;
+        EXPECT_EQ(bar->TrackColor(), QColor(240, 251, 255)) << name;
+        EXPECT_TRUE(form.Notebook1->Page("Avisos")->isAncestorOf(bar)) << name;
+    }
+    for (const char *name : {"cxTrackBar6", "cxTrackBar13", "cxTrackBar14", "cxTrackBar7", "cxTrackBar8", "cxTrackBar9",
+                             "cxTrackBar10"}) {
+        const auto *bar = qobject_cast<ui::TTrackBar *>(component(form, name));
+        ASSERT_NE(bar, nullptr) << name;
+        EXPECT_EQ(bar->Min(), 0) << name;
+        EXPECT_EQ(bar->Max(), 2) << name;
+        EXPECT_TRUE(form.Notebook1->Page("AvisosSentry3")->isAncestorOf(bar)) << name;
+    }
+    EXPECT_EQ(form.ProxyPortEdit1->MinValue(), 0);
+    EXPECT_EQ(form.ProxyPortEdit1->MaxValue(), 65535);
+}
+
+TEST_F(PralTest, ControlsSitOnTheirPagesAtTheirPlaces)
+{
+    const TFPral form;
+    struct Case {
+        const char *name, *page;
+        QRect place;  // relative to the control's parent
+    } const cases[] = {
+        {"Image1", "Default", {1, 1, 184, 168}},
+        {"cxLabel1", "Default", {224, 13, 132, 69}},
+        {"Image2", "Default", {197, 152, 172, 33}},
+        {"Panel2", "Default", {8, 209, 369, 41}},
+        {"cxProgressBar2", "Default", {16, 10, 185, 21}},
+        {"cxButton1", "Default", {240, 8, 105, 25}},
+        {"FileListBox1", "Default", {208, 24, 185, 25}},
+        {"cxCheckGroup1", "Config", {0, 0, 396, 272}},
+        {"DirectoryEdit1", "Config", {25, 103, 345, 21}},
+        {"cxButton2", "Config", {146, 229, 105, 25}},
+        {"Avisadores", "General", {8, 8, 377, 65}},
+        {"ComprobarChk", "General", {8, 88, 377, 21}},
+        {"Minimizar", "General", {8, 104, 377, 21}},
+        {"cxButton3", "General", {146, 229, 105, 25}},
+        {"cxCheckGroup2", "Avisos", {0, 0, 396, 272}},
+        {"cxTrackBar1", "Avisos", {208, 27, 177, 25}},
+        {"cxTrackBar11", "Avisos", {208, 52, 177, 25}},
+        {"cxTrackBar12", "Avisos", {208, 79, 177, 25}},
+        {"cxTrackBar2", "Avisos", {208, 111, 177, 25}},
+        {"cxTrackBar3", "Avisos", {208, 139, 177, 25}},
+        {"cxTrackBar4", "Avisos", {208, 166, 177, 25}},
+        {"cxTrackBar5", "Avisos", {208, 193, 177, 25}},
+        {"cxButton4", "Avisos", {146, 229, 105, 25}},
+        {"cxCheckGroup3", "AvisosSentry3", {0, 0, 396, 272}},
+        {"cxTrackBar6", "AvisosSentry3", {208, 27, 177, 25}},
+        {"cxTrackBar13", "AvisosSentry3", {208, 52, 177, 25}},
+        {"cxTrackBar14", "AvisosSentry3", {208, 79, 177, 25}},
+        {"cxTrackBar7", "AvisosSentry3", {208, 108, 177, 25}},
+        {"cxTrackBar8", "AvisosSentry3", {208, 136, 177, 25}},
+        {"cxTrackBar9", "AvisosSentry3", {208, 163, 177, 25}},
+        {"cxTrackBar10", "AvisosSentry3", {208, 190, 177, 25}},
+        {"cxButton5", "AvisosSentry3", {146, 229, 105, 25}},
+        {"Bevel1", "Proxy", {16, 22, 353, 243}},
+        {"ProxyServerEdit1", "Proxy", {120, 84, 233, 19}},
+        {"ProxyPortEdit1", "Proxy", {120, 112, 81, 19}},
+        {"ServerTypeRadioGroup", "Proxy", {32, 144, 321, 49}},
+        {"cxButton6", "Proxy", {146, 229, 105, 25}},
+    };
+    for (const auto &c : cases) {
+        const auto *widget = qobject_cast<QWidget *>(component(form, c.name));
+        ASSERT_NE(widget, nullptr) << c.name;
+        EXPECT_EQ(widget->geometry(), c.place) << c.name;
+        EXPECT_TRUE(form.Notebook1->Page(c.page)->isAncestorOf(widget)) << c.name;
+    }
+    // Labels size themselves; their top left corner is their place.
+    struct LabelCase {
+        const char *name, *page;
+        QPoint at;
+    } const labels[] = {
+        {"Label1", "Default", {240, 88}},   {"Label3", "Default", {228, 104}}, {"Label2", "Default", {231, 119}},
+        {"Label4", "Default", {228, 135}},  {"cxLabel10", "Avisos", {211, 9}}, {"cxLabel8", "Avisos", {259, 9}},
+        {"cxLabel9", "Avisos", {307, 9}},   {"cxLabel7", "Avisos", {358, 9}},  {"cxLabel19", "AvisosSentry3", {211, 9}},
+        {"cxLabel18", "AvisosSentry3", {284, 9}}, {"cxLabel16", "AvisosSentry3", {358, 9}},
+        {"Label10", "Proxy", {48, 56}},
+    };
+    for (const auto &c : labels) {
+        const auto *widget = qobject_cast<QWidget *>(component(form, c.name));
+        ASSERT_NE(widget, nullptr) << c.name;
+        EXPECT_EQ(widget->pos(), c.at) << c.name;
+        EXPECT_TRUE(form.Notebook1->Page(c.page)->isAncestorOf(widget)) << c.name;
+    }
+    // The right-aligned labels end where their fields begin.
+    EXPECT_EQ(form.Label5->y(), 87);
+    EXPECT_EQ(form.Label9->y(), 111);
+    EXPECT_EQ(form.Label5->geometry().right(), form.Label9->geometry().right());
+    EXPECT_LT(form.Label5->geometry().right(), form.ProxyServerEdit1->x());
+    EXPECT_GT(form.Label5->x(), 0);
+}
+
+TEST_F(PralTest, TextsColoursAndHints)
+{
+    const TFPral form;
+    EXPECT_EQ(form.cxLabel1->Caption(),
+              AnsiText("Gestión de descargas de actualizaciones de mapas de puntos para avisadores GPS de Drovanel"));
+    EXPECT_EQ(form.Label1->Caption(), AnsiText("Última versión en PC"));
+    EXPECT_EQ(form.Label1->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_EQ(form.Label2->Caption(), AnsiText("Última versión Publicada"));
+    EXPECT_EQ(form.Label2->palette().color(QPalette::WindowText), QColor(Qt::blue));
+    EXPECT_EQ(form.Label3->Caption(), "");
+    EXPECT_EQ(form.Label4->Caption(), "");
+    EXPECT_FALSE(form.Image2->Visible());
+    EXPECT_FALSE(form.Image2->Picture().isNull());
+    EXPECT_FALSE(form.Image1->Picture().isNull());
+    EXPECT_FALSE(form.FileListBox1->Visible());
+    EXPECT_EQ(form.FileListBox1->Mask(), "*.mdb");
+    EXPECT_EQ(form.cxButton1->Caption(), "Descargar");
+    EXPECT_FALSE(form.cxButton1->Widget()->icon().isNull());
+    for (const ui::TButton *button : {form.cxButton2, form.cxButton3, form.cxButton4, form.cxButton5, form.cxButton6}) {
+        EXPECT_EQ(button->Caption(), "Guardar");
+        EXPECT_TRUE(button->Widget()->isFlat());
+        EXPECT_FALSE(button->Widget()->icon().isNull());
+        EXPECT_EQ(button->Widget()->focusPolicy() & Qt::TabFocus, 0);  // not in the tab order
+    }
+    EXPECT_EQ(form.cxButton1->Widget()->focusPolicy() & Qt::TabFocus, 0);
+
+    EXPECT_EQ(form.cxCheckGroup1->Caption(), AnsiText("Configuración de la carpeta de descargas"));
+    EXPECT_EQ(form.cxCheckGroup2->Caption(), "Niveles de aviso Drovanel Watcher");
+    EXPECT_EQ(form.cxCheckGroup3->Caption(), "Niveles de aviso Drovanel Sentry III");
+    EXPECT_EQ(form.Avisadores->Caption(), "Avisador GPS");
+    ASSERT_EQ(form.Avisadores->Count(), 3);
+    EXPECT_EQ(form.Avisadores->Item(0), "Sentry III");
+    EXPECT_EQ(form.Avisadores->Item(1), "Watcher");
+    EXPECT_EQ(form.Avisadores->Item(2), "Gray Rover II");
+    EXPECT_EQ(form.ComprobarChk->Caption(), AnsiText("Comprobar versiones al arrancar la aplicación"));
+    EXPECT_EQ(form.Minimizar->Caption(), AnsiText("Ejecutar aplicación minimizada"));
+    EXPECT_EQ(form.Label10->Caption(), AnsiText("Configurar PROXY (Si está vacio no se utiliza)"));
+    EXPECT_EQ(form.Label5->Caption(), "Nombre Host:");
+    EXPECT_EQ(form.Label9->Caption(), "Puerto:");
+    EXPECT_EQ(form.ServerTypeRadioGroup->Caption(), "Tipo Server");
+    ASSERT_EQ(form.ServerTypeRadioGroup->Count(), 2);
+    EXPECT_EQ(form.ServerTypeRadioGroup->Item(0), "Usuario con no Logon");
+    EXPECT_EQ(form.ServerTypeRadioGroup->Item(1), "Proxy OPEN");
+
+    const std::string sin = "Desactiva el aviso";
+    const std::string min = AnsiText("Aviso mínimo\r\nAvisa solo con un sonido");
+    const std::string med = AnsiText("Aviso medio\r\nAvisa con indicación del tipo de punto");
+    const std::string max = AnsiText(
+        "Aviso Máximo\r\nAvisa con indicación del tipo de punto \r\ny controla la velocidad de paso por el punto.");
+    struct Column {
+        const ui::TLabel *label;
+        std::string caption, hint;
+    } const columns[] = {
+        {form.cxLabel10, "Sin", sin}, {form.cxLabel8, "Min", min}, {form.cxLabel9, "Med", med},
+        {form.cxLabel7, AnsiText("Máx"), max}, {form.cxLabel19, "Sin", sin}, {form.cxLabel18, "Med", med},
+        {form.cxLabel16, AnsiText("Máx"), max},
+    };
+    for (const auto &c : columns) {
+        EXPECT_EQ(c.label->Caption(), c.caption) << c.label->objectName().toStdString();
+        EXPECT_EQ(c.label->Hint(), c.hint) << c.label->objectName().toStdString();
+    }
+    const std::vector<std::string> rows = {
+        AnsiText("Cámaras fijas y tramos controlados"), "Inicio de Tramo Controlado", "Fin de Tramo Controlado",
+        AnsiText("Radares móviles (Cámara bidireccional)"), "Puntos peligrosos", "Puntos Negros",
+        AnsiText("Zonas de niños")};
+    for (const char *page : {"Avisos", "AvisosSentry3"}) {
+        // The row labels, top to bottom, each beside its bar.
+        std::vector<const ui::TLabel *> found;
+        for (const ui::TLabel *label : form.Notebook1->Page(page)->findChildren<ui::TLabel *>()) {
+            if (label->x() == 14)
+                found.push_back(label);
+        }
+        std::sort(found.begin(), found.end(), [](auto *a, auto *b) { return a->y() < b->y(); });
+        ASSERT_EQ(found.size(), rows.size()) << page;
+        for (size_t i = 0; i < rows.size(); ++i)
+            EXPECT_EQ(found[i]->Caption(), rows[i]) << page << " row " << i;
+    }
+}
+
+// Every text has the room it needs with the fonts at hand: nothing is cut off.
+TEST_F(PralTest, EveryTextFitsItsPlace)
+{
+    TFPral form;
+    form.Label3->SetCaption("Watcher-010101.mdb");
+    form.Label4->SetCaption("Watcher-250301.mdb");
+    form.Show();
+    for (int i = 0; i < form.Notebook1->PageCount(); ++i) {
+        QWidget *page = form.Notebook1->Page(i);
+        for (const ui::TLabel *label : page->findChildren<ui::TLabel *>()) {
+            const std::string name = label->objectName().toStdString();
+            const QSize need = label->TextSize();
+            EXPECT_LE(need.width(), label->width()) << name;
+            EXPECT_LE(need.height(), label->height()) << name;
+            const QRect inPage(label->mapTo(page, QPoint(0, 0)), label->size());
+            EXPECT_TRUE(page->rect().contains(inPage)) << name;
+        }
+        for (const ui::TCheckBox *check : page->findChildren<ui::TCheckBox *>())
+            EXPECT_LE(check->Widget()->sizeHint().width(), check->width()) << check->objectName().toStdString();
+        for (const ui::TRadioGroup *group : page->findChildren<ui::TRadioGroup *>()) {
+            for (int b = 0; b < group->Count(); ++b) {
+                const QRadioButton *button = group->Button(b);
+                EXPECT_LE(button->sizeHint().width(), button->width()) << group->Item(b);
+                EXPECT_LE(button->sizeHint().height(), button->height()) << group->Item(b);
+                EXPECT_TRUE(QRect(QPoint(0, 0), group->size()).contains(button->geometry())) << group->Item(b);
+            }
+        }
+        for (const ui::TButton *button : page->findChildren<ui::TButton *>())
+            EXPECT_LE(button->Widget()->sizeHint().width(), button->width()) << button->objectName().toStdString();
+        for (const ui::TGroupBox *group : page->findChildren<ui::TGroupBox *>())
+            EXPECT_LT(QFontMetrics(group->font()).horizontalAdvance(group->caption()) + 24, group->width());
+    }
+    EXPECT_LE(QFontMetrics(form.StatusBar1->font()).horizontalAdvance("Transferencia de datos finalizada"),
+              form.StatusBar1->PanelRect(0).width() - 4);
+}
+
+TEST_F(PralTest, WindowFrameMenusAndNonVisualComponents)
+{
+    const TFPral form;
+    EXPECT_EQ(form.objectName(), "FPral");
+    EXPECT_EQ(form.Client()->size(), QSize(396, 291));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    EXPECT_EQ(form.pos(), QPoint(160, 164));
+    EXPECT_EQ(form.Caption(), kResourceCaption);
+    const Qt::WindowFlags flags = form.windowFlags();
+    EXPECT_FALSE(flags.testFlag(Qt::WindowSystemMenuHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMinMaxButtonsHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(form.Visible());
+
+    EXPECT_EQ(form.Notebook1->geometry(), QRect(0, 0, 396, 272));
+    EXPECT_EQ(form.StatusBar1->geometry(), QRect(0, 272, 396, 19));
+    ASSERT_EQ(form.StatusBar1->PanelCount(), 2);
+    EXPECT_EQ(form.StatusBar1->PanelRect(1).left(), 300);
+    EXPECT_EQ(form.StatusBar1->PanelText(1), "");
+    const std::vector<std::string> pages = {"Default", "Config", "General", "Avisos", "AvisosSentry3",
+                                            "AvisosSentry1", "AvisosRover2", "Proxy"};
+    ASSERT_EQ(form.Notebook1->PageCount(), static_cast<int>(pages.size()));
+    for (int i = 0; i < form.Notebook1->PageCount(); ++i)
+        EXPECT_EQ(form.Notebook1->PageName(i), pages[static_cast<size_t>(i)]);
+    EXPECT_TRUE(form.Notebook1->Page("AvisosSentry1")->children().isEmpty());
+    EXPECT_TRUE(form.Notebook1->Page("AvisosRover2")->children().isEmpty());
+    EXPECT_EQ(form.Notebook1->Page(0)->palette().color(QPalette::Window), QColor(Qt::white));
+
+    // The menu bar: two menus and a command.
+    const auto top = form.RxMainMenu1->actions();
+    ASSERT_EQ(top.size(), 3);
+    EXPECT_EQ(top[0]->text(), "Opciones");
+    EXPECT_EQ(top[1]->text(), QString::fromUtf8("Configuración"));
+    EXPECT_EQ(top[2]->text(), "Salir");
+    EXPECT_EQ(form.Salir1->SubMenu(), nullptr);
+    std::vector<std::string> items;
+    for (const QAction *a : form.Configuracion1->SubMenu()->actions())
+        items.push_back(a->isSeparator() ? "-" : a->objectName().toStdString() + "=" + a->text().toStdString());
+    EXPECT_EQ(items, (std::vector<std::string>{"General1=General", "ConfigurarProxy1=Configurar Proxy", "-",
+                                               "Carpetadedescarga1=Carpeta de descargas", "-",
+                                               "Tiposdeavisos1=Tipos de Avisos"}));
+    EXPECT_EQ(form.Opciones1->SubMenu()->actions().size(), 1);
+    EXPECT_EQ(form.Ocultar1->Caption(), "Ocultar");
+
+    // The components that are not shown.
+    EXPECT_EQ(component(form, "RxTrayIcon1"), form.RxTrayIcon1);
+    EXPECT_EQ(form.RxTrayIcon1->Hint, "Drovanel");
+    EXPECT_TRUE(form.RxTrayIcon1->Animated());  // as built; the start-up switches it off
+    EXPECT_EQ(form.RxTrayIcon1->Interval, 150);
+    EXPECT_EQ(component(form, "AppEvents"), form.AppEvents);
+    EXPECT_EQ(form.AppEvents->HintPause, 400);
+    EXPECT_FALSE(form.AppEvents->ShowMainForm);
+    EXPECT_EQ(ui::HintManager::Instance().HintPause, 400);
+    std::vector<std::string> popup;
+    for (const QAction *a : form.PopupMenu->actions())
+        popup.push_back(a->isSeparator() ? "-" : a->objectName().toStdString() + "=" + a->text().toStdString());
+    EXPECT_EQ(popup, (std::vector<std::string>{"Activar1=Descargar", "Pausa1=Pausa", "=", "=", "=", "=", "-",
+                                               "RXWebSite1=Finalizar"}));
+}
+
+TEST_F(PralTest, BarradeEstadoShowsTheDeviceModelInCaptionAndStatusBar)
+{
+    TFPral form;
+    form.FVersion = "9.3";
+    struct Case {
+        int index;
+        std::string panel, caption;
+    } const cases[] = {
+        {0, "  Sentry III", "Drovanel - Descargas de actualizaciones 9.3 [Sentry III]"},
+        {1, "  Watcher", "Drovanel - Descargas de actualizaciones 9.3 [Watcher]"},
+        {2, "  Gray Rover II", "Drovanel - Descargas de actualizaciones 9.3 [Gray Rover II]"},
+    };
+    for (const auto &c : cases) {
+        form.Avisadores->SetItemIndex(c.index);  // the change handler runs BarradeEstado
+        EXPECT_EQ(form.StatusBar1->PanelText(1), c.panel);
+        EXPECT_EQ(form.Caption(), c.caption);
+        EXPECT_EQ(form.windowTitle().toStdString(), c.caption);
+    }
+    // No model: both stay as they were.
+    for (const int index : {-1, 3}) {
+        form.Avisadores->SetItemIndex(index);
+        form.BarradeEstado();
+        EXPECT_EQ(form.StatusBar1->PanelText(1), "  Gray Rover II");
+        EXPECT_EQ(form.Caption(), "Drovanel - Descargas de actualizaciones 9.3 [Gray Rover II]");
+    }
+}
+
+TEST_F(PralTest, ChoosingAModelOnThePageChangesCaptionAndStatusAtOnce)
+{
+    TFPral form;
+    form.FVersion = "9.3";
+    form.Show();
+    form.General1->Click();
+    // On the indicator: a radio button takes clicks on its indicator and text only.
+    QTest::mouseClick(form.Avisadores->Button(0), Qt::LeftButton, {}, QPoint(8, form.Avisadores->Button(0)->height() / 2));
+    EXPECT_EQ(form.Avisadores->ItemIndex(), 0);
+    EXPECT_EQ(form.Caption(), "Drovanel - Descargas de actualizaciones 9.3 [Sentry III]");
+    EXPECT_EQ(form.StatusBar1->PanelText(1), "  Sentry III");
+}
+
+TEST_F(PralTest, MenuItemsSelectTheirPages)
+{
+    TFPral form;
+    form.Show();
+    struct Case {
+        ui::TMenuItem *item;
+        int model;
+        const char *page;
+    } const cases[] = {
+        {form.General1, 1, "General"},
+        {form.ConfigurarProxy1, 1, "Proxy"},
+        {form.Carpetadedescarga1, 1, "Config"},
+        {form.Tiposdeavisos1, 1, "Avisos"},
+        {form.Tiposdeavisos1, 0, "AvisosSentry3"},
+    };
+    for (const auto &c : cases) {
+        form.Notebook1->SetActivePage("Default");
+        form.Avisadores->SetItemIndex(c.model);
+        c.item->Click();
+        EXPECT_EQ(form.Notebook1->ActivePage(), c.page) << c.item->objectName().toStdString();
+    }
+    // "Tipos de Avisos" with the Gray Rover II, or with no model, leaves the page alone.
+    for (const int model : {2, -1}) {
+        for (const char *from : {"Default", "Proxy"}) {
+            form.Notebook1->SetActivePage(from);
+            form.Avisadores->SetItemIndex(model);
+            form.Tiposdeavisos1->Click();
+            EXPECT_EQ(form.Notebook1->ActivePage(), from) << model;
+        }
+    }
+}
+
+TEST_F(PralTest, EveryGuardarGoesBackToTheMainPage)
+{
+    TFPral form;
+    form.Show();
+    struct Case {
+        ui::TButton *button;
+        const char *page;
+    } const cases[] = {
+        {form.cxButton2, "Config"}, {form.cxButton3, "General"},  {form.cxButton4, "Avisos"},
+        {form.cxButton5, "AvisosSentry3"}, {form.cxButton6, "Proxy"},
+    };
+    for (const auto &c : cases) {
+        form.Notebook1->SetActivePage(c.page);
+        ASSERT_TRUE(c.button->isVisible());
+        QTest::mouseClick(c.button->Widget(), Qt::LeftButton);
+        EXPECT_EQ(form.Notebook1->ActivePage(), "Default") << c.page;
+    }
+    // Guardar keeps what the pages hold.
+    form.Notebook1->SetActivePage("Avisos");
+    form.cxTrackBar3->SetPosition(1);
+    form.cxButton4->Click();
+    EXPECT_EQ(form.cxTrackBar3->Position(), 1);
+}
+
+TEST_F(PralTest, HidingShowingAndEnding)
+{
+    TFPral form;
+    form.Show();
+    form.Ocultar1->Click();
+    EXPECT_FALSE(form.Visible());
+    EXPECT_FALSE(ui::Application().Terminated());
+    form.Activar1->Click();
+    EXPECT_TRUE(form.Visible());
+    form.Salir1->Click();  // ends the application without closing the window
+    EXPECT_TRUE(ui::Application().Terminated());
+    EXPECT_TRUE(form.Visible());
+
+    ui::Application().ResetTerminated();
+    form.RXWebSite1->Click();  // closes the main window, which ends the application
+    EXPECT_FALSE(form.Visible());
+    EXPECT_TRUE(ui::Application().Terminated());
+}
+
+}  // namespace

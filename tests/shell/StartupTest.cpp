@@ -1,0 +1,248 @@
+// The start-up (FormCreate): the first run, the download folder as current directory, the caption
+// for the device model and the start-up check.
+#include "PralFixture.h"
+#include "common/TempDir.h"
+#include "ui/Ansi.h"
+#include "ui/FormatSettings.h"
+
+#include <QFileInfo>
+#include <QLineEdit>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+using testutil::ShownDialog;
+using ui::AnsiText;
+using ui::DialogKind;
+using ui::DialogResult;
+
+const std::string kQuestion = AnsiText("Es la primera vez que arranca esta aplicación\ry antes de nada deberá "
+                                       "configurar la carpeta de descarga de las actualizaciones?");
+const std::string kDefaultFolderMessage =
+    "Por defecto, vamos a crear una carpeta llamada 'ActDrovanel' en el escritorio de su ordenador";
+const std::string kCreated = AnsiText("¡La carpeta ActDrovanel se ha creado correctamente!");
+const std::string kNotCreated = "No se ha podido crear la carpeta";
+const std::string kResourceCaption = "Drovanel - Descargas de actualizaciones de Mapas de Puntos 9.3";
+
+struct Expected {
+    DialogKind kind;
+    std::string title, text;
+};
+
+void expectDialogs(const std::vector<ShownDialog> &shown, const std::vector<Expected> &expected)
+{
+    ASSERT_EQ(shown.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(shown[i].kind, expected[i].kind) << i;
+        EXPECT_EQ(shown[i].title, expected[i].title) << i;
+        EXPECT_EQ(shown[i].text, expected[i].text) << i;
+    }
+}
+
+const Expected question{DialogKind::Confirmation, AnsiText("Confirmación"), kQuestion};
+const Expected defaultFolder{DialogKind::Message, "Drovanel", kDefaultFolderMessage};
+const Expected created{DialogKind::Information, AnsiText("Información"), kCreated};
+const Expected notCreated{DialogKind::Warning, "Aviso", kNotCreated};
+
+bool focusInFolderField(const TFPral &form)
+{
+    return form.focusWidget() == form.DirectoryEdit1->Edit();
+}
+
+TEST_F(PralTest, FirstRunAnsweredNoLeavesTheFolderEmptyAndTheCurrentDirectoryAlone)
+{
+    TestPral form;
+    form.DoCreate();
+    expectDialogs(dialogs.shown, {question});
+    EXPECT_EQ(form.DirectoryEdit1->Text(), "");
+    EXPECT_EQ(ui::GetCurrentDir(), m_cwd);
+    EXPECT_EQ(form.FileListBox1->Directory(), m_cwd);
+    EXPECT_TRUE(form.Visible());
+    EXPECT_EQ(form.Notebook1->ActivePage(), "Default");
+    EXPECT_EQ(form.Caption(), "Drovanel - Descargas de actualizaciones 9.3 [Watcher]");
+    EXPECT_EQ(form.StatusBar1->PanelText(1), "  Watcher");
+    EXPECT_EQ(form.checks, 1);  // the start-up check is ticked by default
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(desktop() + "/ActDrovanel")));
+}
+
+TEST_F(PralTest, FirstRunAnsweredYesCreatesTheFolderAndThePlaceholder)
+{
+    ASSERT_EQ(::mkdir(desktop().c_str(), 0755), 0);
+    dialogs.Answer(DialogResult::Yes);
+    TestPral form;
+    form.DoCreate();
+    const std::string folder = desktop() + "/ActDrovanel";
+    expectDialogs(dialogs.shown, {question, defaultFolder, created});
+    EXPECT_EQ(form.DirectoryEdit1->Text(), folder);
+    const QFileInfo placeholder(QString::fromStdString(folder + "/Watcher-010101.mdb"));
+    EXPECT_TRUE(placeholder.isFile());
+    EXPECT_EQ(placeholder.size(), 0);
+    EXPECT_TRUE(form.Visible());
+    EXPECT_EQ(form.Notebook1->ActivePage(), "Config");
+    EXPECT_TRUE(focusInFolderField(form));
+    // The new folder is the current directory, and the file list holds the placeholder.
+    EXPECT_EQ(ui::GetCurrentDir(), folder);
+    EXPECT_EQ(form.FileListBox1->Items(), (std::vector<std::string>{"Watcher-010101.mdb"}));
+    EXPECT_EQ(form.Caption(), "Drovanel - Descargas de actualizaciones 9.3 [Watcher]");
+    EXPECT_EQ(form.checks, 1);
+}
+
+TEST_F(PralTest, FirstRunWithTheFolderAlreadyThereWarnsAndStillShowsTheFolderPage)
+{
+    ASSERT_EQ(::mkdir(desktop().c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((desktop() + "/ActDrovanel").c_str(), 0755), 0);
+    dialogs.Answer(DialogResult::Yes);
+    TestPral form;
+    form.DoCreate();
+    expectDialogs(dialogs.shown, {question, defaultFolder, notCreated});
+    EXPECT_EQ(form.DirectoryEdit1->Text(), "");
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(desktop() + "/ActDrovanel/Watcher-010101.mdb")));
+    EXPECT_TRUE(form.Visible());
+    EXPECT_EQ(form.Notebook1->ActivePage(), "Config");
+    EXPECT_TRUE(focusInFolderField(form));
+    EXPECT_EQ(ui::GetCurrentDir(), m_cwd);
+    EXPECT_EQ(form.checks, 1);
+}
+
+TEST_F(PralTest, FirstRunWithoutADesktopFolderCreatesNoParents)
+{
+    dialogs.Answer(DialogResult::Yes);
+    TestPral form;
+    form.DoCreate();
+    expectDialogs(dialogs.shown, {question, defaultFolder, notCreated});
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(desktop())));
+    EXPECT_EQ(form.DirectoryEdit1->Text(), "");
+}
+
+TEST_F(PralTest, FirstRunWithAReadOnlyDesktopWarns)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "the superuser writes anywhere";
+    ASSERT_EQ(::mkdir(desktop().c_str(), 0555), 0);
+    dialogs.Answer(DialogResult::Yes);
+    TestPral form;
+    form.DoCreate();
+    expectDialogs(dialogs.shown, {question, defaultFolder, notCreated});
+    ::chmod(desktop().c_str(), 0755);
+}
+
+TEST_F(PralTest, StartingMinimisedStillAsksOnTheFirstRunAndThenShowsTheFolderPage)
+{
+    ASSERT_EQ(::mkdir(desktop().c_str(), 0755), 0);
+    dialogs.Answer(DialogResult::Yes);
+    TestPral form;
+    form.Minimizar->SetChecked(true);
+    form.DoCreate();
+    expectDialogs(dialogs.shown, {question, defaultFolder, created});
+    EXPECT_TRUE(form.Visible());
+    EXPECT_EQ(form.Notebook1->ActivePage(), "Config");
+    EXPECT_TRUE(focusInFolderField(form));
+}
+
+TEST_F(PralTest, StartingMinimisedAndAnsweringNoKeepsTheWindowHidden)
+{
+    TestPral form;
+    form.Minimizar->SetChecked(true);
+    form.DoCreate();
+    expectDialogs(dialogs.shown, {question});
+    EXPECT_FALSE(form.Visible());
+}
+
+TEST_F(PralTest, ConfiguredStartMakesTheFolderCurrentAndListsItsMaps)
+{
+    testutil::TempDir maps;
+    for (const char *name : {"Watcher-010101.mdb", "Watcher-250301.MDB", ".Watcher-260101.mdb", "temp.mdb", "news.txt"})
+        testutil::WriteFile(maps.file(name), "");
+    ASSERT_EQ(::mkdir(maps.file("Watcher-990101.mdb").c_str(), 0755), 0);
+    TestPral form;
+    form.DirectoryEdit1->SetText(maps.path());
+    form.DoCreate();
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_TRUE(form.Visible());
+    EXPECT_EQ(form.Notebook1->ActivePage(), "Default");
+    EXPECT_EQ(ui::GetCurrentDir(), maps.path());
+    EXPECT_EQ(form.FileListBox1->Items(),
+              (std::vector<std::string>{"temp.mdb", "Watcher-010101.mdb", "Watcher-250301.MDB"}));
+    EXPECT_EQ(form.checks, 1);
+}
+
+TEST_F(PralTest, StartingMinimisedWithAFolderStaysInTheTray)
+{
+    testutil::TempDir maps;
+    TestPral form;
+    form.DirectoryEdit1->SetText(maps.path());
+    form.Minimizar->SetChecked(true);
+    form.DoCreate();
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_FALSE(form.Visible());
+    EXPECT_EQ(form.checks, 1);  // the check runs whether or not the window shows
+}
+
+TEST_F(PralTest, AFolderThatNoLongerExistsIsReportedAndStopsTheStartUpThere)
+{
+    testutil::TempDir parent;
+    const std::string gone = parent.file("ActDrovanel");
+    TestPral form;
+    form.DirectoryEdit1->SetText(gone);
+    form.DoCreate();
+    expectDialogs(dialogs.shown, {{DialogKind::Error, "Drovanel", std::string(std::strerror(ENOENT)) + "."}});
+    EXPECT_EQ(form.Caption(), kResourceCaption);
+    EXPECT_EQ(form.StatusBar1->PanelText(1), "");
+    EXPECT_EQ(form.checks, 0);
+    EXPECT_EQ(ui::GetCurrentDir(), m_cwd);
+    EXPECT_TRUE(form.Visible());  // the program runs on with what the start-up set up
+    EXPECT_EQ(form.DirectoryEdit1->Text(), gone);
+}
+
+TEST_F(PralTest, UntickedStartUpCheckDoesNotRun)
+{
+    testutil::TempDir maps;
+    TestPral form;
+    form.DirectoryEdit1->SetText(maps.path());
+    form.ComprobarChk->SetChecked(false);
+    form.DoCreate();
+    EXPECT_EQ(form.checks, 0);
+}
+
+TEST_F(PralTest, StartUpSetsItsFixedValues)
+{
+    testutil::TempDir maps;
+    TestPral form;
+    form.DirectoryEdit1->SetText(maps.path());
+    form.FConectado = true;
+    form.Notebook1->SetActivePage("Proxy");
+    ui::FormatSettings().ShortDateFormat = "M/d/yy";
+    form.DoCreate();
+    EXPECT_FALSE(form.FConectado);
+    EXPECT_EQ(form.FVersion, "9.3");
+    EXPECT_FALSE(form.RxTrayIcon1->Animated());
+    EXPECT_EQ(form.Notebook1->ActivePage(), "Default");
+    EXPECT_EQ(ui::FormatSettings().ShortDateFormat, "dd/mm/yyyy");
+    EXPECT_EQ(form.FUltimaLocal, "");
+    EXPECT_EQ(form.FUltimaPublicada, "");
+}
+
+TEST_F(PralTest, DeviceModelIndexOutsideTheListKeepsTheResourceCaption)
+{
+    testutil::TempDir maps;
+    for (const int index : {-1, 3}) {
+        TestPral form;
+        form.DirectoryEdit1->SetText(maps.path());
+        form.Avisadores->SetItemIndex(index);
+        form.DoCreate();
+        EXPECT_EQ(form.Caption(), kResourceCaption) << index;
+        EXPECT_EQ(form.StatusBar1->PanelText(1), "") << index;
+        EXPECT_EQ(form.checks, 1);
+    }
+}
+
+TEST_F(PralTest, DefaultFolderIsOnTheDesktopAndTheUpdateHostIsTheBuildOption)
+{
+    EXPECT_EQ(TFPral::DefaultFolder(), desktop() + "/ActDrovanel");
+    EXPECT_FALSE(TFPral::UpdateHost().empty());
+    EXPECT_LE(TFPral::UpdateHost().size(), 255u);
+}
+
+}  // namespace

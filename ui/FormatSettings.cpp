@@ -1,0 +1,11 @@
+#include "ui/FormatSettings.h"
+
+namespace ui {
+
+TFormatSettings &FormatSettings()
+{
+    static TFormatSettings settings;
+    return settings;
+}
+
+}  // namespace ui
