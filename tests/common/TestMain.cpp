@@ -25,6 +25,8 @@ int main(int argc, char **argv)
     setenv("XDG_DATA_HOME", (h + "/.local/share").constData(), 1);
     setenv("XDG_RUNTIME_DIR", h.constData(), 1);
     setenv("XDG_DESKTOP_DIR", (h + "/Desktop").constData(), 1);
+    setenv("DROVANEL_SOURCE_DIR", DROVANEL_SOURCE_DIR, 0);
+    setenv("DROVANEL_BIN_DIR", DROVANEL_BIN_DIR, 0);
     if (!getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     TestApp app(argc, argv);
