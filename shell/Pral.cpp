@@ -81,9 +81,32 @@ TFPral::TFPral(QWidget *parent) : ui::TForm("FPral", parent)
     N3 = PopupMenu->Add("N3", "-");
     RXWebSite1 = PopupMenu->Add("RXWebSite1", "Finalizar");
     RXWebSite1->OnClick = [this](ui::TObject *sender) { RXWebSite1Click(sender); };
+
+    // The update server's client, as the window's resources set it up; FormCreate adds the account
+    // and the proxy.
+    msFTPClient1 = new net::TmsFTPClient(this);
+    msFTPClient1->setObjectName(QStringLiteral("msFTPClient1"));
+    msFTPClient1->SetPort(21);
+    msFTPClient1->SetPassiveMode(false);
+    msFTPClient1->SetTransferType(net::ttBinary);
+    msFTPClient1->SetServerType(net::stAuto);
+
+    // Last, once every control it stores exists under its name.
+    FormStorage1 = new settings::TFormStorage(this);
+    FormStorage1->setObjectName(QStringLiteral("FormStorage1"));
+    FormStorage1->SetStoredProps(settings::MainFormStoredProps());
+    FormStorage1->Loaded();
 }
 
-TFPral::~TFPral() = default;
+TFPral::~TFPral()
+{
+    // While the controls still exist: saves what no save has covered since the last restore.
+    try {
+        FormStorage1->FormDestroy();
+    } catch (...) {
+        ui::Application().HandleException(this);
+    }
+}
 
 void TFPral::buildMenus()
 {
@@ -384,21 +407,20 @@ void TFPral::FormCreate(ui::TObject *)
 
 void TFPral::RestoreSettings()
 {
-    // The settings store FormStorage1 restores the stored settings into the controls here, before
-    // anything reads them; its errors end the start-up like any other.
+    // Before anything reads the controls; a registry error ends the start-up like any other.
+    FormStorage1->Restore();
 }
 
 void TFPral::ConfigurarFTP()
 {
-    // The FTP client msFTPClient1 is configured here, once per run, in this order:
-    //   Host      := UpdateHost()
-    //   Password  := "61840293k"
-    //   UserName  := "drovanel"
-    //   Proxy     := the first 255 characters of ProxyServerEdit1's text (empty: no proxy; a
-    //                ":port" suffix also sets ProxyPort)
-    //   ProxyPort := ProxyPortEdit1->AsInteger(), which replaces a port taken from the text
-    //   ProxyType := ServerTypeRadioGroup's item: 0 fpUserNoLogon, 1 fpProxyOpen
-    // Port 21, active mode, binary transfers and automatic server type are the client's defaults.
+    // Read here only: proxy changes count from the next start, once they have been saved.
+    msFTPClient1->SetHost(UpdateHost());
+    msFTPClient1->SetPassword("61840293k");
+    msFTPClient1->SetUserName("drovanel");
+    msFTPClient1->SetProxy(ProxyServerEdit1->Text().substr(0, 255));
+    // The port field's value replaces a port given after a colon in the proxy text.
+    msFTPClient1->SetProxyPort(static_cast<std::uint16_t>(ProxyPortEdit1->AsInteger()));
+    msFTPClient1->SetProxyType(ServerTypeRadioGroup->ItemIndex() == 1 ? net::fpProxyOpen : net::fpUserNoLogon);
 }
 
 // First run: no download folder yet. Offers to create the default one with its placeholder map,

@@ -2,7 +2,10 @@
 // The main form: the program's only window, owner of every component of the program. Its pages
 // hold the main view (names of the newest maps, the new-map mark, the download button) and the
 // settings (download folder, device model, start-up options, alert levels, FTP proxy).
+#include "net/msFTP.h"
+#include "settings/Placemnt.h"
 #include "ui/Classes.h"
+#include "ui/TextFile.h"
 #include "ui/widgets/AppEvnts.h"
 #include "ui/widgets/ComCtrls.h"
 #include "ui/widgets/Controls.h"
@@ -24,6 +27,8 @@ public:
     std::string FVersion;          // version shown in the caption
     std::string FUltimaPublicada;  // newest map published on the update server
     std::string FUltimaLocal;      // newest map in the download folder
+    ui::TextFileReader FOrigen;    // the conversion's source, open only while it runs
+    ui::TextFileWriter FDestino;   // the conversion's destination, open only while it runs
 
     // ---- Components, by the names that the settings store and the other parts look for.
     ui::TNotebook *Notebook1;
@@ -77,6 +82,8 @@ public:
     ui::TAppEvents *AppEvents;
     ui::TPopupMenu *PopupMenu;
     ui::TMenuItem *Activar1, *Pausa1, *N3, *RXWebSite1;
+    settings::TFormStorage *FormStorage1;
+    net::TmsFTPClient *msFTPClient1;
 
     // ---- Handlers
     void FormCreate(ui::TObject *Sender);
@@ -95,6 +102,11 @@ public:
     void BarradeEstado();
     // The update check. It arrives with the update-check work; until then it does nothing.
     virtual void ComprobarAct1();
+    // Converts the download ("temp.mdb" in the current directory) into FUltimaLocal for the chosen
+    // device model by the alert levels, shows its closing message and deletes the download.
+    void Transformar();
+    // A record with its alert character replaced by "0": the point without its speed warning.
+    static std::string SinVel(std::string_view linea);
 
     // The first-run default download folder: "ActDrovanel" in the user's desktop folder.
     static std::string DefaultFolder();

@@ -1,6 +1,7 @@
 // Program entry: the single-instance test, the application object, the main form and the
 // message loop.
 #include "platform/SingleInstance.h"
+#include "platform/Termination.h"
 #include "shell/Pral.h"
 #include "ui/Application.h"
 #include "ui/widgets/Forms.h"
@@ -19,6 +20,9 @@ int main(int argc, char **argv)
     QApplication qtApp(argc, argv);
     // The program ends through its menus and its tray, never because its window was hidden.
     QApplication::setQuitOnLastWindowClosed(false);
+    // A signal or the desktop session's end ends the program as "Salir" does: the settings are
+    // saved while the main form is destroyed.
+    platform::InstallTerminationSignals([] { ui::Application().Terminate(); });
     ui::InstallQtDialogs();
     ui::Application().SetTitle("Drovanel");
 
