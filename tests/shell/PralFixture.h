@@ -2,6 +2,7 @@
 // A main form in a world of its own: a fresh home folder (desktop and configuration inside it),
 // scripted dialogs, and the current directory put back afterwards.
 #include "common/ScriptedDialogs.h"
+#include "platform/Registry.h"
 #include "shell/Pral.h"
 #include "ui/Application.h"
 #include "ui/FileSystem.h"
@@ -26,6 +27,8 @@ protected:
         m_oldConfig = qgetenv("XDG_CONFIG_HOME");
         qputenv("HOME", m_home.path().toLocal8Bit());
         qputenv("XDG_CONFIG_HOME", (m_home.path() + "/.config").toLocal8Bit());
+        // The stored settings of this test's own user, read afresh from its configuration folder.
+        platform::RegistryUseFile(QString());
         ui::Application().ResetTerminated();
     }
     void TearDown() override
@@ -33,6 +36,7 @@ protected:
         ui::SetCurrentDir(m_cwd);
         qputenv("HOME", m_oldHome);
         qputenv("XDG_CONFIG_HOME", m_oldConfig);
+        platform::RegistryUseFile(QString());
         ui::Application().ResetTerminated();
     }
 
