@@ -630,28 +630,34 @@ SOCKET Accept(SOCKET h, SOCKADDR *addr, int *addrlen)
     return nh;
 }
 
+// The descriptor of a connected socket ready for a recv or send of `len` bytes at `buf`, or
+// SOCKET_ERROR with the error set (an error kept from the connect is reported once, here).
+static int connectedFd(Stack &st, SOCKET h, const void *buf, int len)
+{
+    std::lock_guard lock(st.mutex);
+    Sock *s = find(st, h);
+    if (!s)
+        return SOCKET_ERROR;
+    if (len < 0)
+        return fail(WSAEINVAL);
+    if (!buf && len > 0)
+        return fail(WSAEFAULT);
+    if (s->pendingErrno) {
+        const int e = s->pendingErrno;
+        s->pendingErrno = 0;
+        return failErrno(e);
+    }
+    if (!settleConnect(h, *s))
+        return fail(WSAENOTCONN);
+    return s->fd;
+}
+
 int Recv(SOCKET h, char *buf, int len, int flags)
 {
     Stack &st = stack();
-    int fd = -1;
-    {
-        std::lock_guard lock(st.mutex);
-        Sock *s = find(st, h);
-        if (!s)
-            return SOCKET_ERROR;
-        if (len < 0)
-            return fail(WSAEINVAL);
-        if (!buf && len > 0)
-            return fail(WSAEFAULT);
-        if (s->pendingErrno) {
-            const int e = s->pendingErrno;
-            s->pendingErrno = 0;
-            return failErrno(e);
-        }
-        if (!settleConnect(h, *s))
-            return fail(WSAENOTCONN);
-        fd = s->fd;
-    }
+    const int fd = connectedFd(st, h, buf, len);
+    if (fd < 0)
+        return SOCKET_ERROR;
     const ssize_t r = ::recvfrom(fd, buf, static_cast<size_t>(len), flags & (MSG_OOB | MSG_PEEK), nullptr, nullptr);
     const int err = r < 0 ? errno : 0;
     std::lock_guard lock(st.mutex);
@@ -674,25 +680,9 @@ int Recv(SOCKET h, char *buf, int len, int flags)
 int Send(SOCKET h, const char *buf, int len, int flags)
 {
     Stack &st = stack();
-    int fd = -1;
-    {
-        std::lock_guard lock(st.mutex);
-        Sock *s = find(st, h);
-        if (!s)
-            return SOCKET_ERROR;
-        if (len < 0)
-            return fail(WSAEINVAL);
-        if (!buf && len > 0)
-            return fail(WSAEFAULT);
-        if (s->pendingErrno) {
-            const int e = s->pendingErrno;
-            s->pendingErrno = 0;
-            return failErrno(e);
-        }
-        if (!settleConnect(h, *s))
-            return fail(WSAENOTCONN);
-        fd = s->fd;
-    }
+    const int fd = connectedFd(st, h, buf, len);
+    if (fd < 0)
+        return SOCKET_ERROR;
     // Never SIGPIPE: a broken connection is an error result, not a signal.
     const ssize_t r = ::sendto(fd, buf, static_cast<size_t>(len), (flags & MSG_OOB) | MSG_NOSIGNAL, nullptr, 0);
     const int err = r < 0 ? errno : 0;
