@@ -38,7 +38,8 @@ private:
     TmsSocketBase &m_socket;
 };
 
-// A port number after a colon: decimal, 0 to 65535; anything else is not a port.
+}  // namespace
+
 bool ParsePort(const std::string &text, std::uint16_t &port)
 {
     if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
@@ -49,8 +50,6 @@ bool ParsePort(const std::string &text, std::uint16_t &port)
     port = static_cast<std::uint16_t>(value);
     return true;
 }
-
-}  // namespace
 
 std::int32_t PercentOf(std::int64_t part, std::int64_t whole)
 {

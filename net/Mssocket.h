@@ -251,4 +251,8 @@ private:
     TmsSocket *m_acceptedSocket;  // owned by this listener (Qt parent)
 };
 
+// A port number given after a colon in a host or proxy text: decimal, 0 to 65535; anything else
+// is not a port and leaves `port` alone.
+bool ParsePort(const std::string &text, std::uint16_t &port);
+
 }  // namespace net

@@ -32,18 +32,6 @@ bool ParseSignedInt(const std::string &text, int &value)
     return ec == std::errc() && end == last;
 }
 
-bool ParsePortText(const std::string &text, std::uint16_t &port)
-{
-    if (text.empty() || text.size() > 5 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    const int value = std::stoi(text);
-    if (value > 65535)
-        return false;
-    port = static_cast<std::uint16_t>(value);
-    return true;
-}
-
 // The lines of a name listing: cut at CR LF, a lone LF or a lone CR; the text ends at the first
 // zero byte; a line end at the very end adds no empty line.
 void LoadLines(const std::string &bytes, ui::TStringList &list)
@@ -111,7 +99,7 @@ void TmsFTPClient::SetProxy(const std::string &value)
     if (colon != std::string::npos) {
         m_proxy = text.substr(0, colon);
         std::uint16_t port = 0;
-        m_proxyPort = ParsePortText(text.substr(colon + 1), port) ? port : 0;
+        m_proxyPort = ParsePort(text.substr(colon + 1), port) ? port : 0;
         return;
     }
     m_proxy = text;

@@ -1,5 +1,6 @@
 #pragma once
 // Shared pieces of the FTP client tests.
+#include "common/ExceptionText.h"
 #include "fixtures/ScriptedFtpServer.h"
 #include "net/msFTP.h"
 
@@ -11,15 +12,7 @@
 
 namespace ftptest {
 
-inline std::string Message(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const ui::Exception &e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
+using testutil::Message;
 
 // A client aimed at the scripted server, recording the events it fires.
 struct RecordingClient {

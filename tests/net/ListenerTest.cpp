@@ -1,4 +1,5 @@
 // The listening socket on real loopback connections.
+#include "common/ExceptionText.h"
 #include "common/LoopbackPeer.h"
 #include "common/Pump.h"
 #include "common/ScriptedDialogs.h"
@@ -11,15 +12,7 @@ namespace {
 
 using namespace net;
 
-std::string Message(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const ui::Exception &e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
+using testutil::Message;
 
 std::uint16_t ListeningPort(const TmsListenerSocketBase &listener)
 {

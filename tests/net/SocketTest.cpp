@@ -1,4 +1,5 @@
 // The socket core and the client socket on real loopback connections.
+#include "common/ExceptionText.h"
 #include "common/CpuTime.h"
 #include "common/LoopbackPeer.h"
 #include "common/Pump.h"
@@ -15,15 +16,7 @@ namespace {
 using namespace net;
 using testutil::LoopbackPeer;
 
-std::string Message(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const ui::Exception &e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
+using testutil::Message;
 
 // A client socket connected to the peer; disconnected at the end.
 struct Connected {

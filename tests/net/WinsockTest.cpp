@@ -1,4 +1,5 @@
 // The Winsock binding and the socket stand-in it loads, on real loopback sockets.
+#include "common/ExceptionText.h"
 #include "common/LoopbackPeer.h"
 #include "common/Pump.h"
 #include "net/Mssocket.h"
@@ -21,15 +22,7 @@ std::string BinDir()
     return library.substr(0, library.rfind('/'));
 }
 
-std::string Message(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const ui::Exception &e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
+using testutil::Message;
 
 // Puts another binding in place of the global one for the test's lifetime.
 class BindingSwap {
