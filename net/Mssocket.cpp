@@ -1,7 +1,7 @@
 #include "net/Mssocket.h"
 
-#include "ui/Ansi.h"
-#include "ui/Application.h"
+#include "framework/Ansi.h"
+#include "framework/Application.h"
 
 #include <algorithm>
 #include <array>
@@ -73,7 +73,7 @@ std::int32_t PercentOf(std::int64_t part, std::int64_t whole)
 // ---- TmsSocketBase ----
 
 TmsSocketBase::TmsSocketBase(QObject *owner)
-    : ui::TComponent(owner), m_timeCounter(std::make_unique<TmsTimeCounter>()),
+    : fw::TComponent(owner), m_timeCounter(std::make_unique<TmsTimeCounter>()),
       m_window(std::make_unique<platform::MessageWindow>(
           [this](platform::UINT msg, platform::WPARAM w, platform::LPARAM l) { return HandleSocketMessage(msg, w, l); }))
 {
@@ -155,21 +155,21 @@ platform::LRESULT TmsSocket::HandleSocketMessage(platform::UINT msg, platform::W
     // The handlers run inside the event loop's dispatch, which no exception may cross.
     try {
         switch (TmsWinsock::SelectEvent(lParam)) {
-        case winsock::FD_READ: ui::Fire(OnReadReady, this); break;
-        case winsock::FD_WRITE: ui::Fire(OnWriteReady, this); break;
-        case winsock::FD_OOB: ui::Fire(OnOutOfBand, this); break;
+        case winsock::FD_READ: fw::Fire(OnReadReady, this); break;
+        case winsock::FD_WRITE: fw::Fire(OnWriteReady, this); break;
+        case winsock::FD_OOB: fw::Fire(OnOutOfBand, this); break;
         case winsock::FD_CONNECT:
             m_connected = true;
-            ui::Fire(OnConnected, this);
+            fw::Fire(OnConnected, this);
             break;
         case winsock::FD_CLOSE:
             m_peerClosed = true;
-            ui::Fire(OnDisconnected, this);
+            fw::Fire(OnDisconnected, this);
             break;
         default: break;
         }
     } catch (...) {
-        ui::Application().HandleException(this);
+        fw::Application().HandleException(this);
     }
     return 0;
 }
@@ -256,7 +256,7 @@ void TmsSocket::SendLine(const std::string &text)
 {
     const std::string line = text + "\r\n";
     SendBuffer(line.data(), static_cast<int>(line.size()));
-    ui::Fire(OnLineSent, this, text);
+    fw::Fire(OnLineSent, this, text);
 }
 
 std::string TmsSocket::ReadLine()
@@ -311,13 +311,13 @@ std::string TmsSocket::ReadLine()
     std::string line(buffer.data(), static_cast<size_t>(kept));
     if (const auto cr = line.find('\r'); cr != std::string::npos)
         line.erase(cr, 1);
-    ui::Fire(OnLineReceived, this, line);
+    fw::Fire(OnLineReceived, this, line);
     return line;
 }
 
-void TmsSocket::SendStream(ui::TStream &stream, std::int64_t offset)
+void TmsSocket::SendStream(fw::TStream &stream, std::int64_t offset)
 {
-    stream.Seek(offset, ui::SeekOrigin::Beginning);
+    stream.Seek(offset, fw::SeekOrigin::Beginning);
     std::vector<char> buffer(kTransferBlockSize);
     std::int64_t n = 0;
     do {
@@ -327,16 +327,16 @@ void TmsSocket::SendStream(ui::TStream &stream, std::int64_t offset)
         const std::int64_t size = stream.Size();
         // An empty stream has been sent whole.
         const std::int32_t perc = size == 0 ? 100 : PercentOf(position, size);
-        ui::Fire(OnTransferProgress, this, perc, ClampToInt32(position), -1);
+        fw::Fire(OnTransferProgress, this, perc, ClampToInt32(position), -1);
     } while (n == kTransferBlockSize);
 }
 
-void TmsSocket::ReceiveToStream(ui::TStream &stream, std::int32_t count, std::int64_t offset)
+void TmsSocket::ReceiveToStream(fw::TStream &stream, std::int32_t count, std::int64_t offset)
 {
     TmsWinsock &ws = GlobalWinsock();
     if (count == 0)
         count = -1;
-    stream.Seek(offset, ui::SeekOrigin::Beginning);
+    stream.Seek(offset, fw::SeekOrigin::Beginning);
     std::vector<char> buffer(kTransferBlockSize);
     std::int64_t received = 0;
     bool done = false;
@@ -355,7 +355,7 @@ void TmsSocket::ReceiveToStream(ui::TStream &stream, std::int32_t count, std::in
                 received += m_lastResult;
                 stream.WriteBuffer(buffer.data(), m_lastResult);
                 const std::int64_t position = stream.Position();
-                ui::Fire(OnTransferProgress, this, count > 0 ? PercentOf(position, count) : -1, ClampToInt32(position),
+                fw::Fire(OnTransferProgress, this, count > 0 ? PercentOf(position, count) : -1, ClampToInt32(position),
                          -1);
                 RestartTimeOut();
                 progress = true;
@@ -379,7 +379,7 @@ void TmsSocket::Disconnect()
         SOCKET &handle;
         ~Forget() { handle = winsock::INVALID_SOCKET; }
     } forget{m_socket};
-    ui::Fire(OnDisconnected, this);
+    fw::Fire(OnDisconnected, this);
 }
 
 // ---- TmsClientSocket ----
@@ -388,12 +388,12 @@ TmsClientSocket::TmsClientSocket(QObject *owner) : TmsSocket(owner) {}
 
 QString TmsClientSocket::HostText() const
 {
-    return ui::FromAnsi(m_host);
+    return fw::FromAnsi(m_host);
 }
 
 void TmsClientSocket::SetHostText(const QString &text)
 {
-    SetHost(ui::ToAnsi(text));
+    SetHost(fw::ToAnsi(text));
 }
 
 void TmsClientSocket::SetHost(const std::string &value)
@@ -420,7 +420,7 @@ void TmsClientSocket::Connect()
 {
     TmsWinsock &ws = GlobalWinsock();
     ResetState();
-    ui::Fire(OnConnecting, this);
+    fw::Fire(OnConnecting, this);
     m_socket = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, 0);
     if (m_socket == winsock::INVALID_SOCKET)
         RaiseWinsockError(ws.WSAGetLastError());
@@ -459,7 +459,7 @@ void TmsClientSocket::Connect()
         if (CancelRequested)
             throw EmsCanceledError();
     }
-    ui::Fire(OnConnected, this);
+    fw::Fire(OnConnected, this);
 }
 
 int TmsClientSocket::ReadReplyLine(std::string &line)
@@ -511,7 +511,7 @@ void TmsListenerSocketBase::StartListening()
     m_lastResult = ws.listen(m_socket, 5);
     if (m_lastResult == winsock::SOCKET_ERROR)
         RaiseWinsockError(ws.WSAGetLastError());
-    ui::Fire(OnStart, this);
+    fw::Fire(OnStart, this);
 }
 
 void TmsListenerSocketBase::StopListening()
@@ -520,7 +520,7 @@ void TmsListenerSocketBase::StopListening()
     m_lastResult = ws.closesocket(m_socket);
     if (m_lastResult == winsock::SOCKET_ERROR)
         RaiseWinsockError(ws.WSAGetLastError());
-    ui::Fire(OnStop, this);
+    fw::Fire(OnStop, this);
 }
 
 platform::LRESULT TmsListenerSocketBase::HandleSocketMessage(platform::UINT msg, platform::WPARAM wParam,
@@ -535,7 +535,7 @@ platform::LRESULT TmsListenerSocketBase::HandleSocketMessage(platform::UINT msg,
         try {
             AcceptConnection();
         } catch (...) {
-            ui::Application().HandleException(this);
+            fw::Application().HandleException(this);
         }
     }
     return 0;
@@ -560,7 +560,7 @@ void TmsSimpleListenerSocket::AcceptConnection()
         RaiseWinsockError(ws.WSAGetLastError());
     m_acceptedSocket->SetSocketHandle(accepted);
     m_acceptedSocket->SelectEvents();
-    ui::Fire(OnSLSConnectionRequested, this);
+    fw::Fire(OnSLSConnectionRequested, this);
 }
 
 }  // namespace net

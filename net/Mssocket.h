@@ -7,9 +7,9 @@
 #include "net/msTimers.h"
 #include "net/msWinsock.h"
 #include "platform/MessageWindow.h"
-#include "ui/Classes.h"
-#include "ui/Exceptions.h"
-#include "ui/Streams.h"
+#include "framework/Classes.h"
+#include "framework/Exceptions.h"
+#include "framework/Streams.h"
 
 #include <cstdint>
 #include <functional>
@@ -27,38 +27,38 @@ inline constexpr int kLineBufferSize = 2048;
 // A line that goes on this long without an LF is given up: reading stops and the line is refused.
 inline constexpr int kMaxLineBytes = 65536;
 
-class EmsTimedOutError : public ui::Exception {
+class EmsTimedOutError : public fw::Exception {
 public:
     EmsTimedOutError() : Exception("Operation timed out") {}
 };
 
-class EmsCanceledError : public ui::Exception {
+class EmsCanceledError : public fw::Exception {
 public:
     EmsCanceledError() : Exception("Operation has been canceled") {}
 };
 
 // A server refused a command; the message is the server's reply line.
-class EmsServerError : public ui::Exception {
+class EmsServerError : public fw::Exception {
 public:
     using Exception::Exception;
 };
 
 // A received line that cannot be used as text: longer than the line buffer, or holding a zero
 // byte. The line has been consumed up to its LF (unless it ran past kMaxLineBytes).
-class EmsLineError : public ui::Exception {
+class EmsLineError : public fw::Exception {
 public:
     using Exception::Exception;
 };
 
 using TmsProgressEvent =
-    std::function<void(ui::TObject *Sender, std::int32_t Perc, std::int32_t ByteCount, std::int32_t LineCount)>;
-using TmsLineTransferEvent = std::function<void(ui::TObject *Sender, const std::string &TheLine)>;
+    std::function<void(fw::TObject *Sender, std::int32_t Perc, std::int32_t ByteCount, std::int32_t LineCount)>;
+using TmsLineTransferEvent = std::function<void(fw::TObject *Sender, const std::string &TheLine)>;
 
 // Percentage `part` × 100 / `whole`, rounded to the nearest integer, halves to even; exact for
 // any 64-bit part.
 std::int32_t PercentOf(std::int64_t part, std::int64_t whole);
 
-class TmsSocketBase : public ui::TComponent {
+class TmsSocketBase : public fw::TComponent {
     Q_OBJECT
     Q_PROPERTY(QString Version READ VersionText WRITE SetVersionText)
 public:
@@ -112,14 +112,14 @@ class TmsSocket : public TmsSocketBase {
 public:
     explicit TmsSocket(QObject *owner = nullptr);
 
-    ui::TNotifyEvent OnDisconnected;
-    ui::TNotifyEvent OnConnected;
+    fw::TNotifyEvent OnDisconnected;
+    fw::TNotifyEvent OnConnected;
     TmsProgressEvent OnTransferProgress;
     TmsLineTransferEvent OnLineSent;
     TmsLineTransferEvent OnLineReceived;
-    ui::TNotifyEvent OnReadReady;
-    ui::TNotifyEvent OnWriteReady;
-    ui::TNotifyEvent OnOutOfBand;
+    fw::TNotifyEvent OnReadReady;
+    fw::TNotifyEvent OnWriteReady;
+    fw::TNotifyEvent OnOutOfBand;
 
     // Set by a caller (typically from code that runs inside the message processing of an
     // operation) to make the running operation stop with EmsCanceledError.
@@ -136,8 +136,8 @@ public:
     int Receive(void *buffer, int length);
     void SendLine(const std::string &text);
     std::string ReadLine();
-    void SendStream(ui::TStream &stream, std::int64_t offset);
-    void ReceiveToStream(ui::TStream &stream, std::int32_t count, std::int64_t offset);
+    void SendStream(fw::TStream &stream, std::int64_t offset);
+    void ReceiveToStream(fw::TStream &stream, std::int32_t count, std::int64_t offset);
     void Disconnect();
 
 protected:
@@ -163,7 +163,7 @@ class TmsClientSocket : public TmsSocket {
 public:
     explicit TmsClientSocket(QObject *owner = nullptr);
 
-    ui::TNotifyEvent OnConnecting;
+    fw::TNotifyEvent OnConnecting;
 
     const std::string &Host() const { return m_host; }
     // Splits a port given after a colon, unless a proxy is set.
@@ -207,8 +207,8 @@ class TmsListenerSocketBase : public TmsSocketBase {
 public:
     explicit TmsListenerSocketBase(QObject *owner = nullptr);
 
-    ui::TNotifyEvent OnStart;
-    ui::TNotifyEvent OnStop;
+    fw::TNotifyEvent OnStart;
+    fw::TNotifyEvent OnStop;
 
     std::uint16_t Port() const { return m_port; }
     void SetPort(std::uint16_t port) { m_port = port; }
@@ -241,7 +241,7 @@ public:
     // Frees AcceptedSocket without closing its handle.
     ~TmsSimpleListenerSocket() override;
 
-    ui::TNotifyEvent OnSLSConnectionRequested;
+    fw::TNotifyEvent OnSLSConnectionRequested;
     TmsSocket &AcceptedSocket() const { return *m_acceptedSocket; }
 
 protected:

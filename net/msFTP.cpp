@@ -1,7 +1,7 @@
 #include "net/msFTP.h"
 
 #include "platform/MessageWindow.h"
-#include "ui/Ansi.h"
+#include "framework/Ansi.h"
 
 #include <QElapsedTimer>
 #include <algorithm>
@@ -34,7 +34,7 @@ bool ParseSignedInt(const std::string &text, int &value)
 
 // The lines of a name listing: cut at CR LF, a lone LF or a lone CR; the text ends at the first
 // zero byte; a line end at the very end adds no empty line.
-void LoadLines(const std::string &bytes, ui::TStringList &list)
+void LoadLines(const std::string &bytes, fw::TStringList &list)
 {
     list.Clear();
     const std::string text = bytes.substr(0, bytes.find('\0'));
@@ -69,27 +69,27 @@ TmsFTPClient::~TmsFTPClient() = default;
 
 QString TmsFTPClient::UserNameText() const
 {
-    return ui::FromAnsi(m_userName);
+    return fw::FromAnsi(m_userName);
 }
 void TmsFTPClient::SetUserNameText(const QString &text)
 {
-    m_userName = ui::ToAnsi(text);
+    m_userName = fw::ToAnsi(text);
 }
 QString TmsFTPClient::PasswordText() const
 {
-    return ui::FromAnsi(m_password);
+    return fw::FromAnsi(m_password);
 }
 void TmsFTPClient::SetPasswordText(const QString &text)
 {
-    m_password = ui::ToAnsi(text);
+    m_password = fw::ToAnsi(text);
 }
 QString TmsFTPClient::ProxyText() const
 {
-    return ui::FromAnsi(m_proxy);
+    return fw::FromAnsi(m_proxy);
 }
 void TmsFTPClient::SetProxyText(const QString &text)
 {
-    SetProxy(ui::ToAnsi(text));
+    SetProxy(fw::ToAnsi(text));
 }
 
 void TmsFTPClient::SetProxy(const std::string &value)
@@ -163,9 +163,9 @@ void TmsFTPClient::ChangeDir(const std::string &dir)
     Exchange("CWD " + dir, [](int code) { return ReplyClass(code) == 2; });
 }
 
-void TmsFTPClient::NameList(ui::TStringList &list)
+void TmsFTPClient::NameList(fw::TStringList &list)
 {
-    ui::TMemoryStream stream;
+    fw::TMemoryStream stream;
     Exchange("TYPE A", [](int code) { return ReplyClass(code) == 2; });
     TransferData("NLST", stream, false, 0);
     if (ReplyClass(ReadFtpReply()) != 2)
@@ -184,14 +184,14 @@ std::int32_t TmsFTPClient::GetFileSize(const std::string &name)
 void TmsFTPClient::RetrieveFile(const std::string &remoteName, const std::string &localName)
 {
     // Created (or emptied) before anything is sent; closed however the retrieval ends.
-    ui::TFileStream file(localName, ui::FileMode::Create);
+    fw::TFileStream file(localName, fw::FileMode::Create);
     Exchange(m_transferType == ttBinary ? "TYPE I" : "TYPE A", [](int code) { return ReplyClass(code) == 2; });
     TransferData("RETR " + remoteName, file, false, 0);
     if (ReplyClass(ReadFtpReply()) != 2)
         throw EmsServerError(m_lastReply);
 }
 
-void TmsFTPClient::TransferData(const std::string &command, ui::TStream &stream, bool upload, std::int32_t restartAt)
+void TmsFTPClient::TransferData(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt)
 {
     if (m_passiveMode)
         TransferPassive(command, stream, upload, restartAt);
@@ -228,9 +228,9 @@ bool TmsFTPClient::ParsePasvReply(const std::string &reply, std::string &host, s
     return true;
 }
 
-void TmsFTPClient::HandleDataProgress(ui::TObject *dataSocket, std::int32_t byteCount)
+void TmsFTPClient::HandleDataProgress(fw::TObject *dataSocket, std::int32_t byteCount)
 {
-    ui::Fire(OnDataTransferProgress, dataSocket, byteCount);
+    fw::Fire(OnDataTransferProgress, dataSocket, byteCount);
 }
 
 void TmsFTPClient::WaitForDataConnection()
@@ -250,7 +250,7 @@ void TmsFTPClient::WaitForDataConnection()
     }
 }
 
-void TmsFTPClient::DataPhase(TmsSocket &socket, ui::TStream &stream, bool upload, std::int32_t restartAt)
+void TmsFTPClient::DataPhase(TmsSocket &socket, fw::TStream &stream, bool upload, std::int32_t restartAt)
 {
     // Failures of the data phase are not reported here: the completion reply decides.
     try {
@@ -267,17 +267,17 @@ void TmsFTPClient::DataPhase(TmsSocket &socket, ui::TStream &stream, bool upload
     }
 }
 
-void TmsFTPClient::TransferPassive(const std::string &command, ui::TStream &stream, bool upload,
+void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stream, bool upload,
                                    std::int32_t restartAt)
 {
-    ui::Fire(OnDataTransferStart, this);
+    fw::Fire(OnDataTransferStart, this);
     m_dataReady = false;
     auto data = std::make_unique<TmsClientSocket>(this);
     TmsClientSocket *raw = data.get();
-    data->OnTransferProgress = [this, raw](ui::TObject *, std::int32_t, std::int32_t byteCount, std::int32_t) {
+    data->OnTransferProgress = [this, raw](fw::TObject *, std::int32_t, std::int32_t byteCount, std::int32_t) {
         HandleDataProgress(raw, byteCount);
     };
-    data->OnConnected = [this](ui::TObject *) { m_dataReady = true; };
+    data->OnConnected = [this](fw::TObject *) { m_dataReady = true; };
     // However the transfer ends: close the data connection, free the socket, then tell.
     const auto finish = [&] {
         try {
@@ -285,7 +285,7 @@ void TmsFTPClient::TransferPassive(const std::string &command, ui::TStream &stre
         } catch (...) {
         }
         data.reset();
-        ui::Fire(OnDataTransferTerminate, this);
+        fw::Fire(OnDataTransferTerminate, this);
     };
     try {
         Exchange("PASV", [](int code) { return ReplyClass(code) == 2; });
@@ -308,16 +308,16 @@ void TmsFTPClient::TransferPassive(const std::string &command, ui::TStream &stre
     finish();
 }
 
-void TmsFTPClient::TransferActive(const std::string &command, ui::TStream &stream, bool upload,
+void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &stream, bool upload,
                                   std::int32_t restartAt)
 {
     m_dataReady = false;
-    ui::Fire(OnDataTransferStart, this);
+    fw::Fire(OnDataTransferStart, this);
     auto listener = std::make_unique<TmsSimpleListenerSocket>(this);
     TmsSocket *accepted = &listener->AcceptedSocket();
-    accepted->OnTransferProgress = [this, accepted](ui::TObject *, std::int32_t, std::int32_t byteCount,
+    accepted->OnTransferProgress = [this, accepted](fw::TObject *, std::int32_t, std::int32_t byteCount,
                                                     std::int32_t) { HandleDataProgress(accepted, byteCount); };
-    listener->OnSLSConnectionRequested = [this](ui::TObject *) { m_dataReady = true; };
+    listener->OnSLSConnectionRequested = [this](fw::TObject *) { m_dataReady = true; };
     listener->SetPort(0);
     listener->SetServerSocketTimeOut(m_timeOut);
     bool stopped = false;
@@ -333,7 +333,7 @@ void TmsFTPClient::TransferActive(const std::string &command, ui::TStream &strea
             }
         }
         listener.reset();
-        ui::Fire(OnDataTransferTerminate, this);
+        fw::Fire(OnDataTransferTerminate, this);
     };
     try {
         listener->StartListening();

@@ -4,8 +4,8 @@
 // active (PORT), with start, progress and end events.
 #include "net/Mssocket.h"
 #include "net/msFtpCls.h"
-#include "ui/Classes.h"
-#include "ui/Streams.h"
+#include "framework/Classes.h"
+#include "framework/Streams.h"
 
 #include <cstdint>
 #include <functional>
@@ -17,7 +17,7 @@ namespace net {
 enum TmsTransferType : std::uint8_t { ttBinary, ttASCII };
 enum TmsProxyType : std::uint8_t { fpUserNoLogon, fpProxyOpen };
 
-using TmsDataTransferProgressEvent = std::function<void(ui::TObject *Sender, std::int32_t ByteCount)>;
+using TmsDataTransferProgressEvent = std::function<void(fw::TObject *Sender, std::int32_t ByteCount)>;
 
 class TmsFTPClient : public TmsClientSocket {
     Q_OBJECT
@@ -51,8 +51,8 @@ public:
     TmsFTPDirList &DirList() const { return *m_dirList; }
     bool DataReady() const { return m_dataReady; }
 
-    ui::TNotifyEvent OnDataTransferStart;
-    ui::TNotifyEvent OnDataTransferTerminate;
+    fw::TNotifyEvent OnDataTransferStart;
+    fw::TNotifyEvent OnDataTransferTerminate;
     TmsDataTransferProgressEvent OnDataTransferProgress;
 
     // The first three characters as a decimal number, or -1.
@@ -61,14 +61,14 @@ public:
     void Login();
     void Logout();
     void ChangeDir(const std::string &dir);
-    void NameList(ui::TStringList &list);
+    void NameList(fw::TStringList &list);
     // The size of a server file in bytes, or -1 when the server refuses or gives no size.
     std::int32_t GetFileSize(const std::string &name);
     void RetrieveFile(const std::string &remoteName, const std::string &localName);
 
-    void TransferData(const std::string &command, ui::TStream &stream, bool upload, std::int32_t restartAt);
-    void TransferPassive(const std::string &command, ui::TStream &stream, bool upload, std::int32_t restartAt);
-    void TransferActive(const std::string &command, ui::TStream &stream, bool upload, std::int32_t restartAt);
+    void TransferData(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt);
+    void TransferPassive(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt);
+    void TransferActive(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt);
     static bool ParsePasvReply(const std::string &reply, std::string &host, std::uint16_t &port);
 
 private:
@@ -77,8 +77,8 @@ private:
     // A command exchange: the line, its reply, and EmsServerError when `accepted` refuses it.
     int Exchange(const std::string &line, const std::function<bool(int code)> &accepted);
     void WaitForDataConnection();
-    void DataPhase(TmsSocket &socket, ui::TStream &stream, bool upload, std::int32_t restartAt);
-    void HandleDataProgress(ui::TObject *dataSocket, std::int32_t byteCount);
+    void DataPhase(TmsSocket &socket, fw::TStream &stream, bool upload, std::int32_t restartAt);
+    void HandleDataProgress(fw::TObject *dataSocket, std::int32_t byteCount);
 
     QString UserNameText() const;
     void SetUserNameText(const QString &text);

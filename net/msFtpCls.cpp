@@ -1,6 +1,6 @@
 #include "net/msFtpCls.h"
 
-#include "ui/Exceptions.h"
+#include "framework/Exceptions.h"
 
 #include <charconv>
 #include <limits>
@@ -31,7 +31,7 @@ TmsFTPDirList::~TmsFTPDirList()
 TmsFTPDirEntry &TmsFTPDirList::Items(int index) const
 {
     if (index < 0 || index >= Count())
-        throw ui::Exception("List index out of bounds (" + std::to_string(index) + ")");
+        throw fw::Exception("List index out of bounds (" + std::to_string(index) + ")");
     return *m_items[static_cast<size_t>(index)];
 }
 
@@ -53,7 +53,7 @@ void TmsFTPDirList::Assign(const QObject *source)
     const auto *other = dynamic_cast<const TmsFTPDirList *>(source);
     if (!other) {
         const std::string from = source ? source->metaObject()->className() : "nil";
-        throw ui::EConvertError("Cannot assign a " + from + " to a TmsFTPDirList");
+        throw fw::EConvertError("Cannot assign a " + from + " to a TmsFTPDirList");
     }
     if (other == this)
         return;

@@ -1,7 +1,7 @@
 #include "net/msTimers.h"
 
-#include "ui/Application.h"
-#include "ui/Exceptions.h"
+#include "framework/Application.h"
+#include "framework/Exceptions.h"
 
 namespace net {
 namespace {
@@ -32,7 +32,7 @@ void TmsTimer::SetEnabled(bool value)
     UpdateTimer();
 }
 
-void TmsTimer::SetOnTimer(ui::TNotifyEvent handler)
+void TmsTimer::SetOnTimer(fw::TNotifyEvent handler)
 {
     m_onTimer = std::move(handler);
     UpdateTimer();
@@ -43,13 +43,13 @@ void TmsTimer::UpdateTimer()
     platform::KillTimer(m_window->handle(), kTimerId);
     if (m_interval != 0 && m_enabled && m_onTimer) {
         if (platform::SetTimer(m_window->handle(), kTimerId, m_interval) == 0)
-            throw ui::EOutOfResources("Not enough timers");
+            throw fw::EOutOfResources("Not enough timers");
     }
 }
 
 void TmsTimer::Timer()
 {
-    ui::Fire(m_onTimer, this);
+    fw::Fire(m_onTimer, this);
 }
 
 platform::LRESULT TmsTimer::WndProc(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam)
@@ -59,7 +59,7 @@ platform::LRESULT TmsTimer::WndProc(platform::UINT msg, platform::WPARAM wParam,
     try {
         Timer();
     } catch (...) {
-        ui::Application().HandleException(this);
+        fw::Application().HandleException(this);
     }
     return 0;
 }
@@ -67,7 +67,7 @@ platform::LRESULT TmsTimer::WndProc(platform::UINT msg, platform::WPARAM wParam,
 TmsTimeCounter::TmsTimeCounter() : m_timer(std::make_unique<TmsTimer>())
 {
     m_timer->SetEnabled(false);
-    m_timer->SetOnTimer([this](ui::TObject *sender) { Tick(sender); });
+    m_timer->SetOnTimer([this](fw::TObject *sender) { Tick(sender); });
 }
 
 void TmsTimeCounter::Start()
@@ -89,7 +89,7 @@ void TmsTimeCounter::Restart()
         m_timer->SetEnabled(true);
 }
 
-void TmsTimeCounter::Tick(ui::TObject *)
+void TmsTimeCounter::Tick(fw::TObject *)
 {
     --m_remaining;
     if (m_remaining <= 0)

@@ -3,7 +3,7 @@
 // a hidden window of the timer's own), so a counter advances only while the thread processes its
 // messages, which every waiting loop of the sockets does.
 #include "platform/MessageWindow.h"
-#include "ui/Classes.h"
+#include "framework/Classes.h"
 
 #include <cstdint>
 #include <memory>
@@ -20,8 +20,8 @@ public:
     std::uint32_t Interval() const { return m_interval; }
     bool Enabled() const { return m_enabled; }
     void SetEnabled(bool value);
-    const ui::TNotifyEvent &OnTimer() const { return m_onTimer; }
-    void SetOnTimer(ui::TNotifyEvent handler);
+    const fw::TNotifyEvent &OnTimer() const { return m_onTimer; }
+    void SetOnTimer(fw::TNotifyEvent handler);
     platform::HWND WindowHandle() const { return m_window->handle(); }
 
 protected:
@@ -33,7 +33,7 @@ private:
 
     std::uint32_t m_interval = 1000;
     bool m_enabled = true;
-    ui::TNotifyEvent m_onTimer;
+    fw::TNotifyEvent m_onTimer;
     std::unique_ptr<platform::MessageWindow> m_window;
 };
 
@@ -55,7 +55,7 @@ public:
     TmsTimer &Timer() { return *m_timer; }
 
 private:
-    void Tick(ui::TObject *sender);
+    void Tick(fw::TObject *sender);
 
     std::unique_ptr<TmsTimer> m_timer;
     std::int32_t m_remaining = 0;

@@ -5,7 +5,7 @@
 // the texts of a fixed table.
 #include "platform/WinTypes.h"
 #include "platform/winsock/WinsockApi.h"
-#include "ui/Exceptions.h"
+#include "framework/Exceptions.h"
 
 #include <QObject>
 #include <cstdint>
@@ -22,7 +22,7 @@ namespace net {
 
 using winsock::SOCKET;
 
-class EWinsockError : public ui::Exception {
+class EWinsockError : public fw::Exception {
 public:
     using Exception::Exception;
 };

@@ -1,8 +1,8 @@
 #include "settings/Placemnt.h"
 
 #include "settings/WinPlacement.h"
-#include "ui/Ansi.h"
-#include "ui/Application.h"
+#include "framework/Ansi.h"
+#include "framework/Application.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -36,7 +36,7 @@ namespace {
 }
 [[noreturn]] void raiseInvalidType(const std::string &name)
 {
-    throw ERegistryException(ui::AnsiText("Tipo de dato inválido para '") + name + "'");
+    throw ERegistryException(fw::AnsiText("Tipo de dato inválido para '") + name + "'");
 }
 
 HKEY rootKey(TFormPlacement::TPlacementRegRoot root)
@@ -125,7 +125,7 @@ std::string executableName()
     QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     if (name.isEmpty())
         name = QCoreApplication::applicationName();
-    return ui::ToAnsi(name);
+    return fw::ToAnsi(name);
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
@@ -306,7 +306,7 @@ void TStoreKey::WriteInteger(const std::string &section, const std::string &name
 
 // ---- TFormPlacement ----------------------------------------------------------------------------
 
-TFormPlacement::TFormPlacement(QWidget *owner) : ui::TComponent(owner), m_form(owner) {}
+TFormPlacement::TFormPlacement(QWidget *owner) : fw::TComponent(owner), m_form(owner) {}
 
 TFormPlacement::~TFormPlacement()
 {
@@ -321,19 +321,19 @@ QWidget *TFormPlacement::Form() const
 
 QString TFormPlacement::IniFileNameText() const
 {
-    return ui::FromAnsi(m_iniFileName);
+    return fw::FromAnsi(m_iniFileName);
 }
 void TFormPlacement::SetIniFileNameText(const QString &text)
 {
-    m_iniFileName = ui::ToAnsi(text);
+    m_iniFileName = fw::ToAnsi(text);
 }
 QString TFormPlacement::IniSectionText() const
 {
-    return ui::FromAnsi(m_iniSection);
+    return fw::FromAnsi(m_iniSection);
 }
 void TFormPlacement::SetIniSectionText(const QString &text)
 {
-    m_iniSection = ui::ToAnsi(text);
+    m_iniSection = fw::ToAnsi(text);
 }
 
 std::string TFormPlacement::KeyPath() const
@@ -480,7 +480,7 @@ void TFormPlacement::SaveAs(bool destroying)
     m_saved = true;
     // Closing the last open key writes the registry file; a failure there loses the save.
     if (key->Close() != ERROR_SUCCESS)
-        raiseWriteFailed(ui::ToAnsi(RegistryFile()));
+        raiseWriteFailed(fw::ToAnsi(RegistryFile()));
 }
 
 void TFormPlacement::SavePosition(const TStoreKey &key, bool destroying)
@@ -511,7 +511,7 @@ void TFormPlacement::FormDestroy()
     try {
         SaveAs(true);
     } catch (...) {
-        ui::Application().HandleException(this);
+        fw::Application().HandleException(this);
     }
 }
 
@@ -526,7 +526,7 @@ bool TFormPlacement::eventFilter(QObject *watched, QEvent *event)
             try {
                 Restore();
             } catch (...) {
-                ui::Application().HandleException(this);
+                fw::Application().HandleException(this);
             }
         }
         return false;
@@ -541,7 +541,7 @@ bool TFormPlacement::eventFilter(QObject *watched, QEvent *event)
             try {
                 Save();
             } catch (...) {
-                ui::Application().HandleException(this);
+                fw::Application().HandleException(this);
             }
         }
         return true;
@@ -555,7 +555,7 @@ bool TFormPlacement::eventFilter(QObject *watched, QEvent *event)
 
 TFormStorage::TFormStorage(QWidget *owner) : TFormPlacement(owner) {}
 
-void TFormStorage::SetStoredProps(const ui::TStringList &entries)
+void TFormStorage::SetStoredProps(const fw::TStringList &entries)
 {
     m_storedProps.Assign(entries);
     m_bound = false;
@@ -563,7 +563,7 @@ void TFormStorage::SetStoredProps(const ui::TStringList &entries)
 
 void TFormStorage::SetStoredProps(const std::vector<std::string> &entries)
 {
-    ui::TStringList list;
+    fw::TStringList list;
     for (const auto &entry : entries)
         list.Add(entry);
     SetStoredProps(list);
@@ -578,7 +578,7 @@ void TFormStorage::Loaded()
 void TFormStorage::Bind()
 {
     m_bindings.clear();
-    ui::TStringList kept;
+    fw::TStringList kept;
     QWidget *form = Form();
     for (const auto &entry : m_storedProps) {
         const auto dot = entry.find('.');
@@ -586,7 +586,7 @@ void TFormStorage::Bind()
             continue;
         const std::string componentName = entry.substr(0, dot);
         const std::string propertyName = entry.substr(dot + 1);
-        QObject *component = ui::FindComponent(form, componentName);
+        QObject *component = fw::FindComponent(form, componentName);
         if (!component)
             continue;
         const QMetaObject *meta = component->metaObject();
@@ -635,7 +635,7 @@ void TFormStorage::Bind()
             }
         }
         // The value name keeps the letter case of the names the form gave them.
-        const std::string valueName = ui::ToAnsi(component->objectName()) + "_" + property.name();
+        const std::string valueName = fw::ToAnsi(component->objectName()) + "_" + property.name();
         m_bindings.push_back(Binding{component, property, kind, valueName});
         kept.Add(entry);
     }
@@ -659,7 +659,7 @@ std::string TFormStorage::PropertyText(const Binding &binding)
     case Kind::Float:
         return FloatToText(value.toDouble());
     case Kind::Text:
-        return ui::ToAnsi(value.toString());
+        return fw::ToAnsi(value.toString());
     }
     return {};
 }
@@ -704,7 +704,7 @@ void TFormStorage::SetPropertyText(const Binding &binding, const std::string &te
         break;
     }
     case Kind::Text:
-        value = ui::FromAnsi(text);
+        value = fw::FromAnsi(text);
         break;
     }
     binding.property.write(component, value);
@@ -721,7 +721,7 @@ void TFormStorage::RestoreStoredProperties(const TStoreKey &key)
         try {
             const std::string current = PropertyText(binding);
             SetPropertyText(binding, TrimText(key.ReadString(section, binding.valueName, current)));
-        } catch (const ui::Exception &) {
+        } catch (const fw::Exception &) {
             // This property keeps its value; the others are still restored.
         }
     }

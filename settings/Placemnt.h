@@ -14,8 +14,8 @@
 //     ...
 //     TFPral::~TFPral() { FormStorage1->FormDestroy(); }       // first thing, controls alive
 #include "platform/Registry.h"
-#include "ui/Classes.h"
-#include "ui/Exceptions.h"
+#include "framework/Classes.h"
+#include "framework/Exceptions.h"
 
 #include <QMetaProperty>
 #include <QPointer>
@@ -28,9 +28,9 @@ class QWidget;
 namespace settings {
 
 // A registry failure of the store; the message names the key, the value or the file.
-class ERegistryException : public ui::Exception {
+class ERegistryException : public fw::Exception {
 public:
-    using ui::Exception::Exception;
+    using fw::Exception::Exception;
 };
 
 // The application's key, open for the length of one Restore or Save. Opening creates the key when
@@ -60,7 +60,7 @@ private:
     std::string m_path;
 };
 
-class TFormPlacement : public ui::TComponent {
+class TFormPlacement : public fw::TComponent {
     Q_OBJECT
     Q_PROPERTY(bool Active READ Active WRITE SetActive)
     Q_PROPERTY(QString IniFileName READ IniFileNameText WRITE SetIniFileNameText)
@@ -163,8 +163,8 @@ public:
     // The entries "Component.Property", in the order of writing and of reading. Once bound (at
     // Loaded, or at the next Restore or Save), entries that name no component of the form, or
     // no property of it that can be stored as text, are dropped from the list.
-    const ui::TStringList &StoredProps() const { return m_storedProps; }
-    void SetStoredProps(const ui::TStringList &entries);
+    const fw::TStringList &StoredProps() const { return m_storedProps; }
+    void SetStoredProps(const fw::TStringList &entries);
     void SetStoredProps(const std::vector<std::string> &entries);
 
     void Loaded() override;
@@ -185,7 +185,7 @@ private:
     static std::string PropertyText(const Binding &binding);
     static void SetPropertyText(const Binding &binding, const std::string &text);
 
-    ui::TStringList m_storedProps;
+    fw::TStringList m_storedProps;
     std::vector<Binding> m_bindings;
     bool m_bound = false;
 };

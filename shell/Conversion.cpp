@@ -1,8 +1,8 @@
 #include "shell/Conversion.h"
 
-#include "ui/Ansi.h"
-#include "ui/Exceptions.h"
-#include "ui/TextFile.h"
+#include "framework/Ansi.h"
+#include "framework/Exceptions.h"
+#include "framework/TextFile.h"
 
 #include <algorithm>
 #include <atomic>
@@ -68,7 +68,7 @@ Rule RuleFor(int deviceModel, int level)
 }
 
 // Each record is copied whole into the output block, then patched and counted or not.
-bool ConvertLines(ui::TextFileReader &in, ui::TextFileWriter &out, int deviceModel, const AlertLevels &levels)
+bool ConvertLines(fw::TextFileReader &in, fw::TextFileWriter &out, int deviceModel, const AlertLevels &levels)
 {
     const std::string_view header = in.ReadLineView();
     if (!HasPointsFileMark(header))
@@ -84,7 +84,7 @@ bool ConvertLines(ui::TextFileReader &in, ui::TextFileWriter &out, int deviceMod
         if (line.size() <= kTypeAt)
             continue;
         const Rule rule = rules[static_cast<unsigned char>(line[kTypeAt])];
-        if (line.size() + 2 > ui::TextFileWriter::kMaxReserve) {
+        if (line.size() + 2 > fw::TextFileWriter::kMaxReserve) {
             if (rule.tail != 0)
                 out.WriteLine(line);
             else if (rule.written != 0)
@@ -114,7 +114,7 @@ std::string FolderOf(const std::string &path)
 
 // A new file in the destination's folder for the converted map. Its name never contains ".mdb",
 // so a file left behind by a crash is not taken for a points map by the update check.
-std::string CreateBeside(ui::TextFileWriter &out, const std::string &destination)
+std::string CreateBeside(fw::TextFileWriter &out, const std::string &destination)
 {
     static std::atomic<unsigned> counter{0};
     const std::string folder = FolderOf(destination);
@@ -124,7 +124,7 @@ std::string CreateBeside(ui::TextFileWriter &out, const std::string &destination
         try {
             out.CreateNew(name, 0666);
             return name;
-        } catch (const ui::EInOutError &e) {
+        } catch (const fw::EInOutError &e) {
             // Only a name taken by a leftover of an earlier process is worth another try.
             if (e.ErrorCode() != EEXIST || attempt >= 100)
                 throw;
@@ -147,7 +147,7 @@ void SyncFolder(const std::string &folder)
 // unfinished output unless it was put in place.
 class ConversionFiles {
 public:
-    ConversionFiles(ui::TextFileReader &in, ui::TextFileWriter &out) : m_in(in), m_out(out) {}
+    ConversionFiles(fw::TextFileReader &in, fw::TextFileWriter &out) : m_in(in), m_out(out) {}
     ~ConversionFiles()
     {
         m_in.Close();
@@ -162,8 +162,8 @@ public:
     void Placed() { m_temp.clear(); }
 
 private:
-    ui::TextFileReader &m_in;
-    ui::TextFileWriter &m_out;
+    fw::TextFileReader &m_in;
+    fw::TextFileWriter &m_out;
     std::string m_temp;
 };
 
@@ -172,12 +172,12 @@ private:
 ConversionResult ConvertPointsFile(const std::string &source, const std::string &destination, int deviceModel,
                                    const AlertLevels &levels)
 {
-    ui::TextFileReader origen;
-    ui::TextFileWriter destino;
+    fw::TextFileReader origen;
+    fw::TextFileWriter destino;
     return ConvertPointsFile(origen, destino, source, destination, deviceModel, levels);
 }
 
-ConversionResult ConvertPointsFile(ui::TextFileReader &origen, ui::TextFileWriter &destino, const std::string &source,
+ConversionResult ConvertPointsFile(fw::TextFileReader &origen, fw::TextFileWriter &destino, const std::string &source,
                                    const std::string &destination, int deviceModel, const AlertLevels &levels)
 {
     ConversionFiles files(origen, destino);
@@ -186,7 +186,7 @@ ConversionResult ConvertPointsFile(ui::TextFileReader &origen, ui::TextFileWrite
     // not be emptied either, so it stays and the user hears why. The check is made as the
     // identity that writes (the effective one).
     if (::faccessat(AT_FDCWD, destination.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
-        throw ui::EInOutError::FromErrno(errno);
+        throw fw::EInOutError::FromErrno(errno);
     const std::string temp = CreateBeside(destino, destination);
     files.SetTemporary(temp);
     destino.SetWriteBehind(true);
@@ -198,7 +198,7 @@ ConversionResult ConvertPointsFile(ui::TextFileReader &origen, ui::TextFileWrite
     destino.Sync();
     destino.Close();
     if (std::rename(temp.c_str(), destination.c_str()) != 0)
-        throw ui::EInOutError::FromErrno(errno);
+        throw fw::EInOutError::FromErrno(errno);
     files.Placed();
     SyncFolder(FolderOf(destination));
     return ConversionResult::Converted;
@@ -244,19 +244,19 @@ void DeleteDownload(const std::string &folder)
 
 const std::string &InvalidDestinationNameText()
 {
-    static const std::string text = ui::AnsiText("No ha seleccionado un fichero final de datos válido!");
+    static const std::string text = fw::AnsiText("No ha seleccionado un fichero final de datos válido!");
     return text;
 }
 
 const std::string &InvalidPointsFileText()
 {
-    static const std::string text = ui::AnsiText("¡Fichero de Watcher no válido!");
+    static const std::string text = fw::AnsiText("¡Fichero de Watcher no válido!");
     return text;
 }
 
 const std::string &MapReceivedText()
 {
-    static const std::string text = ui::AnsiText("¡¡Fichero recibido!!\r\rEste nuevo fichero de datos le servirá"
+    static const std::string text = fw::AnsiText("¡¡Fichero recibido!!\r\rEste nuevo fichero de datos le servirá"
                                                  "\rpara cargar su Sentry III o Watcher");
     return text;
 }

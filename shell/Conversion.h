@@ -13,10 +13,10 @@
 #include <string>
 #include <string_view>
 
-namespace ui {
+namespace fw {
 class TextFileReader;
 class TextFileWriter;
-}  // namespace ui
+}  // namespace fw
 
 namespace shell {
 
@@ -55,14 +55,14 @@ enum class ConversionResult {
 // renamed over the destination only when everything succeeded: after an invalid header or an
 // error an existing destination is left exactly as it was, no partial file remains, and the source
 // is never touched. The source is opened first; a destination that exists but cannot be written
-// counts as one that cannot be created. Errors of the file layer leave as ui::EInOutError (the
+// counts as one that cannot be created. Errors of the file layer leave as fw::EInOutError (the
 // system's error code and its text).
 [[nodiscard]] ConversionResult ConvertPointsFile(const std::string &source, const std::string &destination,
                                                  int deviceModel, const AlertLevels &levels);
 
 // The same through the caller's text file objects (the main form's FOrigen and FDestino): they are
 // open only while the conversion runs and closed on every way out.
-[[nodiscard]] ConversionResult ConvertPointsFile(ui::TextFileReader &origen, ui::TextFileWriter &destino,
+[[nodiscard]] ConversionResult ConvertPointsFile(fw::TextFileReader &origen, fw::TextFileWriter &destino,
                                                  const std::string &source, const std::string &destination,
                                                  int deviceModel, const AlertLevels &levels);
 

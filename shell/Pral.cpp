@@ -1,11 +1,11 @@
 #include "shell/Pral.h"
 
-#include "ui/Ansi.h"
-#include "ui/Application.h"
-#include "ui/Dialogs.h"
-#include "ui/Exceptions.h"
-#include "ui/FileSystem.h"
-#include "ui/FormatSettings.h"
+#include "framework/Ansi.h"
+#include "framework/Application.h"
+#include "framework/Dialogs.h"
+#include "framework/Exceptions.h"
+#include "framework/FileSystem.h"
+#include "framework/FormatSettings.h"
 
 #include <QStandardPaths>
 
@@ -17,7 +17,7 @@ static void initPictures()
 
 namespace {
 
-using ui::AnsiText;
+using fw::AnsiText;
 
 constexpr int kClientWidth = 396;
 constexpr int kClientHeight = 291;
@@ -33,7 +33,7 @@ QPixmap picture(const char *name)
 
 }  // namespace
 
-TFPral::TFPral(QWidget *parent) : ui::TForm("FPral", parent)
+TFPral::TFPral(QWidget *parent) : fw::TForm("FPral", parent)
 {
     initPictures();
     MainForm = true;
@@ -41,13 +41,13 @@ TFPral::TFPral(QWidget *parent) : ui::TForm("FPral", parent)
     SetBareTitleBar();
     SetClientSize(kClientWidth, kClientHeight);
     move(160, 164);
-    OnCreate = [this](ui::TObject *sender) { FormCreate(sender); };
+    OnCreate = [this](fw::TObject *sender) { FormCreate(sender); };
 
-    RxMainMenu1 = new ui::TMainMenu(this, "RxMainMenu1");
+    RxMainMenu1 = new fw::TMainMenu(this, "RxMainMenu1");
     SetMenu(RxMainMenu1);
     buildMenus();
 
-    Notebook1 = new ui::TNotebook(Client(), "Notebook1");
+    Notebook1 = new fw::TNotebook(Client(), "Notebook1");
     Notebook1->SetBounds(0, 0, kClientWidth, kClientHeight - kStatusHeight);
     buildDefaultPage(Notebook1->AddPage("Default"));
     buildConfigPage(Notebook1->AddPage("Config"));
@@ -58,29 +58,29 @@ TFPral::TFPral(QWidget *parent) : ui::TForm("FPral", parent)
     Notebook1->AddPage("AvisosRover2");
     buildProxyPage(Notebook1->AddPage("Proxy"));
 
-    StatusBar1 = new ui::TStatusBar(Client(), "StatusBar1");
+    StatusBar1 = new fw::TStatusBar(Client(), "StatusBar1");
     StatusBar1->SetBounds(0, kClientHeight - kStatusHeight, kClientWidth, kStatusHeight);
     StatusBar1->SetPanels({300, 0});
 
-    RxTrayIcon1 = new ui::TRxTrayIcon(this, "RxTrayIcon1");
+    RxTrayIcon1 = new fw::TRxTrayIcon(this, "RxTrayIcon1");
     RxTrayIcon1->Hint = QStringLiteral("Drovanel");
     RxTrayIcon1->SetAnimated(true);  // as built; the start-up switches it off
 
-    AppEvents = new ui::TAppEvents(this, "AppEvents");
+    AppEvents = new fw::TAppEvents(this, "AppEvents");
     AppEvents->ShowMainForm = false;
     AppEvents->UpdateFormatSettings = false;
     AppEvents->HintPause = 400;
     AppEvents->Apply();
 
-    PopupMenu = new ui::TPopupMenu(this, "PopupMenu");
+    PopupMenu = new fw::TPopupMenu(this, "PopupMenu");
     Activar1 = PopupMenu->Add("Activar1", "Descargar");
-    Activar1->OnClick = [this](ui::TObject *sender) { Activar1Click(sender); };
+    Activar1->OnClick = [this](fw::TObject *sender) { Activar1Click(sender); };
     Pausa1 = PopupMenu->Add("Pausa1", "Pausa");
     for (int i = 0; i < 4; ++i)
         PopupMenu->Add("", "");
     N3 = PopupMenu->Add("N3", "-");
     RXWebSite1 = PopupMenu->Add("RXWebSite1", "Finalizar");
-    RXWebSite1->OnClick = [this](ui::TObject *sender) { RXWebSite1Click(sender); };
+    RXWebSite1->OnClick = [this](fw::TObject *sender) { RXWebSite1Click(sender); };
 
     // The update server's client, as the window's resources set it up; FormCreate adds the account
     // and the proxy.
@@ -104,7 +104,7 @@ TFPral::~TFPral()
     try {
         FormStorage1->FormDestroy();
     } catch (...) {
-        ui::Application().HandleException(this);
+        fw::Application().HandleException(this);
     }
 }
 
@@ -112,43 +112,43 @@ void TFPral::buildMenus()
 {
     Opciones1 = RxMainMenu1->Add("Opciones1", "Opciones");
     Ocultar1 = Opciones1->Add("Ocultar1", "Ocultar");
-    Ocultar1->OnClick = [this](ui::TObject *sender) { Ocultar1Click(sender); };
+    Ocultar1->OnClick = [this](fw::TObject *sender) { Ocultar1Click(sender); };
 
     Configuracion1 = RxMainMenu1->Add("Configuracion1", AnsiText("Configuración"));
     General1 = Configuracion1->Add("General1", "General");
-    General1->OnClick = [this](ui::TObject *sender) { General1Click(sender); };
+    General1->OnClick = [this](fw::TObject *sender) { General1Click(sender); };
     ConfigurarProxy1 = Configuracion1->Add("ConfigurarProxy1", "Configurar Proxy");
-    ConfigurarProxy1->OnClick = [this](ui::TObject *sender) { ConfigurarProxy1Click(sender); };
+    ConfigurarProxy1->OnClick = [this](fw::TObject *sender) { ConfigurarProxy1Click(sender); };
     N1 = Configuracion1->Add("N1", "-");
     Carpetadedescarga1 = Configuracion1->Add("Carpetadedescarga1", "Carpeta de descargas");
-    Carpetadedescarga1->OnClick = [this](ui::TObject *sender) { Carpetadedescarga1Click(sender); };
+    Carpetadedescarga1->OnClick = [this](fw::TObject *sender) { Carpetadedescarga1Click(sender); };
     N2 = Configuracion1->Add("N2", "-");
     Tiposdeavisos1 = Configuracion1->Add("Tiposdeavisos1", "Tipos de Avisos");
-    Tiposdeavisos1->OnClick = [this](ui::TObject *sender) { Tiposdeavisos1Click(sender); };
+    Tiposdeavisos1->OnClick = [this](fw::TObject *sender) { Tiposdeavisos1Click(sender); };
 
     Salir1 = RxMainMenu1->Add("Salir1", "Salir");
-    Salir1->OnClick = [this](ui::TObject *sender) { Salir1Click(sender); };
+    Salir1->OnClick = [this](fw::TObject *sender) { Salir1Click(sender); };
 }
 
-ui::TButton *TFPral::addSaveButton(QWidget *page, std::string_view name)
+fw::TButton *TFPral::addSaveButton(QWidget *page, std::string_view name)
 {
-    auto *button = new ui::TButton(page, name);
+    auto *button = new fw::TButton(page, name);
     button->SetBounds(146, 229, 105, 25);
     button->SetCaption("Guardar");
     button->SetGlyph(picture("save.png"));
     button->SetFlat(true);
     button->SetTabStop(false);
-    button->OnClick = [this](ui::TObject *sender) { cxButton2Click(sender); };
+    button->OnClick = [this](fw::TObject *sender) { cxButton2Click(sender); };
     return button;
 }
 
 void TFPral::buildDefaultPage(QWidget *page)
 {
-    Image1 = new ui::TImage(page, "Image1");
+    Image1 = new fw::TImage(page, "Image1");
     Image1->SetBounds(1, 1, 184, 168);
     Image1->SetPicture(picture("device.png"));
 
-    cxLabel1 = new ui::TLabel(page, "cxLabel1");
+    cxLabel1 = new fw::TLabel(page, "cxLabel1");
     cxLabel1->SetBounds(224, 13, 132, 69);
     cxLabel1->SetWordWrap(true);
     cxLabel1->SetAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -156,8 +156,8 @@ void TFPral::buildDefaultPage(QWidget *page)
         AnsiText("Gestión de descargas de actualizaciones de mapas de puntos para avisadores GPS de Drovanel"));
 
     const auto plainLabel = [page](std::string_view name, int left, int top) {
-        auto *label = new ui::TLabel(page, name);
-        label->setFont(ui::SansSerifFont());
+        auto *label = new fw::TLabel(page, name);
+        label->setFont(fw::SansSerifFont());
         label->move(left, top);
         return label;
     };
@@ -170,26 +170,26 @@ void TFPral::buildDefaultPage(QWidget *page)
     Label2->SetFontColor(Qt::blue);
     Label4 = plainLabel("Label4", 228, 135);
 
-    Image2 = new ui::TImage(page, "Image2");
+    Image2 = new fw::TImage(page, "Image2");
     Image2->SetBounds(197, 152, 172, 33);
     Image2->SetPicture(picture("newmap.png"));
     Image2->SetVisible(false);
 
-    Panel2 = new ui::TPanel(page, "Panel2");
+    Panel2 = new fw::TPanel(page, "Panel2");
     Panel2->SetBounds(8, 209, 369, 41);
     Panel2->SetColor(Qt::white);
 
-    cxProgressBar2 = new ui::TProgressBar(Panel2, "cxProgressBar2");
+    cxProgressBar2 = new fw::TProgressBar(Panel2, "cxProgressBar2");
     cxProgressBar2->SetBounds(16, 10, 185, 21);
     cxProgressBar2->SetColors(QColor(128, 255, 128), QColor(255, 255, 0));
 
-    cxButton1 = new ui::TButton(Panel2, "cxButton1");
+    cxButton1 = new fw::TButton(Panel2, "cxButton1");
     cxButton1->SetBounds(240, 8, 105, 25);
     cxButton1->SetCaption("Descargar");
     cxButton1->SetGlyph(picture("download.png"));
     cxButton1->SetTabStop(false);
 
-    FileListBox1 = new ui::TFileListBox(page, "FileListBox1");
+    FileListBox1 = new fw::TFileListBox(page, "FileListBox1");
     FileListBox1->SetBounds(208, 24, 185, 25);
     FileListBox1->SetMask("*.mdb");
     FileListBox1->SetVisible(false);
@@ -197,14 +197,14 @@ void TFPral::buildDefaultPage(QWidget *page)
 
 void TFPral::buildConfigPage(QWidget *page)
 {
-    cxCheckGroup1 = new ui::TGroupBox(page, "cxCheckGroup1");
+    cxCheckGroup1 = new fw::TGroupBox(page, "cxCheckGroup1");
     cxCheckGroup1->SetBounds(0, 0, page->width(), page->height());
     cxCheckGroup1->SetCaption(AnsiText("Configuración de la carpeta de descargas"));
 
-    DirectoryEdit1 = new ui::TDirectoryEdit(cxCheckGroup1, "DirectoryEdit1");
+    DirectoryEdit1 = new fw::TDirectoryEdit(cxCheckGroup1, "DirectoryEdit1");
     DirectoryEdit1->SetBounds(25, 103, 345, 21);
     DirectoryEdit1->SetDialogText("Carpeta de descarga de actualizaciones Drovanel");
-    DirectoryEdit1->SetDefaultFolder(ui::PathFromAnsi(DefaultFolder()));
+    DirectoryEdit1->SetDefaultFolder(fw::PathFromAnsi(DefaultFolder()));
     DirectoryEdit1->SetGlyph(picture("folder.png"));
 
     cxButton2 = addSaveButton(cxCheckGroup1, "cxButton2");
@@ -212,20 +212,20 @@ void TFPral::buildConfigPage(QWidget *page)
 
 void TFPral::buildGeneralPage(QWidget *page)
 {
-    Avisadores = new ui::TRadioGroup(page, "Avisadores");
+    Avisadores = new fw::TRadioGroup(page, "Avisadores");
     Avisadores->SetBounds(8, 8, 377, 65);
     Avisadores->SetCaption("Avisador GPS");
     Avisadores->SetColumns(2);
     Avisadores->SetItems({"Sentry III", "Watcher", "Gray Rover II"});
     Avisadores->SetItemIndex(1);
-    Avisadores->OnChange = [this](ui::TObject *sender) { AvisadoresPropertiesChange(sender); };
+    Avisadores->OnChange = [this](fw::TObject *sender) { AvisadoresPropertiesChange(sender); };
 
-    ComprobarChk = new ui::TCheckBox(page, "ComprobarChk");
+    ComprobarChk = new fw::TCheckBox(page, "ComprobarChk");
     ComprobarChk->SetBounds(8, 88, 377, 21);
     ComprobarChk->SetCaption(AnsiText("Comprobar versiones al arrancar la aplicación"));
     ComprobarChk->SetChecked(true);
 
-    Minimizar = new ui::TCheckBox(page, "Minimizar");
+    Minimizar = new fw::TCheckBox(page, "Minimizar");
     Minimizar->SetBounds(8, 104, 377, 21);
     Minimizar->SetCaption(AnsiText("Ejecutar aplicación minimizada"));
     Minimizar->SetChecked(false);
@@ -233,30 +233,30 @@ void TFPral::buildGeneralPage(QWidget *page)
     cxButton3 = addSaveButton(page, "cxButton3");
 }
 
-ui::TLabel *TFPral::addColumnLabel(QWidget *page, std::string_view name, std::string_view caption, int left,
+fw::TLabel *TFPral::addColumnLabel(QWidget *page, std::string_view name, std::string_view caption, int left,
                                    std::string_view hint)
 {
-    auto *label = new ui::TLabel(page, name);
-    label->setFont(ui::SansSerifFont());
+    auto *label = new fw::TLabel(page, name);
+    label->setFont(fw::SansSerifFont());
     label->move(left, 9);
     label->SetCaption(caption);
     label->SetHint(hint);
     return label;
 }
 
-ui::TTrackBar *TFPral::addLevelRow(QWidget *page, std::string_view label, std::string_view labelName,
+fw::TTrackBar *TFPral::addLevelRow(QWidget *page, std::string_view label, std::string_view labelName,
                                    std::string_view barName, int top, int max)
 {
     // A row label too long for one line wraps into two, centred on its bar; the rows are far
     // enough apart for that.
-    auto *rowLabel = new ui::TLabel(page, labelName);
-    rowLabel->setFont(ui::SansSerifFont());
+    auto *rowLabel = new fw::TLabel(page, labelName);
+    rowLabel->setFont(fw::SansSerifFont());
     rowLabel->SetWordWrap(true);
     rowLabel->SetAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     rowLabel->SetBounds(14, top - 2, 190, 29);
     rowLabel->SetCaption(label);
 
-    auto *bar = new ui::TTrackBar(page, barName);
+    auto *bar = new fw::TTrackBar(page, barName);
     bar->SetBounds(208, top, 177, 25);
     bar->SetMin(0);
     bar->SetMax(max);
@@ -282,7 +282,7 @@ const char *const kHintMax =
 
 void TFPral::buildWatcherPage(QWidget *page)
 {
-    cxCheckGroup2 = new ui::TGroupBox(page, "cxCheckGroup2");
+    cxCheckGroup2 = new fw::TGroupBox(page, "cxCheckGroup2");
     cxCheckGroup2->SetBounds(0, 0, page->width(), page->height());
     cxCheckGroup2->SetCaption("Niveles de aviso Drovanel Watcher");
     QWidget *g = cxCheckGroup2;
@@ -306,7 +306,7 @@ void TFPral::buildWatcherPage(QWidget *page)
 
 void TFPral::buildSentryPage(QWidget *page)
 {
-    cxCheckGroup3 = new ui::TGroupBox(page, "cxCheckGroup3");
+    cxCheckGroup3 = new fw::TGroupBox(page, "cxCheckGroup3");
     cxCheckGroup3->SetBounds(0, 0, page->width(), page->height());
     cxCheckGroup3->SetCaption("Niveles de aviso Drovanel Sentry III");
     QWidget *g = cxCheckGroup3;
@@ -329,37 +329,37 @@ void TFPral::buildSentryPage(QWidget *page)
 
 void TFPral::buildProxyPage(QWidget *page)
 {
-    Bevel1 = new ui::TBevel(page, "Bevel1");
+    Bevel1 = new fw::TBevel(page, "Bevel1");
     Bevel1->SetBounds(16, 22, 353, 243);
 
-    Label10 = new ui::TLabel(page, "Label10");
+    Label10 = new fw::TLabel(page, "Label10");
     Label10->move(48, 56);
     Label10->SetCaption(AnsiText("Configurar PROXY (Si está vacio no se utiliza)"));
 
     // Right-aligned labels end just left of their fields.
     constexpr int labelRight = 114;
-    Label5 = new ui::TLabel(page, "Label5");
+    Label5 = new fw::TLabel(page, "Label5");
     Label5->move(34, 87);
     Label5->SetAlignment(Qt::AlignRight | Qt::AlignTop);
     Label5->SetRightEdge(labelRight);
     Label5->SetCaption("Nombre Host:");
 
-    ProxyServerEdit1 = new ui::TEdit(page, "ProxyServerEdit1");
+    ProxyServerEdit1 = new fw::TEdit(page, "ProxyServerEdit1");
     ProxyServerEdit1->SetBounds(120, 84, 233, 19);
     ProxyServerEdit1->SetFlat(true);
 
-    Label9 = new ui::TLabel(page, "Label9");
+    Label9 = new fw::TLabel(page, "Label9");
     Label9->move(71, 111);
     Label9->SetAlignment(Qt::AlignRight | Qt::AlignTop);
     Label9->SetRightEdge(labelRight);
     Label9->SetCaption("Puerto:");
 
-    ProxyPortEdit1 = new ui::TSpinEdit(page, "ProxyPortEdit1");
+    ProxyPortEdit1 = new fw::TSpinEdit(page, "ProxyPortEdit1");
     ProxyPortEdit1->SetBounds(120, 112, 81, 19);
     ProxyPortEdit1->SetRange(0, 65535);
     ProxyPortEdit1->SetValue(21);
 
-    ServerTypeRadioGroup = new ui::TRadioGroup(page, "ServerTypeRadioGroup");
+    ServerTypeRadioGroup = new fw::TRadioGroup(page, "ServerTypeRadioGroup");
     ServerTypeRadioGroup->SetBounds(32, 144, 321, 49);
     ServerTypeRadioGroup->SetCaption("Tipo Server");
     ServerTypeRadioGroup->SetColumns(2);
@@ -371,7 +371,7 @@ void TFPral::buildProxyPage(QWidget *page)
 
 std::string TFPral::DefaultFolder()
 {
-    return ui::JoinPath(ui::PathToAnsi(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)),
+    return fw::JoinPath(fw::PathToAnsi(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)),
                         "ActDrovanel");
 }
 
@@ -382,9 +382,9 @@ std::string TFPral::UpdateHost()
 
 // ---- Start-up
 
-void TFPral::FormCreate(ui::TObject *)
+void TFPral::FormCreate(fw::TObject *)
 {
-    ui::FormatSettings().ShortDateFormat = "dd/mm/yyyy";
+    fw::FormatSettings().ShortDateFormat = "dd/mm/yyyy";
     RxTrayIcon1->SetAnimated(false);
     Notebook1->SetActivePage("Default");
     RestoreSettings();
@@ -427,19 +427,19 @@ void TFPral::ConfigurarFTP()
 // whose name sorts before any published map, so the first check announces a new map.
 void TFPral::PrimeraVez()
 {
-    if (!ui::Confirm(AnsiText("Es la primera vez que arranca esta aplicación\ry antes de nada deberá configurar la "
+    if (!fw::Confirm(AnsiText("Es la primera vez que arranca esta aplicación\ry antes de nada deberá configurar la "
                               "carpeta de descarga de las actualizaciones?")))
         return;
-    ui::ShowMessage("Por defecto, vamos a crear una carpeta llamada 'ActDrovanel' en el escritorio de su ordenador");
+    fw::ShowMessage("Por defecto, vamos a crear una carpeta llamada 'ActDrovanel' en el escritorio de su ordenador");
     const std::string folder = DefaultFolder();
     try {
-        ui::CreateDir(folder);
-        ui::ShowInformation(AnsiText("¡La carpeta ActDrovanel se ha creado correctamente!"));
+        fw::CreateDir(folder);
+        fw::ShowInformation(AnsiText("¡La carpeta ActDrovanel se ha creado correctamente!"));
         DirectoryEdit1->SetText(folder);
         DirectoryEdit1->repaint();
-        ui::CreateEmptyFile(ui::JoinPath(folder, "Watcher-010101.mdb"));
+        fw::CreateEmptyFile(fw::JoinPath(folder, "Watcher-010101.mdb"));
     } catch (const std::exception &) {
-        ui::ShowWarning("No se ha podido crear la carpeta");
+        fw::ShowWarning("No se ha podido crear la carpeta");
     }
     Show();
     Notebook1->SetActivePage("Config");
@@ -463,27 +463,27 @@ void TFPral::ComprobarAct1() {}
 
 // ---- Pages and menus
 
-void TFPral::cxButton2Click(ui::TObject *)
+void TFPral::cxButton2Click(fw::TObject *)
 {
     Notebook1->SetActivePage("Default");
 }
 
-void TFPral::General1Click(ui::TObject *)
+void TFPral::General1Click(fw::TObject *)
 {
     Notebook1->SetActivePage("General");
 }
 
-void TFPral::ConfigurarProxy1Click(ui::TObject *)
+void TFPral::ConfigurarProxy1Click(fw::TObject *)
 {
     Notebook1->SetActivePage("Proxy");
 }
 
-void TFPral::Carpetadedescarga1Click(ui::TObject *)
+void TFPral::Carpetadedescarga1Click(fw::TObject *)
 {
     Notebook1->SetActivePage("Config");
 }
 
-void TFPral::Tiposdeavisos1Click(ui::TObject *)
+void TFPral::Tiposdeavisos1Click(fw::TObject *)
 {
     switch (Avisadores->ItemIndex()) {
     case 0: Notebook1->SetActivePage("AvisosSentry3"); break;
@@ -492,27 +492,27 @@ void TFPral::Tiposdeavisos1Click(ui::TObject *)
     }
 }
 
-void TFPral::AvisadoresPropertiesChange(ui::TObject *)
+void TFPral::AvisadoresPropertiesChange(fw::TObject *)
 {
     BarradeEstado();
 }
 
-void TFPral::Ocultar1Click(ui::TObject *)
+void TFPral::Ocultar1Click(fw::TObject *)
 {
     Hide();
 }
 
-void TFPral::Salir1Click(ui::TObject *)
+void TFPral::Salir1Click(fw::TObject *)
 {
-    ui::Application().Terminate();
+    fw::Application().Terminate();
 }
 
-void TFPral::Activar1Click(ui::TObject *)
+void TFPral::Activar1Click(fw::TObject *)
 {
     Show();
 }
 
-void TFPral::RXWebSite1Click(ui::TObject *)
+void TFPral::RXWebSite1Click(fw::TObject *)
 {
     Close();
 }

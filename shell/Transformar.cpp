@@ -2,27 +2,27 @@
 // converts the download into the map named FUltimaLocal (shell/Conversion does the file work).
 #include "shell/Conversion.h"
 #include "shell/Pral.h"
-#include "ui/Dialogs.h"
+#include "framework/Dialogs.h"
 
 void TFPral::Transformar()
 {
     if (!shell::IsPointsFileName(FUltimaLocal)) {
-        ui::ShowMessage(shell::InvalidDestinationNameText());
+        fw::ShowMessage(shell::InvalidDestinationNameText());
         return;
     }
     const int model = Avisadores->ItemIndex();
     const shell::AlertLevels levels = shell::ReadAlertLevels(model, [this](const char *barName) {
-        const auto *bar = qobject_cast<const ui::TTrackBar *>(ui::FindComponent(this, barName));
+        const auto *bar = qobject_cast<const fw::TTrackBar *>(fw::FindComponent(this, barName));
         return bar ? bar->Position() : 0;
     });
     // File errors leave as EInOutError for the caller's error report; the download stays for
     // another try.
     if (shell::ConvertPointsFile(FOrigen, FDestino, shell::kDownloadFileName, FUltimaLocal, model, levels) ==
         shell::ConversionResult::InvalidHeader) {
-        ui::ShowMessage(shell::InvalidPointsFileText());
+        fw::ShowMessage(shell::InvalidPointsFileText());
         return;
     }
-    ui::ShowMessage(shell::MapReceivedText());
+    fw::ShowMessage(shell::MapReceivedText());
     shell::DeleteDownload(DirectoryEdit1->Text());
 }
 

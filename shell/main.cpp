@@ -3,9 +3,9 @@
 #include "platform/SingleInstance.h"
 #include "platform/Termination.h"
 #include "shell/Pral.h"
-#include "ui/Application.h"
-#include "ui/widgets/Forms.h"
-#include "ui/widgets/QtDialogs.h"
+#include "framework/Application.h"
+#include "widgets/Forms.h"
+#include "widgets/QtDialogs.h"
 
 #include <QApplication>
 
@@ -22,12 +22,12 @@ int main(int argc, char **argv)
     QApplication::setQuitOnLastWindowClosed(false);
     // A signal or the desktop session's end ends the program as "Salir" does: the settings are
     // saved while the main form is destroyed.
-    platform::InstallTerminationSignals([] { ui::Application().Terminate(); });
-    ui::InstallQtDialogs();
-    ui::Application().SetTitle("Drovanel");
+    platform::InstallTerminationSignals([] { fw::Application().Terminate(); });
+    fw::InstallQtDialogs();
+    fw::Application().SetTitle("Drovanel");
 
     // The main form decides in its creation handler whether it shows itself.
-    const auto form = ui::CreateForm<TFPral>();
-    ui::Application().Run();
+    const auto form = fw::CreateForm<TFPral>();
+    fw::Application().Run();
     return 0;
 }

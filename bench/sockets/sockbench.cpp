@@ -94,7 +94,7 @@ int Idle(int seconds)
     std::string outcome = "no time-out";
     try {
         client.ReadLine();
-    } catch (const ui::Exception &e) {
+    } catch (const fw::Exception &e) {
         outcome = e.Message();
     }
     const double wall = Now() - wall0;
@@ -145,11 +145,11 @@ double SocketRun(std::int64_t bytes, const std::string &file, long &events, long
     client.SetHost("127.0.0.1");
     client.SetPort(PortOf(lfd));
     client.Connect();
-    ui::TFileStream stream(file, ui::FileMode::Create);
+    fw::TFileStream stream(file, fw::FileMode::Create);
     events = 0;
     blocksFull = 0;
     std::int32_t last = 0;
-    client.OnTransferProgress = [&](ui::TObject *, std::int32_t, std::int32_t byteCount, std::int32_t) {
+    client.OnTransferProgress = [&](fw::TObject *, std::int32_t, std::int32_t byteCount, std::int32_t) {
         ++events;
         if (byteCount - last == net::kTransferBlockSize)
             ++blocksFull;

@@ -1,7 +1,7 @@
 #pragma once
 // The message of the framework exception that a call raises, or "(no exception)": lets a table
 // of cases compare exact texts.
-#include "ui/Exceptions.h"
+#include "framework/Exceptions.h"
 
 #include <functional>
 #include <string>
@@ -12,7 +12,7 @@ inline std::string Message(const std::function<void()> &f)
 {
     try {
         f();
-    } catch (const ui::Exception &e) {
+    } catch (const fw::Exception &e) {
         return e.Message();
     }
     return "(no exception)";

@@ -1,7 +1,7 @@
 #pragma once
 // A dialog backend for tests: records every dialog and answers from a queue (Ok, or No to a
 // confirmation, when the queue is empty). Installed for its lifetime.
-#include "ui/Dialogs.h"
+#include "framework/Dialogs.h"
 
 #include <deque>
 #include <string>
@@ -10,21 +10,21 @@
 namespace testutil {
 
 struct ShownDialog {
-    ui::DialogKind kind;
+    fw::DialogKind kind;
     std::string title;
     std::string text;
 };
 
-class ScriptedDialogs final : public ui::DialogBackend {
+class ScriptedDialogs final : public fw::DialogBackend {
 public:
-    ScriptedDialogs() { ui::SetDialogBackend(this); }
-    ~ScriptedDialogs() override { ui::SetDialogBackend(nullptr); }
+    ScriptedDialogs() { fw::SetDialogBackend(this); }
+    ~ScriptedDialogs() override { fw::SetDialogBackend(nullptr); }
     ScriptedDialogs(const ScriptedDialogs &) = delete;
     ScriptedDialogs &operator=(const ScriptedDialogs &) = delete;
 
-    void Answer(ui::DialogResult result) { answers.push_back(result); }
+    void Answer(fw::DialogResult result) { answers.push_back(result); }
 
-    ui::DialogResult Show(ui::DialogKind kind, const std::string &title, const std::string &text) override
+    fw::DialogResult Show(fw::DialogKind kind, const std::string &title, const std::string &text) override
     {
         shown.push_back({kind, title, text});
         if (!answers.empty()) {
@@ -32,11 +32,11 @@ public:
             answers.pop_front();
             return r;
         }
-        return kind == ui::DialogKind::Confirmation ? ui::DialogResult::No : ui::DialogResult::Ok;
+        return kind == fw::DialogKind::Confirmation ? fw::DialogResult::No : fw::DialogResult::Ok;
     }
 
     std::vector<ShownDialog> shown;
-    std::deque<ui::DialogResult> answers;
+    std::deque<fw::DialogResult> answers;
 };
 
 }  // namespace testutil

@@ -2,8 +2,8 @@
 // level, the line rules of the points files, and failures that must leave the user's map alone.
 #include "common/TempDir.h"
 #include "shell/Conversion.h"
-#include "ui/Exceptions.h"
-#include "ui/TextFile.h"
+#include "framework/Exceptions.h"
+#include "framework/TextFile.h"
 
 #include <csignal>
 #include <cstring>
@@ -427,8 +427,8 @@ TEST_P(Failures, LeaveThePreviousMapAsItWas)
     if (c.refuse)
         c.refuse(paths);
 
-    ui::TextFileReader origen;
-    ui::TextFileWriter destino;
+    fw::TextFileReader origen;
+    fw::TextFileWriter destino;
     {
         WithoutFileOverrides lowered;
         if (c.refuse && !lowered.Works())
@@ -438,7 +438,7 @@ TEST_P(Failures, LeaveThePreviousMapAsItWas)
                                                          shell::kWatcher, {3, 3, 3, 3, 3, 3, 3});
             EXPECT_EQ(c.errorCode, 0) << "no error reported";
             EXPECT_EQ(result, shell::ConversionResult::InvalidHeader);
-        } catch (const ui::EInOutError &e) {
+        } catch (const fw::EInOutError &e) {
             EXPECT_EQ(e.ErrorCode(), c.errorCode) << e.Message();
             EXPECT_EQ(e.Message(), std::strerror(c.errorCode));
         }
@@ -513,7 +513,7 @@ TEST(Conversion, WriteErrorHalfwayLeavesThePreviousMap)
         FileSizeLimit limit(300 * 1024);  // the first block is written, the second is not
         (void)Convert(paths.source, paths.destination, shell::kWatcher, {3, 3, 3, 3, 3, 3, 3});
         FAIL() << "a failed write was reported as success";
-    } catch (const ui::EInOutError &e) {
+    } catch (const fw::EInOutError &e) {
         EXPECT_EQ(e.ErrorCode(), EFBIG);
     }
     ExpectSameFiles(before, Snapshot(dir.path()));

@@ -83,11 +83,11 @@ TEST(FtpLogin, LinesAndEvents)
     Lines sent;
     Lines received;
     Lines events;
-    rc.client.OnLineSent = [&](ui::TObject *, const std::string &l) { sent.push_back(l); };
-    rc.client.OnLineReceived = [&](ui::TObject *, const std::string &l) { received.push_back(l); };
-    rc.client.OnConnecting = [&](ui::TObject *) { events.push_back("connecting"); };
-    rc.client.OnConnected = [&](ui::TObject *) { events.push_back("connected"); };
-    rc.client.OnDisconnected = [&](ui::TObject *) { events.push_back("disconnected"); };
+    rc.client.OnLineSent = [&](fw::TObject *, const std::string &l) { sent.push_back(l); };
+    rc.client.OnLineReceived = [&](fw::TObject *, const std::string &l) { received.push_back(l); };
+    rc.client.OnConnecting = [&](fw::TObject *) { events.push_back("connecting"); };
+    rc.client.OnConnected = [&](fw::TObject *) { events.push_back("connected"); };
+    rc.client.OnDisconnected = [&](fw::TObject *) { events.push_back("disconnected"); };
     rc.client.Login();
     EXPECT_EQ(sent, (Lines{"USER drovanel", "PASS secret"}));
     EXPECT_EQ(received, (Lines{"220-Welcome", "220-second line", "220 Ready", "331 Password required", "230 Logged in"}));
@@ -242,7 +242,7 @@ TEST(FtpLogout, Replies)
         RecordingClient rc(server.Port());
         rc.client.Login();
         int disconnected = 0;
-        rc.client.OnDisconnected = [&](ui::TObject *) { ++disconnected; };
+        rc.client.OnDisconnected = [&](fw::TObject *) { ++disconnected; };
         EXPECT_EQ(Message([&] { rc.client.Logout(); }), c.error.empty() ? "(no exception)" : c.error);
         EXPECT_EQ(rc.client.SocketHandle() == winsock::INVALID_SOCKET, c.closed);
         EXPECT_EQ(disconnected > 0, c.closed);

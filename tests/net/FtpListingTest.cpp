@@ -106,7 +106,7 @@ TEST(NameList, LineSplitting)
         server.listing = c.listing;
         RecordingClient rc(server.Port());
         rc.client.Login();
-        ui::TStringList list;
+        fw::TStringList list;
         list.Add("old 1");
         list.Add("old 2");
         rc.client.NameList(list);
@@ -144,7 +144,7 @@ TEST(NameList, FailuresKeepTheOldLines)
         }
         RecordingClient rc(server.Port(), true);
         rc.client.Login();
-        ui::TStringList list;
+        fw::TStringList list;
         list.Add("kept");
         EXPECT_EQ(Message([&] { rc.client.NameList(list); }), c.error);
         EXPECT_EQ(list.Items(), (Lines{"kept"}));
@@ -187,7 +187,7 @@ TEST(DirList, AssignFromAnotherClassFails)
 {
     TmsFTPDirList list;
     TmsFTPClient client;
-    EXPECT_THROW(list.Assign(&client), ui::EConvertError);
+    EXPECT_THROW(list.Assign(&client), fw::EConvertError);
     EXPECT_EQ(Message([&] { list.Assign(&client); }), "Cannot assign a net::TmsFTPClient to a TmsFTPDirList");
     EXPECT_EQ(Message([&] { list.Assign(nullptr); }), "Cannot assign a nil to a TmsFTPDirList");
     EXPECT_EQ(Message([&] { list.Items(0); }), "List index out of bounds (0)");

@@ -23,15 +23,15 @@ struct RecordingClient {
         client.SetUserName("drovanel");
         client.SetPassword("secret");
         client.SetPassiveMode(passive);
-        client.OnDataTransferStart = [this](ui::TObject *s) {
+        client.OnDataTransferStart = [this](fw::TObject *s) {
             EXPECT_EQ(s, &client);
             events.push_back("start");
         };
-        client.OnDataTransferTerminate = [this](ui::TObject *s) {
+        client.OnDataTransferTerminate = [this](fw::TObject *s) {
             EXPECT_EQ(s, &client);
             events.push_back("terminate");
         };
-        client.OnDataTransferProgress = [this](ui::TObject *s, std::int32_t bytes) {
+        client.OnDataTransferProgress = [this](fw::TObject *s, std::int32_t bytes) {
             EXPECT_NE(s, &client) << "progress comes from the data socket";
             progress.push_back(bytes);
         };

@@ -96,7 +96,7 @@ TEST_P(Transfer, RestartSendsRestAndCountsFromTheOffset)
     server.File("map.mdb", data);
     RecordingClient rc(server.Port(), passive);
     rc.client.Login();
-    ui::TMemoryStream stream;
+    fw::TMemoryStream stream;
     stream.WriteBuffer(data.data(), 1000);
     rc.client.TransferData("RETR map.mdb", stream, false, 1000);
     EXPECT_EQ(rc.client.ReadReply(), 226);
@@ -234,7 +234,7 @@ TEST(TransferFailures, StartHandlerMayUseTheControlConnection)
     testutil::TempDir dir;
     RecordingClient rc(server.Port(), false);
     std::int32_t size = 0;
-    rc.client.OnDataTransferStart = [&](ui::TObject *) { size = rc.client.GetFileSize("map.mdb"); };
+    rc.client.OnDataTransferStart = [&](fw::TObject *) { size = rc.client.GetFileSize("map.mdb"); };
     rc.client.Login();
     rc.client.RetrieveFile("map.mdb", dir.file("temp.mdb"));
     EXPECT_EQ(size, 3000);
@@ -273,7 +273,7 @@ TEST_P(RealServer, LoginListSizeRetrieveLogout)
     RecordingClient rc(server->Port(), GetParam());
     rc.client.Login();
     rc.client.ChangeDir("/");
-    ui::TStringList names;
+    fw::TStringList names;
     names.Add("stale");
     rc.client.NameList(names);
     names.Sort();
@@ -282,7 +282,7 @@ TEST_P(RealServer, LoginListSizeRetrieveLogout)
     // refuses SIZE in ASCII mode).
     std::int32_t size = 0;
     std::int32_t missing = 0;
-    rc.client.OnDataTransferStart = [&](ui::TObject *) {
+    rc.client.OnDataTransferStart = [&](fw::TObject *) {
         size = rc.client.GetFileSize("map.mdb");
         missing = rc.client.GetFileSize("missing.mdb");
     };
@@ -302,7 +302,7 @@ TEST_P(RealServer, RestartAtAnOffset)
     rc.client.Login();
     rc.client.SendLine("TYPE I");
     ASSERT_EQ(rc.client.ReadReply() / 100, 2);
-    ui::TMemoryStream stream;
+    fw::TMemoryStream stream;
     stream.WriteBuffer(data.data(), 1000);
     rc.client.TransferData("RETR map.mdb", stream, false, 1000);
     EXPECT_EQ(rc.client.ReadReply() / 100, 2);

@@ -34,11 +34,11 @@ TEST(Listener, DefaultsAndEvents)
     EXPECT_EQ(listener.AcceptedSocket().parent(), &listener);
     int started = 0;
     int stopped = 0;
-    listener.OnStart = [&](ui::TObject *s) {
+    listener.OnStart = [&](fw::TObject *s) {
         EXPECT_EQ(s, &listener);
         ++started;
     };
-    listener.OnStop = [&](ui::TObject *) { ++stopped; };
+    listener.OnStop = [&](fw::TObject *) { ++stopped; };
     listener.StartListening();
     EXPECT_EQ(started, 1);
     listener.StopListening();
@@ -49,7 +49,7 @@ TEST(Listener, PortZeroAcceptsAndDataWaitsInTheAcceptedSocket)
 {
     TmsSimpleListenerSocket listener;
     int requested = 0;
-    listener.OnSLSConnectionRequested = [&](ui::TObject *s) {
+    listener.OnSLSConnectionRequested = [&](fw::TObject *s) {
         EXPECT_EQ(s, &listener);
         ++requested;
     };
@@ -76,7 +76,7 @@ TEST(Listener, SecondConnectionReplacesTheFirstHandleWhichStaysOpen)
 {
     TmsSimpleListenerSocket listener;
     int requested = 0;
-    listener.OnSLSConnectionRequested = [&](ui::TObject *) { ++requested; };
+    listener.OnSLSConnectionRequested = [&](fw::TObject *) { ++requested; };
     listener.StartListening();
     const std::uint16_t port = ListeningPort(listener);
     const int first = testutil::ConnectLoopback(port);
@@ -107,7 +107,7 @@ TEST(Listener, StopListeningTwice)
 {
     TmsSimpleListenerSocket listener;
     int stopped = 0;
-    listener.OnStop = [&](ui::TObject *) { ++stopped; };
+    listener.OnStop = [&](fw::TObject *) { ++stopped; };
     listener.StartListening();
     const SOCKET handle = listener.SocketHandle();
     listener.StopListening();
@@ -132,9 +132,9 @@ TEST(Listener, ExceptionFromTheEventIsShownNotPropagated)
     testutil::ScriptedDialogs dialogs;
     TmsSimpleListenerSocket listener;
     bool requested = false;
-    listener.OnSLSConnectionRequested = [&](ui::TObject *) {
+    listener.OnSLSConnectionRequested = [&](fw::TObject *) {
         requested = true;
-        throw ui::Exception("handler failed");
+        throw fw::Exception("handler failed");
     };
     listener.StartListening();
     const int fd = testutil::ConnectLoopback(ListeningPort(listener));

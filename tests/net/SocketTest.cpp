@@ -57,7 +57,7 @@ TEST(ReadLine, LineShapes)
         LoopbackPeer peer([&](int fd) { testutil::SendAll(fd, c.sent); });
         Connected conn(peer.port());
         std::vector<std::string> received;
-        conn.client.OnLineReceived = [&](ui::TObject *sender, const std::string &line) {
+        conn.client.OnLineReceived = [&](fw::TObject *sender, const std::string &line) {
             EXPECT_EQ(sender, &conn.client);
             received.push_back(line);
         };
@@ -78,7 +78,7 @@ TEST(ReadLine, TakesNothingAfterTheLine)
     LoopbackPeer peer([](int fd) { testutil::SendAll(fd, "first\r\nREST-OF-DATA"); });
     Connected conn(peer.port());
     EXPECT_EQ(conn.client.ReadLine(), "first");
-    ui::TMemoryStream rest;
+    fw::TMemoryStream rest;
     conn.client.ReceiveToStream(rest, 0, 0);
     EXPECT_EQ(rest.ToString(), "REST-OF-DATA");
 }
@@ -102,7 +102,7 @@ TEST(ReadLine, UnusableLinesAreRefusedAndConsumed)
         LoopbackPeer peer([&](int fd) { testutil::SendAll(fd, c.sent + "next\r\n"); });
         Connected conn(peer.port());
         bool fired = false;
-        conn.client.OnLineReceived = [&](ui::TObject *, const std::string &) { fired = true; };
+        conn.client.OnLineReceived = [&](fw::TObject *, const std::string &) { fired = true; };
         EXPECT_EQ(Message([&] { conn.client.ReadLine(); }), c.error);
         EXPECT_FALSE(fired);
         EXPECT_EQ(conn.client.ReadLine(), c.nextLine);
@@ -130,7 +130,7 @@ TEST(SendLine, SendsTextAndCrLfThenFires)
     {
         Connected conn(peer->port());
         std::vector<std::string> sent;
-        conn.client.OnLineSent = [&](ui::TObject *, const std::string &line) { sent.push_back(line); };
+        conn.client.OnLineSent = [&](fw::TObject *, const std::string &line) { sent.push_back(line); };
         conn.client.SendLine("NOOP");
         EXPECT_EQ(sent, std::vector<std::string>{"NOOP"});
     }
@@ -148,10 +148,10 @@ TEST(SendStream, SendsFromTheOffsetWithProgress)
     std::vector<std::tuple<int, int, int>> progress;
     {
         Connected conn(peer->port());
-        conn.client.OnTransferProgress = [&](ui::TObject *, int perc, int bytes, int lines) {
+        conn.client.OnTransferProgress = [&](fw::TObject *, int perc, int bytes, int lines) {
             progress.emplace_back(perc, bytes, lines);
         };
-        ui::TMemoryStream stream;
+        fw::TMemoryStream stream;
         stream.WriteBuffer(data.data(), static_cast<std::int64_t>(data.size()));
         conn.client.SendStream(stream, 1000);
     }
@@ -167,8 +167,8 @@ TEST(SendStream, EmptyStreamSendsNothingAndReportsAll)
     auto peer = std::make_unique<LoopbackPeer>([](int fd) { testutil::ReceiveAll(fd); });
     Connected conn(peer->port());
     std::vector<int> percs;
-    conn.client.OnTransferProgress = [&](ui::TObject *, int perc, int, int) { percs.push_back(perc); };
-    ui::TMemoryStream empty;
+    conn.client.OnTransferProgress = [&](fw::TObject *, int perc, int, int) { percs.push_back(perc); };
+    fw::TMemoryStream empty;
     conn.client.SendStream(empty, 0);
     EXPECT_EQ(percs, std::vector<int>{100});
 }
@@ -181,12 +181,12 @@ TEST(ReceiveToStream, UntilThePeerCloses)
     LoopbackPeer peer([&](int fd) { testutil::SendAll(fd, data); });
     Connected conn(peer.port());
     std::vector<int> bytes;
-    conn.client.OnTransferProgress = [&](ui::TObject *, int perc, int byteCount, int lines) {
+    conn.client.OnTransferProgress = [&](fw::TObject *, int perc, int byteCount, int lines) {
         EXPECT_EQ(perc, -1);
         EXPECT_EQ(lines, -1);
         bytes.push_back(byteCount);
     };
-    ui::TMemoryStream stream;
+    fw::TMemoryStream stream;
     conn.client.ReceiveToStream(stream, 0, 0);
     EXPECT_EQ(stream.ToString(), data);
     EXPECT_TRUE(conn.client.PeerClosed());
@@ -215,10 +215,10 @@ TEST(ReceiveToStream, CountStopsExactlyAndLeavesTheRest)
         return n == data.size();
     }));
     std::vector<std::pair<int, int>> progress;
-    conn.client.OnTransferProgress = [&](ui::TObject *, int perc, int byteCount, int) {
+    conn.client.OnTransferProgress = [&](fw::TObject *, int perc, int byteCount, int) {
         progress.emplace_back(perc, byteCount);
     };
-    ui::TMemoryStream stream;
+    fw::TMemoryStream stream;
     conn.client.ReceiveToStream(stream, 5000, 0);
     EXPECT_EQ(stream.ToString(), data.substr(0, 5000));
     EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{100, 5000}}));
@@ -233,10 +233,10 @@ TEST(ReceiveToStream, OffsetCountsFromTheStreamStart)
     LoopbackPeer peer([](int fd) { testutil::SendAll(fd, std::string(500, 'n')); });
     Connected conn(peer.port());
     testutil::TempDir dir;
-    ui::TFileStream file(dir.file("resume.bin"), ui::FileMode::Create);
+    fw::TFileStream file(dir.file("resume.bin"), fw::FileMode::Create);
     file.WriteBuffer(std::string(1000, 'o').data(), 1000);
     std::vector<std::pair<int, int>> progress;
-    conn.client.OnTransferProgress = [&](ui::TObject *, int perc, int byteCount, int) {
+    conn.client.OnTransferProgress = [&](fw::TObject *, int perc, int byteCount, int) {
         progress.emplace_back(perc, byteCount);
     };
     conn.client.ReceiveToStream(file, 500, 1000);
@@ -250,7 +250,7 @@ TEST(ReceiveToStream, PeerClosingEarlyIsNoError)
 {
     LoopbackPeer peer([](int fd) { testutil::SendAll(fd, "short"); });
     Connected conn(peer.port());
-    ui::TMemoryStream stream;
+    fw::TMemoryStream stream;
     conn.client.ReceiveToStream(stream, 5000, 0);
     EXPECT_EQ(stream.ToString(), "short");
     EXPECT_TRUE(conn.client.PeerClosed());
@@ -315,11 +315,11 @@ TEST(Cancel, FromAProgressHandler)
     LoopbackPeer peer([](int fd) { testutil::SendAll(fd, std::string(200000, 'c')); });
     Connected conn(peer.port());
     int events = 0;
-    conn.client.OnTransferProgress = [&](ui::TObject *, int, int, int) {
+    conn.client.OnTransferProgress = [&](fw::TObject *, int, int, int) {
         ++events;
         conn.client.CancelRequested = true;
     };
-    ui::TMemoryStream stream;
+    fw::TMemoryStream stream;
     EXPECT_EQ(Message([&] { conn.client.ReceiveToStream(stream, 0, 0); }), "Operation has been canceled");
     EXPECT_EQ(events, 1);
 }
@@ -334,12 +334,12 @@ TEST(Connect, EventsInOrder)
     });
     TmsClientSocket client;
     std::vector<std::string> events;
-    client.OnConnecting = [&](ui::TObject *s) {
+    client.OnConnecting = [&](fw::TObject *s) {
         EXPECT_EQ(s, &client);
         events.push_back("connecting");
     };
-    client.OnConnected = [&](ui::TObject *) { events.push_back("connected"); };
-    client.OnDisconnected = [&](ui::TObject *) { events.push_back("disconnected"); };
+    client.OnConnected = [&](fw::TObject *) { events.push_back("connected"); };
+    client.OnDisconnected = [&](fw::TObject *) { events.push_back("disconnected"); };
     client.SetHost("127.0.0.1:" + std::to_string(peer.port()));
     client.Connect();
     EXPECT_TRUE(client.Connected());
@@ -379,7 +379,7 @@ TEST(Connect, Failures)
         SCOPED_TRACE(c.host);
         TmsClientSocket client;
         int connected = 0;
-        client.OnConnected = [&](ui::TObject *) { ++connected; };
+        client.OnConnected = [&](fw::TObject *) { ++connected; };
         client.SetHost(c.host);
         client.SetPort(c.port);
         EXPECT_EQ(Message([&] { client.Connect(); }), c.error);
@@ -503,7 +503,7 @@ TEST(Blocking, NoTimeOutNoMessagesOneConnectedEvent)
     TmsClientSocket client;
     client.SetBlocking(true);
     int connected = 0;
-    client.OnConnected = [&](ui::TObject *) { ++connected; };
+    client.OnConnected = [&](fw::TObject *) { ++connected; };
     client.SetHost("127.0.0.1");
     client.SetPort(peer.port());
     client.Connect();

@@ -1,6 +1,6 @@
 #include "common/ScriptedDialogs.h"
 #include "net/msTimers.h"
-#include "ui/Exceptions.h"
+#include "framework/Exceptions.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
@@ -109,7 +109,7 @@ TEST(TimeCounter, RefusedPlatformTimerRaisesNotEnoughTimers)
     try {
         counter.Start();
         FAIL() << "Start succeeded without a timer";
-    } catch (const ui::EOutOfResources &e) {
+    } catch (const fw::EOutOfResources &e) {
         EXPECT_EQ(e.Message(), "Not enough timers");
     }
     EXPECT_TRUE(counter.Timer().Enabled()) << "Enabled already holds the new value";
@@ -121,10 +121,10 @@ TEST(TimeCounter, ExceptionFromATickHandlerIsShownNotPropagated)
     testutil::ScriptedDialogs dialogs;
     net::TmsTimer timer;
     bool fired = false;
-    timer.SetOnTimer([&](ui::TObject *sender) {
+    timer.SetOnTimer([&](fw::TObject *sender) {
         EXPECT_EQ(sender, &timer);
         fired = true;
-        throw ui::Exception("boom");
+        throw fw::Exception("boom");
     });
     QElapsedTimer clock;
     clock.start();

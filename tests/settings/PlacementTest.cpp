@@ -8,9 +8,9 @@
 #include "platform/Registry.h"
 #include "settings/Placemnt.h"
 #include "settings/WinPlacement.h"
-#include "ui/Ansi.h"
-#include "ui/Application.h"
-#include "ui/Dialogs.h"
+#include "framework/Ansi.h"
+#include "framework/Application.h"
+#include "framework/Dialogs.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -77,7 +77,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(RegistryUseFile(QString::fromStdString(file)));
-        ui::Application().ResetTerminated();
+        fw::Application().ResetTerminated();
         // The main window lives on in the tray when it is closed or hidden.
         QGuiApplication::setQuitOnLastWindowClosed(false);
     }
@@ -85,7 +85,7 @@ protected:
     {
         EXPECT_EQ(RegistryOpenKeyCount(), 0) << "the store left a key open";
         RegistryUseFile({});
-        ui::Application().ResetTerminated();
+        fw::Application().ResetTerminated();
     }
 
     void Put(const std::vector<StoredValue> &values, const std::string &keyPath = FormKey())
@@ -386,7 +386,7 @@ TEST_F(Store, RegDwordFormVersionFailsTheRestoreNamingIt)
         form.FormStorage1->Restore();
         FAIL() << "no error";
     } catch (const settings::ERegistryException &e) {
-        EXPECT_EQ(e.Message(), ui::AnsiText("Tipo de dato inválido para 'FormVersion'"));
+        EXPECT_EQ(e.Message(), fw::AnsiText("Tipo de dato inválido para 'FormVersion'"));
     }
     EXPECT_EQ(RegistryOpenKeyCount(), 0) << "the store is closed on the way out";
     EXPECT_EQ(form.Avisadores->ItemIndex(), 1);
@@ -409,7 +409,7 @@ TEST_F(Store, PlacementValueOfAnotherTypeEndsTheRestore)
             form.FormStorage1->Restore();
             ADD_FAILURE() << "no error";
         } catch (const settings::ERegistryException &e) {
-            EXPECT_EQ(e.Message(), ui::AnsiText("Tipo de dato inválido para '") + name + "'");
+            EXPECT_EQ(e.Message(), fw::AnsiText("Tipo de dato inválido para '") + name + "'");
         }
         EXPECT_EQ(form.Avisadores->ItemIndex(), 1) << "the stored properties come after the placement";
         EXPECT_EQ(RegistryOpenKeyCount(), 0);
@@ -588,10 +588,10 @@ TEST_F(Store, EndingThroughTerminateSavesWithVisibleOne)
     form->show();
     QTimer::singleShot(0, [&form] {
         form->DirectoryEdit1->SetText(QStringLiteral("/terminated"));
-        ui::Application().Terminate();
+        fw::Application().Terminate();
     });
-    ui::Application().Run();
-    EXPECT_TRUE(ui::Application().Terminated());
+    fw::Application().Run();
+    EXPECT_TRUE(fw::Application().Terminated());
     EXPECT_FALSE(testutil::KeyExists(FormKey())) << "terminating saves nothing by itself";
     form.reset(); // the form is destroyed as the program ends
     EXPECT_EQ(Stored("Visible"), "1");
@@ -642,8 +642,8 @@ TEST_F(Store, ErrorInTheShowHookIsReportedAndTheWindowShows)
     form.show();
     EXPECT_TRUE(form.isVisible());
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].kind, ui::DialogKind::Error);
-    EXPECT_EQ(dialogs.shown[0].text, ui::ErrorReportText(ui::AnsiText("Tipo de dato inválido para 'FormVersion'")));
+    EXPECT_EQ(dialogs.shown[0].kind, fw::DialogKind::Error);
+    EXPECT_EQ(dialogs.shown[0].text, fw::ErrorReportText(fw::AnsiText("Tipo de dato inválido para 'FormVersion'")));
 }
 
 TEST_F(Store, ReadOnlyConfigurationFolderGivesTheRegistryErrorText)
@@ -670,7 +670,7 @@ TEST_F(Store, ReadOnlyConfigurationFolderGivesTheRegistryErrorText)
     testutil::ScriptedDialogs dialogs;
     EXPECT_TRUE(form.close());
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].text, ui::ErrorReportText(expected));
+    EXPECT_EQ(dialogs.shown[0].text, fw::ErrorReportText(expected));
     EXPECT_EQ(ReadFile(file), before);
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
 }

@@ -6,7 +6,7 @@
 //                                 termination signal ends it as the main menu's "Salir" would
 #include "TestForm.h"
 #include "platform/Termination.h"
-#include "ui/Application.h"
+#include "framework/Application.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -56,7 +56,7 @@ int SaveLoop()
 int Run(const char *folder)
 {
     QGuiApplication::setQuitOnLastWindowClosed(false);
-    platform::InstallTerminationSignals([] { ui::Application().Terminate(); });
+    platform::InstallTerminationSignals([] { fw::Application().Terminate(); });
     {
         testforms::TFPral form;
         form.FormStorage1->Restore();
@@ -64,7 +64,7 @@ int Run(const char *folder)
         form.DirectoryEdit1->SetText(QString::fromLocal8Bit(folder));
         std::puts("ready");
         std::fflush(stdout);
-        ui::Application().Run();
+        fw::Application().Run();
     }
     std::puts("ended");
     return 0;

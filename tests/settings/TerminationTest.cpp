@@ -1,7 +1,7 @@
 // Termination requests reach the program through its event loop, never inside a signal handler.
 #include "platform/Termination.h"
 
-#include "ui/Application.h"
+#include "framework/Application.h"
 
 #include <QGuiApplication>
 #include <QTimer>
@@ -17,12 +17,12 @@ TEST(TerminationSignals, EachSignalAndTheSessionEndTerminateThroughTheEventLoop)
     platform::InstallTerminationSignals([&] {
         ++calls;
         EXPECT_TRUE(loopRunning) << "called from outside the event loop";
-        ui::Application().Terminate();
+        fw::Application().Terminate();
     });
     for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE("signal " + std::to_string(signalNumber));
         calls = 0;
-        ui::Application().ResetTerminated();
+        fw::Application().ResetTerminated();
         QTimer::singleShot(0, [&loopRunning, signalNumber] {
             loopRunning = true;
             ::raise(signalNumber);
@@ -30,12 +30,12 @@ TEST(TerminationSignals, EachSignalAndTheSessionEndTerminateThroughTheEventLoop)
         // A bound in case the signal never arrives; it ends the loop without calling the handler.
         QTimer guard;
         guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, [] { ui::Application().Terminate(); });
+        QObject::connect(&guard, &QTimer::timeout, [] { fw::Application().Terminate(); });
         guard.start(10000);
-        ui::Application().Run();
+        fw::Application().Run();
         loopRunning = false;
         EXPECT_EQ(calls, 1);
-        EXPECT_TRUE(ui::Application().Terminated());
+        EXPECT_TRUE(fw::Application().Terminated());
     }
 
     // The desktop session's end comes as the session manager's request to save.
@@ -47,10 +47,10 @@ TEST(TerminationSignals, EachSignalAndTheSessionEndTerminateThroughTheEventLoop)
     QObject::connect(qApp, SIGNAL(commitDataRequest(QSessionManager &)), watcher, SLOT(sessionEnding()));
     calls = 0;
     loopRunning = true;
-    ui::Application().ResetTerminated();
+    fw::Application().ResetTerminated();
     ASSERT_TRUE(QMetaObject::invokeMethod(watcher, "sessionEnding"));
     EXPECT_EQ(calls, 1);
-    EXPECT_TRUE(ui::Application().Terminated());
+    EXPECT_TRUE(fw::Application().Terminated());
 
     // A second installation replaces the handler.
     int replaced = 0;
@@ -58,8 +58,8 @@ TEST(TerminationSignals, EachSignalAndTheSessionEndTerminateThroughTheEventLoop)
     ASSERT_TRUE(QMetaObject::invokeMethod(watcher, "sessionEnding"));
     EXPECT_EQ(replaced, 1);
     EXPECT_EQ(calls, 1);
-    platform::InstallTerminationSignals([] { ui::Application().Terminate(); });
-    ui::Application().ResetTerminated();
+    platform::InstallTerminationSignals([] { fw::Application().Terminate(); });
+    fw::Application().ResetTerminated();
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "TestForm.h"
 
-#include "ui/Classes.h"
+#include "framework/Classes.h"
 
 #include <QCloseEvent>
 
@@ -74,14 +74,14 @@ std::vector<std::pair<std::string, QVariant>> TFPral::Defaults()
 QVariant TFPral::Value(const std::string &entry) const
 {
     const auto dot = entry.find('.');
-    const QObject *component = ui::FindComponent(this, entry.substr(0, dot));
+    const QObject *component = fw::FindComponent(this, entry.substr(0, dot));
     return component ? component->property(entry.substr(dot + 1).c_str()) : QVariant();
 }
 
 void TFPral::SetValue(const std::string &entry, const QVariant &value)
 {
     const auto dot = entry.find('.');
-    if (QObject *component = ui::FindComponent(this, entry.substr(0, dot)))
+    if (QObject *component = fw::FindComponent(this, entry.substr(0, dot)))
         component->setProperty(entry.substr(dot + 1).c_str(), value);
 }
 

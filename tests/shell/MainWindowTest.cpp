@@ -1,8 +1,8 @@
 // The main window as built: its components by name, their places, texts and defaults, the pages
 // and the menus.
 #include "PralFixture.h"
-#include "ui/Ansi.h"
-#include "ui/widgets/Hints.h"
+#include "framework/Ansi.h"
+#include "widgets/Hints.h"
 
 #include <QCheckBox>
 #include <QMetaProperty>
@@ -12,11 +12,11 @@
 
 namespace {
 
-using ui::AnsiText;
+using fw::AnsiText;
 
 QObject *component(const TFPral &form, const char *name)
 {
-    return ui::FindComponent(&form, name);
+    return fw::FindComponent(&form, name);
 }
 
 // The window caption as built and as BarradeEstado writes it.
@@ -66,7 +66,7 @@ TEST_F(PralTest, LevelBarsHaveTheirRanges)
     const TFPral form;
     for (const char *name : {"cxTrackBar1", "cxTrackBar11", "cxTrackBar12", "cxTrackBar2", "cxTrackBar3", "cxTrackBar4",
                              "cxTrackBar5"}) {
-        const auto *bar = qobject_cast<ui::TTrackBar *>(component(form, name));
+        const auto *bar = qobject_cast<fw::TTrackBar *>(component(form, name));
         ASSERT_NE(bar, nullptr) << name;
         EXPECT_EQ(bar->Min(), 0) << name;
         EXPECT_EQ(bar->Max(), 3) << name;
@@ -75,7 +75,7 @@ TEST_F(PralTest, LevelBarsHaveTheirRanges)
     }
     for (const char *name : {"cxTrackBar6", "cxTrackBar13", "cxTrackBar14", "cxTrackBar7", "cxTrackBar8", "cxTrackBar9",
                              "cxTrackBar10"}) {
-        const auto *bar = qobject_cast<ui::TTrackBar *>(component(form, name));
+        const auto *bar = qobject_cast<fw::TTrackBar *>(component(form, name));
         ASSERT_NE(bar, nullptr) << name;
         EXPECT_EQ(bar->Min(), 0) << name;
         EXPECT_EQ(bar->Max(), 2) << name;
@@ -179,7 +179,7 @@ TEST_F(PralTest, TextsColoursAndHints)
     EXPECT_EQ(form.FileListBox1->Mask(), "*.mdb");
     EXPECT_EQ(form.cxButton1->Caption(), "Descargar");
     EXPECT_FALSE(form.cxButton1->Widget()->icon().isNull());
-    for (const ui::TButton *button : {form.cxButton2, form.cxButton3, form.cxButton4, form.cxButton5, form.cxButton6}) {
+    for (const fw::TButton *button : {form.cxButton2, form.cxButton3, form.cxButton4, form.cxButton5, form.cxButton6}) {
         EXPECT_EQ(button->Caption(), "Guardar");
         EXPECT_TRUE(button->Widget()->isFlat());
         EXPECT_FALSE(button->Widget()->icon().isNull());
@@ -211,7 +211,7 @@ TEST_F(PralTest, TextsColoursAndHints)
     const std::string max = AnsiText(
         "Aviso Máximo\r\nAvisa con indicación del tipo de punto \r\ny controla la velocidad de paso por el punto.");
     struct Column {
-        const ui::TLabel *label;
+        const fw::TLabel *label;
         std::string caption, hint;
     } const columns[] = {
         {form.cxLabel10, "Sin", sin}, {form.cxLabel8, "Min", min}, {form.cxLabel9, "Med", med},
@@ -228,8 +228,8 @@ TEST_F(PralTest, TextsColoursAndHints)
         AnsiText("Zonas de niños")};
     for (const char *page : {"Avisos", "AvisosSentry3"}) {
         // The row labels, top to bottom, each beside its bar.
-        std::vector<const ui::TLabel *> found;
-        for (const ui::TLabel *label : form.Notebook1->Page(page)->findChildren<ui::TLabel *>()) {
+        std::vector<const fw::TLabel *> found;
+        for (const fw::TLabel *label : form.Notebook1->Page(page)->findChildren<fw::TLabel *>()) {
             if (label->x() == 14)
                 found.push_back(label);
         }
@@ -249,7 +249,7 @@ TEST_F(PralTest, EveryTextFitsItsPlace)
     form.Show();
     for (int i = 0; i < form.Notebook1->PageCount(); ++i) {
         QWidget *page = form.Notebook1->Page(i);
-        for (const ui::TLabel *label : page->findChildren<ui::TLabel *>()) {
+        for (const fw::TLabel *label : page->findChildren<fw::TLabel *>()) {
             const std::string name = label->objectName().toStdString();
             const QSize need = label->TextSize();
             EXPECT_LE(need.width(), label->width()) << name;
@@ -257,9 +257,9 @@ TEST_F(PralTest, EveryTextFitsItsPlace)
             const QRect inPage(label->mapTo(page, QPoint(0, 0)), label->size());
             EXPECT_TRUE(page->rect().contains(inPage)) << name;
         }
-        for (const ui::TCheckBox *check : page->findChildren<ui::TCheckBox *>())
+        for (const fw::TCheckBox *check : page->findChildren<fw::TCheckBox *>())
             EXPECT_LE(check->Widget()->sizeHint().width(), check->width()) << check->objectName().toStdString();
-        for (const ui::TRadioGroup *group : page->findChildren<ui::TRadioGroup *>()) {
+        for (const fw::TRadioGroup *group : page->findChildren<fw::TRadioGroup *>()) {
             for (int b = 0; b < group->Count(); ++b) {
                 const QRadioButton *button = group->Button(b);
                 EXPECT_LE(button->sizeHint().width(), button->width()) << group->Item(b);
@@ -267,9 +267,9 @@ TEST_F(PralTest, EveryTextFitsItsPlace)
                 EXPECT_TRUE(QRect(QPoint(0, 0), group->size()).contains(button->geometry())) << group->Item(b);
             }
         }
-        for (const ui::TButton *button : page->findChildren<ui::TButton *>())
+        for (const fw::TButton *button : page->findChildren<fw::TButton *>())
             EXPECT_LE(button->Widget()->sizeHint().width(), button->width()) << button->objectName().toStdString();
-        for (const ui::TGroupBox *group : page->findChildren<ui::TGroupBox *>())
+        for (const fw::TGroupBox *group : page->findChildren<fw::TGroupBox *>())
             EXPECT_LT(QFontMetrics(group->font()).horizontalAdvance(group->caption()) + 24, group->width());
     }
     EXPECT_LE(QFontMetrics(form.StatusBar1->font()).horizontalAdvance("Transferencia de datos finalizada"),
@@ -328,7 +328,7 @@ TEST_F(PralTest, WindowFrameMenusAndNonVisualComponents)
     EXPECT_EQ(component(form, "AppEvents"), form.AppEvents);
     EXPECT_EQ(form.AppEvents->HintPause, 400);
     EXPECT_FALSE(form.AppEvents->ShowMainForm);
-    EXPECT_EQ(ui::HintManager::Instance().HintPause, 400);
+    EXPECT_EQ(fw::HintManager::Instance().HintPause, 400);
     std::vector<std::string> popup;
     for (const QAction *a : form.PopupMenu->actions())
         popup.push_back(a->isSeparator() ? "-" : a->objectName().toStdString() + "=" + a->text().toStdString());
@@ -381,7 +381,7 @@ TEST_F(PralTest, MenuItemsSelectTheirPages)
     TFPral form;
     form.Show();
     struct Case {
-        ui::TMenuItem *item;
+        fw::TMenuItem *item;
         int model;
         const char *page;
     } const cases[] = {
@@ -413,7 +413,7 @@ TEST_F(PralTest, EveryGuardarGoesBackToTheMainPage)
     TFPral form;
     form.Show();
     struct Case {
-        ui::TButton *button;
+        fw::TButton *button;
         const char *page;
     } const cases[] = {
         {form.cxButton2, "Config"}, {form.cxButton3, "General"},  {form.cxButton4, "Avisos"},
@@ -438,17 +438,17 @@ TEST_F(PralTest, HidingShowingAndEnding)
     form.Show();
     form.Ocultar1->Click();
     EXPECT_FALSE(form.Visible());
-    EXPECT_FALSE(ui::Application().Terminated());
+    EXPECT_FALSE(fw::Application().Terminated());
     form.Activar1->Click();
     EXPECT_TRUE(form.Visible());
     form.Salir1->Click();  // ends the application without closing the window
-    EXPECT_TRUE(ui::Application().Terminated());
+    EXPECT_TRUE(fw::Application().Terminated());
     EXPECT_TRUE(form.Visible());
 
-    ui::Application().ResetTerminated();
+    fw::Application().ResetTerminated();
     form.RXWebSite1->Click();  // closes the main window, which ends the application
     EXPECT_FALSE(form.Visible());
-    EXPECT_TRUE(ui::Application().Terminated());
+    EXPECT_TRUE(fw::Application().Terminated());
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 #include "common/ScriptedDialogs.h"
 #include "platform/Registry.h"
 #include "shell/Pral.h"
-#include "ui/Application.h"
-#include "ui/FileSystem.h"
+#include "framework/Application.h"
+#include "framework/FileSystem.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -22,22 +22,22 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_home.isValid());
-        m_cwd = ui::GetCurrentDir();
+        m_cwd = fw::GetCurrentDir();
         m_oldHome = qgetenv("HOME");
         m_oldConfig = qgetenv("XDG_CONFIG_HOME");
         qputenv("HOME", m_home.path().toLocal8Bit());
         qputenv("XDG_CONFIG_HOME", (m_home.path() + "/.config").toLocal8Bit());
         // The stored settings of this test's own user, read afresh from its configuration folder.
         platform::RegistryUseFile(QString());
-        ui::Application().ResetTerminated();
+        fw::Application().ResetTerminated();
     }
     void TearDown() override
     {
-        ui::SetCurrentDir(m_cwd);
+        fw::SetCurrentDir(m_cwd);
         qputenv("HOME", m_oldHome);
         qputenv("XDG_CONFIG_HOME", m_oldConfig);
         platform::RegistryUseFile(QString());
-        ui::Application().ResetTerminated();
+        fw::Application().ResetTerminated();
     }
 
     std::string home() const { return m_home.path().toStdString(); }

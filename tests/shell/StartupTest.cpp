@@ -2,8 +2,8 @@
 // for the device model and the start-up check.
 #include "PralFixture.h"
 #include "common/TempDir.h"
-#include "ui/Ansi.h"
-#include "ui/FormatSettings.h"
+#include "framework/Ansi.h"
+#include "framework/FormatSettings.h"
 
 #include <QFileInfo>
 #include <QLineEdit>
@@ -14,9 +14,9 @@
 namespace {
 
 using testutil::ShownDialog;
-using ui::AnsiText;
-using ui::DialogKind;
-using ui::DialogResult;
+using fw::AnsiText;
+using fw::DialogKind;
+using fw::DialogResult;
 
 const std::string kQuestion = AnsiText("Es la primera vez que arranca esta aplicación\ry antes de nada deberá "
                                        "configurar la carpeta de descarga de las actualizaciones?");
@@ -57,7 +57,7 @@ TEST_F(PralTest, FirstRunAnsweredNoLeavesTheFolderEmptyAndTheCurrentDirectoryAlo
     form.DoCreate();
     expectDialogs(dialogs.shown, {question});
     EXPECT_EQ(form.DirectoryEdit1->Text(), "");
-    EXPECT_EQ(ui::GetCurrentDir(), m_cwd);
+    EXPECT_EQ(fw::GetCurrentDir(), m_cwd);
     EXPECT_EQ(form.FileListBox1->Directory(), m_cwd);
     EXPECT_TRUE(form.Visible());
     EXPECT_EQ(form.Notebook1->ActivePage(), "Default");
@@ -83,7 +83,7 @@ TEST_F(PralTest, FirstRunAnsweredYesCreatesTheFolderAndThePlaceholder)
     EXPECT_EQ(form.Notebook1->ActivePage(), "Config");
     EXPECT_TRUE(focusInFolderField(form));
     // The new folder is the current directory, and the file list holds the placeholder.
-    EXPECT_EQ(ui::GetCurrentDir(), folder);
+    EXPECT_EQ(fw::GetCurrentDir(), folder);
     EXPECT_EQ(form.FileListBox1->Items(), (std::vector<std::string>{"Watcher-010101.mdb"}));
     EXPECT_EQ(form.Caption(), "Drovanel - Descargas de actualizaciones 9.3 [Watcher]");
     EXPECT_EQ(form.checks, 1);
@@ -102,7 +102,7 @@ TEST_F(PralTest, FirstRunWithTheFolderAlreadyThereWarnsAndStillShowsTheFolderPag
     EXPECT_TRUE(form.Visible());
     EXPECT_EQ(form.Notebook1->ActivePage(), "Config");
     EXPECT_TRUE(focusInFolderField(form));
-    EXPECT_EQ(ui::GetCurrentDir(), m_cwd);
+    EXPECT_EQ(fw::GetCurrentDir(), m_cwd);
     EXPECT_EQ(form.checks, 1);
 }
 
@@ -162,7 +162,7 @@ TEST_F(PralTest, ConfiguredStartMakesTheFolderCurrentAndListsItsMaps)
     EXPECT_TRUE(dialogs.shown.empty());
     EXPECT_TRUE(form.Visible());
     EXPECT_EQ(form.Notebook1->ActivePage(), "Default");
-    EXPECT_EQ(ui::GetCurrentDir(), maps.path());
+    EXPECT_EQ(fw::GetCurrentDir(), maps.path());
     EXPECT_EQ(form.FileListBox1->Items(),
               (std::vector<std::string>{"temp.mdb", "Watcher-010101.mdb", "Watcher-250301.MDB"}));
     EXPECT_EQ(form.checks, 1);
@@ -191,7 +191,7 @@ TEST_F(PralTest, AFolderThatNoLongerExistsIsReportedAndStopsTheStartUpThere)
     EXPECT_EQ(form.Caption(), kResourceCaption);
     EXPECT_EQ(form.StatusBar1->PanelText(1), "");
     EXPECT_EQ(form.checks, 0);
-    EXPECT_EQ(ui::GetCurrentDir(), m_cwd);
+    EXPECT_EQ(fw::GetCurrentDir(), m_cwd);
     EXPECT_TRUE(form.Visible());  // the program runs on with what the start-up set up
     EXPECT_EQ(form.DirectoryEdit1->Text(), gone);
 }
@@ -213,13 +213,13 @@ TEST_F(PralTest, StartUpSetsItsFixedValues)
     form.DirectoryEdit1->SetText(maps.path());
     form.FConectado = true;
     form.Notebook1->SetActivePage("Proxy");
-    ui::FormatSettings().ShortDateFormat = "M/d/yy";
+    fw::FormatSettings().ShortDateFormat = "M/d/yy";
     form.DoCreate();
     EXPECT_FALSE(form.FConectado);
     EXPECT_EQ(form.FVersion, "9.3");
     EXPECT_FALSE(form.RxTrayIcon1->Animated());
     EXPECT_EQ(form.Notebook1->ActivePage(), "Default");
-    EXPECT_EQ(ui::FormatSettings().ShortDateFormat, "dd/mm/yyyy");
+    EXPECT_EQ(fw::FormatSettings().ShortDateFormat, "dd/mm/yyyy");
     EXPECT_EQ(form.FUltimaLocal, "");
     EXPECT_EQ(form.FUltimaPublicada, "");
 }

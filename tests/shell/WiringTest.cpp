@@ -3,7 +3,7 @@
 #include "PralFixture.h"
 #include "common/TempDir.h"
 #include "shell/Conversion.h"
-#include "ui/Exceptions.h"
+#include "framework/Exceptions.h"
 
 #include <QFileInfo>
 
@@ -48,7 +48,7 @@ protected:
     void SetUp() override
     {
         PralTest::SetUp();
-        ui::SetCurrentDir(folder.path());
+        fw::SetCurrentDir(folder.path());
         form.DirectoryEdit1->SetText(folder.path());
         form.Avisadores->SetItemIndex(1);  // Watcher, every level at "Máx"
     }
@@ -90,7 +90,7 @@ TEST_F(TransformarTest, RefusalsKeepTheDownloadAndThePreviousMap)
         WriteFile(folder.file(c.destination), "previous map\r\n");
         form.FUltimaLocal = c.destination;
         if (c.message.empty()) {
-            EXPECT_THROW(form.Transformar(), ui::EInOutError);
+            EXPECT_THROW(form.Transformar(), fw::EInOutError);
             EXPECT_TRUE(dialogs.shown.empty());
         } else {
             form.Transformar();

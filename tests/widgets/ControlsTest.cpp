@@ -1,8 +1,8 @@
 // The controls' published properties, as the settings store and the program reach them.
-#include "ui/Ansi.h"
-#include "ui/widgets/ComCtrls.h"
-#include "ui/widgets/Controls.h"
-#include "ui/widgets/Menus.h"
+#include "framework/Ansi.h"
+#include "widgets/ComCtrls.h"
+#include "widgets/Controls.h"
+#include "widgets/Menus.h"
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
@@ -31,17 +31,17 @@ QMetaType::Type propertyType(const QObject &object, const char *name)
 TEST(Controls, PublishedPropertiesHaveTheFrameworkNamesAndKinds)
 {
     QWidget page;
-    ui::TLabel label(&page, "Label1");
-    ui::TButton button(&page, "cxButton1");
-    ui::TCheckBox check(&page, "ComprobarChk");
-    ui::TEdit edit(&page, "ProxyServerEdit1");
-    ui::TSpinEdit spin(&page, "ProxyPortEdit1");
-    ui::TRadioGroup radio(&page, "Avisadores");
-    ui::TTrackBar track(&page, "cxTrackBar1");
-    ui::TProgressBar progress(&page, "cxProgressBar2");
-    ui::TGroupBox group(&page, "cxCheckGroup1");
-    ui::TNotebook notebook(&page, "Notebook1");
-    ui::TMenuItem item(&page, "General1", "General");
+    fw::TLabel label(&page, "Label1");
+    fw::TButton button(&page, "cxButton1");
+    fw::TCheckBox check(&page, "ComprobarChk");
+    fw::TEdit edit(&page, "ProxyServerEdit1");
+    fw::TSpinEdit spin(&page, "ProxyPortEdit1");
+    fw::TRadioGroup radio(&page, "Avisadores");
+    fw::TTrackBar track(&page, "cxTrackBar1");
+    fw::TProgressBar progress(&page, "cxProgressBar2");
+    fw::TGroupBox group(&page, "cxCheckGroup1");
+    fw::TNotebook notebook(&page, "Notebook1");
+    fw::TMenuItem item(&page, "General1", "General");
 
     struct Case {
         const QObject *object;
@@ -68,13 +68,13 @@ TEST(Controls, PublishedPropertiesHaveTheFrameworkNamesAndKinds)
 TEST(Controls, PropertiesWrittenThroughTheMetaObjectReachTheControl)
 {
     QWidget page;
-    ui::TCheckBox check(&page, "Minimizar");
-    ui::TEdit edit(&page, "ProxyServerEdit1");
-    ui::TSpinEdit spin(&page, "ProxyPortEdit1");
+    fw::TCheckBox check(&page, "Minimizar");
+    fw::TEdit edit(&page, "ProxyServerEdit1");
+    fw::TSpinEdit spin(&page, "ProxyPortEdit1");
     spin.SetRange(0, 65535);
-    ui::TRadioGroup radio(&page, "ServerTypeRadioGroup");
+    fw::TRadioGroup radio(&page, "ServerTypeRadioGroup");
     radio.SetItems({"Usuario con no Logon", "Proxy OPEN"});
-    ui::TTrackBar track(&page, "cxTrackBar6");
+    fw::TTrackBar track(&page, "cxTrackBar6");
     track.SetMax(2);
 
     ASSERT_TRUE(check.setProperty("Checked", true));
@@ -96,8 +96,8 @@ TEST(Controls, PropertiesWrittenThroughTheMetaObjectReachTheControl)
 TEST(Controls, TextsCrossTheWidgetBoundaryAsWindows1252)
 {
     QWidget page;
-    ui::TLabel label(&page, "cxLabel7");
-    label.SetCaption(ui::AnsiText("Máx"));
+    fw::TLabel label(&page, "cxLabel7");
+    label.SetCaption(fw::AnsiText("Máx"));
     EXPECT_EQ(label.caption(), QString::fromUtf8("M\u00e1x"));
     label.setCaption(QString::fromUtf8("\u00daltima \u20ac"));
     EXPECT_EQ(label.Caption(), "\xDAltima \x80");
@@ -110,7 +110,7 @@ TEST(Controls, VisibleAndEnabledAreTheControlsOwnFlags)
 {
     QWidget window;
     auto *hiddenPage = new QWidget(&window);
-    auto *label = new ui::TLabel(hiddenPage, "Label3");
+    auto *label = new fw::TLabel(hiddenPage, "Label3");
     hiddenPage->hide();
     window.show();
     EXPECT_TRUE(label->Visible());  // on a hidden page, but not hidden itself
@@ -130,7 +130,7 @@ TEST(Controls, VisibleAndEnabledAreTheControlsOwnFlags)
 TEST(Controls, AutoSizeLabelFitsItsTextAndRightAlignedOneKeepsItsRightEdge)
 {
     QWidget page;
-    ui::TLabel label(&page, "Label4");
+    fw::TLabel label(&page, "Label4");
     label.move(228, 135);
     label.SetCaption("Watcher-010101.mdb");
     const int shortWidth = label.width();
@@ -140,7 +140,7 @@ TEST(Controls, AutoSizeLabelFitsItsTextAndRightAlignedOneKeepsItsRightEdge)
     EXPECT_GT(label.width(), shortWidth);
     EXPECT_EQ(label.pos(), QPoint(228, 135));
 
-    ui::TLabel right(&page, "Label5");
+    fw::TLabel right(&page, "Label5");
     right.move(34, 87);
     right.SetAlignment(Qt::AlignRight | Qt::AlignTop);
     right.SetRightEdge(114);
@@ -154,10 +154,10 @@ TEST(Controls, AutoSizeLabelFitsItsTextAndRightAlignedOneKeepsItsRightEdge)
 TEST(RadioGroup, ItemIndexOutsideTheItemsMeansNoneAndChangesAreReported)
 {
     QWidget page;
-    ui::TRadioGroup group(&page, "Avisadores");
+    fw::TRadioGroup group(&page, "Avisadores");
     group.SetItems({"Sentry III", "Watcher", "Gray Rover II"});
     int changes = 0;
-    group.OnChange = [&](ui::TObject *sender) {
+    group.OnChange = [&](fw::TObject *sender) {
         EXPECT_EQ(sender, &group);
         ++changes;
     };
@@ -181,14 +181,14 @@ TEST(RadioGroup, AClickChoosesTheItemAndItemsFillColumnByColumn)
 {
     QWidget page;
     page.resize(400, 100);
-    ui::TRadioGroup group(&page, "Avisadores");
+    fw::TRadioGroup group(&page, "Avisadores");
     group.SetBounds(8, 8, 377, 65);
     group.SetColumns(2);
     group.SetItems({"Sentry III", "Watcher", "Gray Rover II"});
     group.SetItemIndex(1);
     page.show();
     int changes = 0;
-    group.OnChange = [&](ui::TObject *) { ++changes; };
+    group.OnChange = [&](fw::TObject *) { ++changes; };
 
     QTest::mouseClick(group.Button(2), Qt::LeftButton, {}, QPoint(8, group.Button(2)->height() / 2));
     EXPECT_EQ(group.ItemIndex(), 2);
@@ -209,7 +209,7 @@ TEST(RadioGroup, AClickChoosesTheItemAndItemsFillColumnByColumn)
 TEST(SpinEdit, ValueKeepsWhatIsSetWithinTheRange)
 {
     QWidget page;
-    ui::TSpinEdit spin(&page, "ProxyPortEdit1");
+    fw::TSpinEdit spin(&page, "ProxyPortEdit1");
     spin.SetRange(0, 65535);
     struct Case {
         double set, value;
@@ -232,7 +232,7 @@ TEST(SpinEdit, ValueKeepsWhatIsSetWithinTheRange)
 TEST(SpinEdit, StepsByTheUserChangeTheValue)
 {
     QWidget page;
-    ui::TSpinEdit spin(&page, "ProxyPortEdit1");
+    fw::TSpinEdit spin(&page, "ProxyPortEdit1");
     spin.SetRange(0, 65535);
     spin.SetValue(21);
     spin.Widget()->stepUp();
@@ -245,7 +245,7 @@ TEST(SpinEdit, StepsByTheUserChangeTheValue)
 TEST(TrackBar, PositionsStayWithinTheRange)
 {
     QWidget page;
-    ui::TTrackBar bar(&page, "cxTrackBar1");
+    fw::TTrackBar bar(&page, "cxTrackBar1");
     bar.SetBounds(208, 27, 177, 25);
     bar.SetMin(0);
     bar.SetMax(3);
@@ -269,7 +269,7 @@ TEST(TrackBar, PositionsStayWithinTheRange)
 TEST(ProgressBar, LightsSegmentsInProportionAndNothingForAnUnknownSize)
 {
     QWidget page;
-    ui::TProgressBar bar(&page, "cxProgressBar2");
+    fw::TProgressBar bar(&page, "cxProgressBar2");
     bar.SetBounds(16, 10, 185, 21);
     const int all = bar.SegmentCount();
     ASSERT_GT(all, 10);
@@ -299,7 +299,7 @@ TEST(ProgressBar, LightsSegmentsInProportionAndNothingForAnUnknownSize)
 TEST(StatusBar, FirstPanelHasItsWidthAndTheLastFillsTheRest)
 {
     QWidget window;
-    ui::TStatusBar bar(&window, "StatusBar1");
+    fw::TStatusBar bar(&window, "StatusBar1");
     bar.SetBounds(0, 272, 396, 19);
     bar.SetPanels({300, 0});
     ASSERT_EQ(bar.PanelCount(), 2);
@@ -318,7 +318,7 @@ TEST(Notebook, PagesAreSelectedByNameAndOnlyOneShows)
 {
     QWidget window;
     window.resize(396, 291);
-    ui::TNotebook notebook(&window, "Notebook1");
+    fw::TNotebook notebook(&window, "Notebook1");
     notebook.SetBounds(0, 0, 396, 272);
     for (const char *name : {"Default", "Config", "General", "Proxy"})
         notebook.AddPage(name);
@@ -346,12 +346,12 @@ TEST(Notebook, PagesAreSelectedByNameAndOnlyOneShows)
 TEST(Buttons, ClickRunsOnClickOnlyWhenEnabled)
 {
     QWidget page;
-    ui::TButton button(&page, "cxButton1");
+    fw::TButton button(&page, "cxButton1");
     button.SetCaption("Descargar");
     button.SetTabStop(false);
     EXPECT_EQ(button.Widget()->focusPolicy(), Qt::ClickFocus);
     int clicks = 0;
-    button.OnClick = [&](ui::TObject *sender) {
+    button.OnClick = [&](fw::TObject *sender) {
         EXPECT_EQ(sender, &button);
         ++clicks;
     };
@@ -365,20 +365,20 @@ TEST(Buttons, ClickRunsOnClickOnlyWhenEnabled)
 TEST(Menus, ItemsAreFoundByNameAndRunTheirHandlers)
 {
     QWidget window;
-    ui::TMainMenu menu(&window, "RxMainMenu1");
-    ui::TMenuItem *config = menu.Add("Configuracion1", ui::AnsiText("Configuración"));
-    ui::TMenuItem *general = config->Add("General1", "General");
-    ui::TMenuItem *separator = config->Add("N1", "-");
-    ui::TMenuItem *quit = menu.Add("Salir1", "Salir");
-    EXPECT_EQ(config->Caption(), ui::AnsiText("Configuración"));
+    fw::TMainMenu menu(&window, "RxMainMenu1");
+    fw::TMenuItem *config = menu.Add("Configuracion1", fw::AnsiText("Configuración"));
+    fw::TMenuItem *general = config->Add("General1", "General");
+    fw::TMenuItem *separator = config->Add("N1", "-");
+    fw::TMenuItem *quit = menu.Add("Salir1", "Salir");
+    EXPECT_EQ(config->Caption(), fw::AnsiText("Configuración"));
     EXPECT_TRUE(separator->isSeparator());
     ASSERT_NE(config->SubMenu(), nullptr);
     EXPECT_EQ(config->SubMenu()->actions().size(), 2);
     EXPECT_EQ(quit->SubMenu(), nullptr);  // a command of its own
-    EXPECT_EQ(ui::FindComponent(&window, "general1"), general);
+    EXPECT_EQ(fw::FindComponent(&window, "general1"), general);
 
     std::vector<std::string> clicked;
-    general->OnClick = [&](ui::TObject *sender) { clicked.push_back(static_cast<QObject *>(sender)->objectName().toStdString()); };
+    general->OnClick = [&](fw::TObject *sender) { clicked.push_back(static_cast<QObject *>(sender)->objectName().toStdString()); };
     quit->OnClick = general->OnClick;
     general->Click();
     quit->Click();

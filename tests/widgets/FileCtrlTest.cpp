@@ -1,8 +1,8 @@
 // The file list and the folder field on real folders.
 #include "common/TempDir.h"
-#include "ui/Exceptions.h"
-#include "ui/FileSystem.h"
-#include "ui/widgets/FileCtrl.h"
+#include "framework/Exceptions.h"
+#include "framework/FileSystem.h"
+#include "widgets/FileCtrl.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,8 +21,8 @@ namespace {
 // Every test leaves the process in the directory where it found it.
 class FileListTest : public ::testing::Test {
 protected:
-    void SetUp() override { m_cwd = ui::GetCurrentDir(); }
-    void TearDown() override { ui::SetCurrentDir(m_cwd); }
+    void SetUp() override { m_cwd = fw::GetCurrentDir(); }
+    void TearDown() override { fw::SetCurrentDir(m_cwd); }
 
     std::string m_cwd;
     testutil::TempDir m_dir;
@@ -31,20 +31,20 @@ protected:
 
 TEST_F(FileListTest, StartsAtTheCurrentDirectoryAndAnEmptyTextChangesNothing)
 {
-    ui::SetCurrentDir(m_dir.path());
-    ui::TFileListBox list(&m_page, "FileListBox1");
-    ui::SetCurrentDir(m_cwd);
+    fw::SetCurrentDir(m_dir.path());
+    fw::TFileListBox list(&m_page, "FileListBox1");
+    fw::SetCurrentDir(m_cwd);
     EXPECT_EQ(list.Directory(), m_dir.path());
     list.ApplyFilePath("");
     EXPECT_EQ(list.Directory(), m_dir.path());
-    EXPECT_EQ(ui::GetCurrentDir(), m_cwd);
+    EXPECT_EQ(fw::GetCurrentDir(), m_cwd);
 }
 
 TEST_F(FileListTest, ApplyFilePathEntersTheFolderThatTheTextNames)
 {
     const std::string maps = m_dir.file("maps");
-    ui::CreateDir(maps);
-    ui::CreateDir(maps + "/sub");
+    fw::CreateDir(maps);
+    fw::CreateDir(maps + "/sub");
     testutil::WriteFile(maps + "/Watcher-010101.mdb", "");
     struct Case {
         std::string text, directory;
@@ -59,26 +59,26 @@ TEST_F(FileListTest, ApplyFilePathEntersTheFolderThatTheTextNames)
         {"/", "/"},
     };
     for (const auto &c : cases) {
-        ui::SetCurrentDir(m_cwd);
-        ui::TFileListBox list(&m_page, "FileListBox1");
+        fw::SetCurrentDir(m_cwd);
+        fw::TFileListBox list(&m_page, "FileListBox1");
         list.ApplyFilePath(c.text);
         EXPECT_EQ(list.Directory(), c.directory) << c.text;
-        EXPECT_EQ(ui::GetCurrentDir(), c.directory) << c.text;
+        EXPECT_EQ(fw::GetCurrentDir(), c.directory) << c.text;
     }
 }
 
 TEST_F(FileListTest, RelativeTextsAreTakenFromTheCurrentDirectory)
 {
-    ui::CreateDir(m_dir.file("maps"));
-    ui::SetCurrentDir(m_dir.path());
-    ui::TFileListBox list(&m_page, "FileListBox1");
+    fw::CreateDir(m_dir.file("maps"));
+    fw::SetCurrentDir(m_dir.path());
+    fw::TFileListBox list(&m_page, "FileListBox1");
     list.ApplyFilePath("maps");
     EXPECT_EQ(list.Directory(), m_dir.file("maps"));
 }
 
 TEST_F(FileListTest, AMissingFolderRaisesAnIOErrorAndLeavesEverythingAsItWas)
 {
-    ui::TFileListBox list(&m_page, "FileListBox1");
+    fw::TFileListBox list(&m_page, "FileListBox1");
     const std::string before = list.Directory();
     testutil::WriteFile(m_dir.file("plain.txt"), "x");
     struct Case {
@@ -94,12 +94,12 @@ TEST_F(FileListTest, AMissingFolderRaisesAnIOErrorAndLeavesEverythingAsItWas)
         try {
             list.ApplyFilePath(c.text);
             ADD_FAILURE() << "no error for " << c.text;
-        } catch (const ui::EInOutError &e) {
+        } catch (const fw::EInOutError &e) {
             EXPECT_EQ(e.ErrorCode(), c.error) << c.text;
             EXPECT_EQ(e.Message(), std::strerror(c.error));
         }
         EXPECT_EQ(list.Directory(), before);
-        EXPECT_EQ(ui::GetCurrentDir(), m_cwd);
+        EXPECT_EQ(fw::GetCurrentDir(), m_cwd);
     }
 }
 
@@ -109,12 +109,12 @@ TEST_F(FileListTest, ListsOrdinaryVisibleFilesMatchingTheMaskWithoutRegardToCase
     for (const char *name : {"Watcher-010101.mdb", "Watcher-250301.MDB", "b.Mdb", "notes.txt", "mdb", ".hidden.mdb",
                              "temp.mdb.bak"})
         testutil::WriteFile(d + "/" + name, "");
-    ui::CreateDir(d + "/Watcher-990101.mdb");  // a folder named like a map
+    fw::CreateDir(d + "/Watcher-990101.mdb");  // a folder named like a map
     ASSERT_EQ(::symlink((d + "/Watcher-010101.mdb").c_str(), (d + "/link.mdb").c_str()), 0);
     ASSERT_EQ(::symlink((d + "/nowhere").c_str(), (d + "/broken.mdb").c_str()), 0);
     ASSERT_EQ(::mkfifo((d + "/pipe.mdb").c_str(), 0600), 0);
 
-    ui::TFileListBox list(&m_page, "FileListBox1");
+    fw::TFileListBox list(&m_page, "FileListBox1");
     list.SetMask("*.mdb");
     list.ApplyFilePath(d);
     EXPECT_EQ(list.Items(), (std::vector<std::string>{"b.Mdb", "link.mdb", "Watcher-010101.mdb", "Watcher-250301.MDB"}));
@@ -124,13 +124,13 @@ TEST_F(FileListTest, ReadsOnceOnFirstUseAndThenAgainInItsOwnFolder)
 {
     const std::string d = m_dir.path();
     testutil::WriteFile(d + "/Watcher-010101.mdb", "");
-    ui::TFileListBox list(&m_page, "FileListBox1");
+    fw::TFileListBox list(&m_page, "FileListBox1");
     list.SetMask("*.mdb");
     list.ApplyFilePath(d);
-    ui::SetCurrentDir(m_cwd);
+    fw::SetCurrentDir(m_cwd);
     testutil::WriteFile(d + "/Watcher-020202.mdb", "");  // before the first use: seen
     EXPECT_EQ(list.Count(), 2);
-    EXPECT_EQ(ui::GetCurrentDir(), d);  // reading makes the list's folder current again
+    EXPECT_EQ(fw::GetCurrentDir(), d);  // reading makes the list's folder current again
     testutil::WriteFile(d + "/Watcher-030303.mdb", "");  // after it: not seen until Update
     EXPECT_EQ(list.Count(), 2);
     list.Update();
@@ -140,23 +140,23 @@ TEST_F(FileListTest, ReadsOnceOnFirstUseAndThenAgainInItsOwnFolder)
 TEST_F(FileListTest, ReadingAFolderThatHasGoneRaisesAnIOError)
 {
     const std::string d = m_dir.file("maps");
-    ui::CreateDir(d);
-    ui::TFileListBox list(&m_page, "FileListBox1");
+    fw::CreateDir(d);
+    fw::TFileListBox list(&m_page, "FileListBox1");
     list.ApplyFilePath(d);
-    ui::SetCurrentDir(m_cwd);
+    fw::SetCurrentDir(m_cwd);
     ASSERT_EQ(::rmdir(d.c_str()), 0);
-    EXPECT_THROW(list.Items(), ui::EInOutError);
+    EXPECT_THROW(list.Items(), fw::EInOutError);
 }
 
 TEST_F(FileListTest, ACurrentDirectoryThatWasDeletedIsReportedOnlyWhenTheListIsRead)
 {
     const std::string d = m_dir.file("gone");
-    ui::CreateDir(d);
-    ui::SetCurrentDir(d);
+    fw::CreateDir(d);
+    fw::SetCurrentDir(d);
     ASSERT_EQ(::rmdir(d.c_str()), 0);
-    ui::TFileListBox list(&m_page, "FileListBox1");
+    fw::TFileListBox list(&m_page, "FileListBox1");
     EXPECT_EQ(list.Directory(), "");
-    EXPECT_THROW(list.Items(), ui::EInOutError);
+    EXPECT_THROW(list.Items(), fw::EInOutError);
     list.ApplyFilePath(m_dir.path());  // a folder that exists mends it
     EXPECT_EQ(list.Count(), 0);
 }
@@ -173,7 +173,7 @@ protected:
         };
     }
 
-    ui::TDirectoryEdit m_edit{&m_page, "DirectoryEdit1"};
+    fw::TDirectoryEdit m_edit{&m_page, "DirectoryEdit1"};
     std::vector<QString> m_texts, m_starts;
 };
 
@@ -239,7 +239,7 @@ TEST(FolderBrowser, ShowsTheTextAboveAFolderTreeStartingAtTheStartFolder)
     testutil::TempDir dir;
     testutil::WriteFile(dir.file("a-file.mdb"), "");
     const QString start = QString::fromStdString(dir.path());
-    ui::TFolderBrowser browser(nullptr, "Carpeta de descarga de actualizaciones Drovanel", start);
+    fw::TFolderBrowser browser(nullptr, "Carpeta de descarga de actualizaciones Drovanel", start);
     const auto labels = browser.findChildren<QLabel *>();
     ASSERT_EQ(labels.size(), 1);
     EXPECT_EQ(labels[0]->text(), "Carpeta de descarga de actualizaciones Drovanel");

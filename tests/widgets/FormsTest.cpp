@@ -1,30 +1,30 @@
 // Forms: creation, show, close-query and destroy events; the dialog texts.
 #include "common/ScriptedDialogs.h"
-#include "ui/Application.h"
-#include "ui/Exceptions.h"
-#include "ui/widgets/Controls.h"
-#include "ui/widgets/Forms.h"
-#include "ui/widgets/QtDialogs.h"
+#include "framework/Application.h"
+#include "framework/Exceptions.h"
+#include "widgets/Controls.h"
+#include "widgets/Forms.h"
+#include "widgets/QtDialogs.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class TestForm : public ui::TForm {
+class TestForm : public fw::TForm {
 public:
-    TestForm() : ui::TForm("FTest")
+    TestForm() : fw::TForm("FTest")
     {
         SetClientSize(200, 100);
-        label = new ui::TLabel(Client(), "Label1");
+        label = new fw::TLabel(Client(), "Label1");
         label->SetCaption("hola");
-        OnCreate = [this](ui::TObject *) {
+        OnCreate = [this](fw::TObject *) {
             steps.push_back("create");
             if (failCreate)
-                throw ui::EInOutError(2, "No such file or directory");
+                throw fw::EInOutError(2, "No such file or directory");
             steps.push_back("after");
         };
     }
-    ui::TLabel *label;
+    fw::TLabel *label;
     bool failCreate = false;
     std::vector<std::string> steps;
 };
@@ -35,11 +35,11 @@ TEST(Forms, AnExceptionInTheCreationHandlerGoesToTheErrorReportAndTheFormStays)
     struct Fails : TestForm {
         Fails() { failCreate = true; }
     };
-    const auto form = ui::CreateForm<Fails>();
+    const auto form = fw::CreateForm<Fails>();
     ASSERT_NE(form, nullptr);
     EXPECT_EQ(form->steps, (std::vector<std::string>{"create"}));
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].kind, ui::DialogKind::Error);
+    EXPECT_EQ(dialogs.shown[0].kind, fw::DialogKind::Error);
     EXPECT_EQ(dialogs.shown[0].title, "Drovanel");
     EXPECT_EQ(dialogs.shown[0].text, "No such file or directory.");
     EXPECT_FALSE(form->Visible());  // forms show themselves only when asked
@@ -63,22 +63,22 @@ TEST(Forms, ClientAreaHasItsSizeAndTheWindowCannotBeResized)
 
 TEST(Forms, ShowCloseQueryAndDestroyEvents)
 {
-    ui::Application().ResetTerminated();
+    fw::Application().ResetTerminated();
     std::vector<std::string> events;
     {
         TestForm form;
         form.MainForm = true;
         bool allow = false;
-        form.OnShow = [&](ui::TObject *) { events.push_back("show"); };
-        form.OnCloseQuery = [&](ui::TObject *, bool &canClose) {
+        form.OnShow = [&](fw::TObject *) { events.push_back("show"); };
+        form.OnCloseQuery = [&](fw::TObject *, bool &canClose) {
             events.push_back("closequery");
             canClose = allow;
         };
         // The controls are still there while the form is destroyed (the form's own class is
         // not: the handler reaches the controls, not the form's fields).
-        ui::TLabel *label = form.label;
-        form.OnDestroy = [&events, label](ui::TObject *sender) {
-            EXPECT_EQ(ui::FindComponent(sender, "Label1"), label);
+        fw::TLabel *label = form.label;
+        form.OnDestroy = [&events, label](fw::TObject *sender) {
+            EXPECT_EQ(fw::FindComponent(sender, "Label1"), label);
             events.push_back("destroy " + label->Caption());
         };
         form.Show();
@@ -86,21 +86,21 @@ TEST(Forms, ShowCloseQueryAndDestroyEvents)
         form.Show();
         EXPECT_FALSE(form.Close());
         EXPECT_TRUE(form.Visible());
-        EXPECT_FALSE(ui::Application().Terminated());
+        EXPECT_FALSE(fw::Application().Terminated());
         allow = true;
         EXPECT_TRUE(form.Close());
         EXPECT_FALSE(form.Visible());
-        EXPECT_TRUE(ui::Application().Terminated());  // closing the main form ends the program
+        EXPECT_TRUE(fw::Application().Terminated());  // closing the main form ends the program
     }
     EXPECT_EQ(events, (std::vector<std::string>{"show", "show", "closequery", "closequery", "destroy hola"}));
-    ui::Application().ResetTerminated();
+    fw::Application().ResetTerminated();
 }
 
 TEST(Forms, AnExceptionInTheCloseQueryKeepsTheWindowOpen)
 {
     testutil::ScriptedDialogs dialogs;
     TestForm form;
-    form.OnCloseQuery = [](ui::TObject *, bool &) { throw ui::Exception("500 Unknown command"); };
+    form.OnCloseQuery = [](fw::TObject *, bool &) { throw fw::Exception("500 Unknown command"); };
     form.Show();
     EXPECT_FALSE(form.Close());
     EXPECT_TRUE(form.Visible());
@@ -120,7 +120,7 @@ TEST(QtDialogs, ACarriageReturnBreaksTheLine)
         {"Informaci\xF3n\r", QString::fromUtf8("Información\n")},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(ui::DialogDisplayText(c.text), c.shown) << c.text;
+        EXPECT_EQ(fw::DialogDisplayText(c.text), c.shown) << c.text;
 }
 
 }  // namespace

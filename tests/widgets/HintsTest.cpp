@@ -1,8 +1,8 @@
 // Hint balloons: their timing, their look and their text.
-#include "ui/Ansi.h"
-#include "ui/widgets/AppEvnts.h"
-#include "ui/widgets/Controls.h"
-#include "ui/widgets/Hints.h"
+#include "framework/Ansi.h"
+#include "widgets/AppEvnts.h"
+#include "widgets/Controls.h"
+#include "widgets/Hints.h"
 
 #include <QElapsedTimer>
 #include <QEnterEvent>
@@ -25,7 +25,7 @@ TEST(Hints, FirstLineIsTheCaptionAndOnlyThePartBeforeABarShows)
         {"", "", ""},
     };
     for (const auto &c : cases) {
-        const ui::HintParts parts = ui::SplitHint(c.hint);
+        const fw::HintParts parts = fw::SplitHint(c.hint);
         EXPECT_EQ(parts.caption, c.caption) << c.hint.toStdString();
         EXPECT_EQ(parts.body, c.body) << c.hint.toStdString();
     }
@@ -36,21 +36,21 @@ protected:
     void SetUp() override
     {
         // The main window's application-events component sets the pause.
-        ui::TAppEvents events(nullptr, "AppEvents");
+        fw::TAppEvents events(nullptr, "AppEvents");
         events.HintPause = 400;
         events.Apply();
         m_window.resize(300, 100);
-        m_label = new ui::TLabel(&m_window, "cxLabel7");
+        m_label = new fw::TLabel(&m_window, "cxLabel7");
         m_label->move(20, 20);
-        m_label->SetCaption(ui::AnsiText("Máx"));
-        m_label->SetHint(ui::AnsiText("Aviso Máximo\r\nAvisa con indicación del tipo de punto"));
-        m_other = new ui::TLabel(&m_window, "cxLabel8");
+        m_label->SetCaption(fw::AnsiText("Máx"));
+        m_label->SetHint(fw::AnsiText("Aviso Máximo\r\nAvisa con indicación del tipo de punto"));
+        m_other = new fw::TLabel(&m_window, "cxLabel8");
         m_other->move(120, 20);
         m_other->SetCaption("Min");
-        m_other->SetHint(ui::AnsiText("Aviso mínimo\r\nAvisa solo con un sonido"));
+        m_other->SetHint(fw::AnsiText("Aviso mínimo\r\nAvisa solo con un sonido"));
         m_window.show();
     }
-    void TearDown() override { ui::HintManager::Instance().Cancel(); }
+    void TearDown() override { fw::HintManager::Instance().Cancel(); }
 
     static void enter(QWidget *w)
     {
@@ -64,27 +64,27 @@ protected:
     }
 
     QWidget m_window;
-    ui::TLabel *m_label = nullptr;
-    ui::TLabel *m_other = nullptr;
+    fw::TLabel *m_label = nullptr;
+    fw::TLabel *m_other = nullptr;
 };
 
 TEST_F(HintTest, BalloonAppearsAfterTheHintPauseInLightYellowWithABoldCaption)
 {
-    ui::HintManager &hints = ui::HintManager::Instance();
-    QSignalSpy shown(&hints, &ui::HintManager::hintShown);
+    fw::HintManager &hints = fw::HintManager::Instance();
+    QSignalSpy shown(&hints, &fw::HintManager::hintShown);
     QElapsedTimer clock;
     clock.start();
     enter(m_label);
     EXPECT_EQ(hints.Balloon(), nullptr);
     ASSERT_TRUE(shown.wait(3000));
     EXPECT_GE(clock.elapsed(), 400);
-    ui::THintBalloon *balloon = hints.Balloon();
+    fw::THintBalloon *balloon = hints.Balloon();
     ASSERT_NE(balloon, nullptr);
     EXPECT_EQ(balloon->CaptionText(), QString::fromUtf8("Aviso Máximo"));
     EXPECT_EQ(balloon->BodyText(), QString::fromUtf8("Avisa con indicación del tipo de punto"));
-    EXPECT_EQ(ui::THintBalloon::Color(), QColor(255, 255, 128));
-    EXPECT_TRUE(ui::THintBalloon::CaptionFont().bold());
-    EXPECT_FALSE(ui::THintBalloon::BodyFont().bold());
+    EXPECT_EQ(fw::THintBalloon::Color(), QColor(255, 255, 128));
+    EXPECT_TRUE(fw::THintBalloon::CaptionFont().bold());
+    EXPECT_FALSE(fw::THintBalloon::BodyFont().bold());
     // The balloon is painted in its colour inside its rounded outline.
     const QImage image = balloon->grab().toImage();
     EXPECT_EQ(QColor(image.pixel(image.width() - 6, image.height() / 2)), QColor(255, 255, 128));
@@ -92,9 +92,9 @@ TEST_F(HintTest, BalloonAppearsAfterTheHintPauseInLightYellowWithABoldCaption)
 
 TEST_F(HintTest, LeavingBeforeThePauseShowsNothingAndLeavingAfterHides)
 {
-    ui::HintManager &hints = ui::HintManager::Instance();
-    QSignalSpy shown(&hints, &ui::HintManager::hintShown);
-    QSignalSpy hidden(&hints, &ui::HintManager::hintHidden);
+    fw::HintManager &hints = fw::HintManager::Instance();
+    QSignalSpy shown(&hints, &fw::HintManager::hintShown);
+    QSignalSpy hidden(&hints, &fw::HintManager::hintHidden);
     enter(m_label);
     leave(m_label);
     EXPECT_FALSE(shown.wait(700));
@@ -108,8 +108,8 @@ TEST_F(HintTest, LeavingBeforeThePauseShowsNothingAndLeavingAfterHides)
 
 TEST_F(HintTest, TheNextControlsHintFollowsAfterTheShortPause)
 {
-    ui::HintManager &hints = ui::HintManager::Instance();
-    QSignalSpy shown(&hints, &ui::HintManager::hintShown);
+    fw::HintManager &hints = fw::HintManager::Instance();
+    QSignalSpy shown(&hints, &fw::HintManager::hintShown);
     enter(m_label);
     ASSERT_TRUE(shown.wait(3000));
     leave(m_label);
@@ -123,11 +123,11 @@ TEST_F(HintTest, TheNextControlsHintFollowsAfterTheShortPause)
 
 TEST_F(HintTest, BalloonHidesByItselfAfterTheHidePause)
 {
-    ui::HintManager &hints = ui::HintManager::Instance();
+    fw::HintManager &hints = fw::HintManager::Instance();
     const int hidePause = hints.HintHidePause;
     hints.HintHidePause = 300;
-    QSignalSpy shown(&hints, &ui::HintManager::hintShown);
-    QSignalSpy hidden(&hints, &ui::HintManager::hintHidden);
+    QSignalSpy shown(&hints, &fw::HintManager::hintShown);
+    QSignalSpy hidden(&hints, &fw::HintManager::hintHidden);
     enter(m_label);
     ASSERT_TRUE(shown.wait(3000));
     EXPECT_TRUE(hidden.wait(3000));
@@ -137,8 +137,8 @@ TEST_F(HintTest, BalloonHidesByItselfAfterTheHidePause)
 
 TEST_F(HintTest, AControlWithoutHintShowsNoBalloon)
 {
-    ui::HintManager &hints = ui::HintManager::Instance();
-    QSignalSpy shown(&hints, &ui::HintManager::hintShown);
+    fw::HintManager &hints = fw::HintManager::Instance();
+    QSignalSpy shown(&hints, &fw::HintManager::hintShown);
     m_label->SetHint("");
     enter(m_label);
     EXPECT_FALSE(shown.wait(700));

@@ -1,0 +1,67 @@
+#include "framework/Application.h"
+
+#include "platform/MessageWindow.h"
+#include "framework/Dialogs.h"
+#include "framework/Exceptions.h"
+
+#include <QCoreApplication>
+
+namespace fw {
+
+TApplication &Application()
+{
+    static TApplication app;
+    return app;
+}
+
+void TApplication::Run()
+{
+    if (m_terminated)
+        return;
+    m_running = true;
+    QCoreApplication::exec();
+    m_running = false;
+}
+
+void TApplication::ProcessMessages()
+{
+    platform::ProcessMessages();
+}
+
+void TApplication::Terminate()
+{
+    if (m_terminated)
+        return;
+    m_terminated = true;
+    Fire(OnTerminate, nullptr);
+    if (auto *app = QCoreApplication::instance())
+        app->exit(0);
+}
+
+void TApplication::ShowException(const std::exception &e)
+{
+    if (const auto *ours = dynamic_cast<const Exception *>(&e))
+        ShowErrorReport(ours->Message());
+    else
+        ShowErrorReport(e.what());
+}
+
+void TApplication::HandleException(TObject *sender)
+{
+    try {
+        throw;
+    } catch (const std::exception &e) {
+        try {
+            if (OnException)
+                OnException(sender, e);
+            else
+                ShowException(e);
+        } catch (...) {
+            // The display of an error must never raise another one into the message loop.
+        }
+    } catch (...) {
+        ShowErrorReport("Unknown exception");
+    }
+}
+
+}  // namespace fw

@@ -1,0 +1,29 @@
+#pragma once
+// The framework's file routines over the program's single-byte path texts. A path text is
+// Windows-1252, as every text of the program; it becomes a file-system name only here.
+#include <QString>
+#include <string>
+#include <string_view>
+
+namespace fw {
+
+// The file-system name of a path text, and back.
+QString PathFromAnsi(std::string_view path);
+std::string PathToAnsi(const QString &path);
+
+// A folder text and a file name joined with the platform's separator.
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+bool FileExists(std::string_view path);       // an existing file that is not a folder
+bool DirectoryExists(std::string_view path);  // an existing folder
+
+// Creates one folder; its parent must exist and the folder must not. Raises EInOutError.
+void CreateDir(std::string_view path);
+// Creates an empty file, or empties an existing one. Raises EInOutError.
+void CreateEmptyFile(std::string_view path);
+// Makes `path` the process's current directory. Raises EInOutError.
+void SetCurrentDir(std::string_view path);
+// The process's current directory as a full path. Raises EInOutError.
+std::string GetCurrentDir();
+
+}  // namespace fw

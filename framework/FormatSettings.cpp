@@ -1,0 +1,11 @@
+#include "framework/FormatSettings.h"
+
+namespace fw {
+
+TFormatSettings &FormatSettings()
+{
+    static TFormatSettings settings;
+    return settings;
+}
+
+}  // namespace fw

@@ -1,0 +1,126 @@
+#include "common/ScriptedDialogs.h"
+#include "framework/Ansi.h"
+#include "framework/Application.h"
+#include "framework/Classes.h"
+#include "framework/Dialogs.h"
+#include "framework/Exceptions.h"
+#include "framework/Streams.h"
+
+#include <QLocale>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ErrorReport, FullStopAppendedOnlyWhenLastCharacterSortsAfterDot)
+{
+    struct Case {
+        std::string message, shown;
+    } const cases[] = {
+        {"Connection refused", "Connection refused."},
+        {"Ya termina.", "Ya termina."},
+        {"Hecho!", "Hecho!"},    // "!" sorts before "."
+        {"Seguro?", "Seguro?."}, // "?" sorts after "."
+        {"abc ", "abc "},
+        {"", ""},
+        {"Error 5", "Error 5."},
+        {"Carpeta no v\xE1lida\xE1", "Carpeta no v\xE1lida\xE1."},  // high bytes sort after "."
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(fw::ErrorReportText(c.message), c.shown) << c.message;
+}
+
+TEST(ErrorReport, ExceptionLeavingAHandlerIsShownWithTheApplicationTitle)
+{
+    testutil::ScriptedDialogs dialogs;
+    try {
+        throw fw::EOutOfResources("Not enough timers");
+    } catch (...) {
+        fw::Application().HandleException(nullptr);
+    }
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, fw::DialogKind::Error);
+    EXPECT_EQ(dialogs.shown[0].title, "Drovanel");
+    EXPECT_EQ(dialogs.shown[0].text, "Not enough timers.");
+}
+
+TEST(Dialogs, TitlesAndAnswers)
+{
+    testutil::ScriptedDialogs dialogs;
+    dialogs.Answer(fw::DialogResult::Yes);
+    EXPECT_TRUE(fw::Confirm("¿Seguro?"));
+    EXPECT_FALSE(fw::Confirm("¿Seguro?"));  // no answer queued: "No"
+    fw::ShowMessage("m");
+    fw::ShowInformation("i");
+    fw::ShowWarning("w");
+    ASSERT_EQ(dialogs.shown.size(), 5u);
+    EXPECT_EQ(dialogs.shown[0].title, fw::AnsiText("Confirmación"));
+    EXPECT_EQ(dialogs.shown[2].title, "Drovanel");
+    EXPECT_EQ(dialogs.shown[3].title, fw::AnsiText("Información"));
+    EXPECT_EQ(dialogs.shown[4].title, "Aviso");
+}
+
+TEST(Components, LookupByNameIgnoresLetterCaseAndReachesNestedChildren)
+{
+    fw::TComponent form;
+    form.SetName("FPral");
+    auto *panel = new fw::TComponent(&form);
+    panel->SetName("Panel1");
+    auto *edit = new fw::TComponent(panel);
+    edit->SetName("DirectoryEdit1");
+    EXPECT_EQ(form.FindComponent("directoryedit1"), edit);
+    EXPECT_EQ(form.FindComponent("DIRECTORYEDIT1"), edit);
+    EXPECT_EQ(form.FindComponent("panel1"), panel);
+    EXPECT_EQ(form.FindComponent("Missing"), nullptr);
+    EXPECT_EQ(form.FindComponent(""), nullptr);
+    EXPECT_EQ(edit->Owner(), panel);
+}
+
+TEST(StringList, SortsByTheUserLocaleWithoutRegardToLetterCase)
+{
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
+    fw::TStringList list;
+    for (const char *s : {"watcher-070101.mdb", "Zeta", "\xE1rbol", "Watcher-060101.mdb", "beta", "Alfa"})
+        list.Add(s);
+    list.Sort();
+    const std::vector<std::string> expected = {"Alfa", "\xE1rbol", "beta", "Watcher-060101.mdb", "watcher-070101.mdb", "Zeta"};
+    EXPECT_EQ(list.Items(), expected);
+    EXPECT_EQ(list.IndexOf("ZETA"), 5);
+    EXPECT_EQ(list.Text().substr(0, 6), "Alfa\r\n");
+    QLocale::setDefault(saved);
+}
+
+TEST(Ansi, EveryByteSurvivesTheRoundTripThroughTheWidgets)
+{
+    std::string all;
+    for (int b = 1; b < 256; ++b)
+        all.push_back(static_cast<char>(b));
+    EXPECT_EQ(fw::ToAnsi(fw::FromAnsi(all)), all);
+    EXPECT_EQ(fw::FromAnsi("\x80"), QString(QChar(0x20AC)));
+    EXPECT_EQ(fw::AnsiText("¡Año!"), "\xA1" "A\xF1o!");
+}
+
+TEST(Streams, MemoryStreamReadsWritesAndSeeks)
+{
+    fw::TMemoryStream s;
+    s.WriteBuffer("hello", 5);
+    EXPECT_EQ(s.Size(), 5);
+    s.SetPosition(1);
+    char buf[8] = {};
+    EXPECT_EQ(s.Read(buf, 8), 4);
+    EXPECT_STREQ(buf, "ello");
+    EXPECT_EQ(s.Read(buf, 8), 0);
+    EXPECT_THROW(s.ReadBuffer(buf, 1), fw::EStreamError);
+}
+
+TEST(Streams, FileStreamCreateErrorNamesTheFile)
+{
+    try {
+        fw::TFileStream f("/nonexistent-folder/x.mdb", fw::FileMode::Create);
+        FAIL();
+    } catch (const fw::EFCreateError &e) {
+        EXPECT_NE(e.Message().find("/nonexistent-folder/x.mdb"), std::string::npos);
+    }
+}
+
+}  // namespace

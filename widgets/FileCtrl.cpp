@@ -1,0 +1,219 @@
+#include "widgets/FileCtrl.h"
+
+#include "framework/Ansi.h"
+#include "framework/Exceptions.h"
+#include "framework/FileSystem.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStyle>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace fw {
+
+// ---- TFileListBox
+
+TFileListBox::TFileListBox(QWidget *parent, std::string_view name)
+    : TControl(parent, name), m_list(new QListWidget(this))
+{
+    SetInner(m_list);
+    try {
+        m_directory = GetCurrentDir();
+    } catch (const EInOutError &) {
+        // Started in a folder that has been deleted: the list has no folder until it is pointed
+        // at one, and reading it before then reports the error.
+    }
+}
+
+void TFileListBox::SetMask(std::string_view mask)
+{
+    m_mask = mask;
+    m_read = false;
+}
+
+void TFileListBox::ApplyFilePath(std::string_view text)
+{
+    if (text.empty())
+        return;
+    const QString path = PathFromAnsi(text);
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString last = slash < 0 ? path : path.mid(slash + 1);
+    const bool wildcard = last.contains(QLatin1Char('*')) || last.contains(QLatin1Char('?'));
+    const QFileInfo info(path);
+    const bool existingFile = info.exists() && !info.isDir();
+    std::string folder(text);
+    if (wildcard || existingFile) {
+        // The folder part alone; a bare name means the current directory.
+        folder = slash < 0 ? std::string(".") : slash == 0 ? std::string("/") : PathToAnsi(path.left(slash));
+    }
+    SetCurrentDir(folder);
+    m_directory = GetCurrentDir();
+    m_read = false;
+}
+
+const std::vector<std::string> &TFileListBox::Items()
+{
+    if (!m_read)
+        read();
+    return m_items;
+}
+
+void TFileListBox::Update()
+{
+    read();
+}
+
+void TFileListBox::read()
+{
+    SetCurrentDir(m_directory);
+    // QDir leaves out hidden and special files unless asked for them; name filters ignore case.
+    const QDir dir(PathFromAnsi(m_directory), FromAnsi(m_mask), QDir::Name | QDir::IgnoreCase,
+                   QDir::Files | QDir::NoDotAndDotDot);
+    m_items.clear();
+    m_list->clear();
+    for (const QString &name : dir.entryList()) {
+        m_items.push_back(PathToAnsi(name));
+        m_list->addItem(name);
+    }
+    m_read = true;
+}
+
+// ---- TFolderBrowser
+
+TFolderBrowser::TFolderBrowser(QWidget *parent, const QString &text, const QString &start)
+    : QDialog(parent), m_tree(new QTreeView(this)), m_model(new QFileSystemModel(this))
+{
+    setWindowTitle(QStringLiteral("Buscar carpeta"));
+    setModal(true);
+    auto *layout = new QVBoxLayout(this);
+    auto *label = new QLabel(text, this);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+
+    m_model->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
+    m_model->setRootPath(QStringLiteral("/"));
+    m_tree->setModel(m_model);
+    for (int column = 1; column < m_model->columnCount(); ++column)
+        m_tree->hideColumn(column);
+    m_tree->header()->hide();
+    const QModelIndex startIndex = m_model->index(start);
+    if (startIndex.isValid()) {
+        m_tree->setCurrentIndex(startIndex);
+        m_tree->scrollTo(startIndex);
+    }
+    layout->addWidget(m_tree, 1);
+
+    auto *buttons = new QDialogButtonBox(this);
+    buttons->addButton(QStringLiteral("Aceptar"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    resize(320, 380);
+}
+
+QString TFolderBrowser::SelectedFolder() const
+{
+    const QModelIndex index = m_tree->currentIndex();
+    return index.isValid() ? m_model->filePath(index) : QString();
+}
+
+std::optional<QString> TFolderBrowser::Execute(QWidget *parent, const QString &text, const QString &start)
+{
+    TFolderBrowser browser(parent, text, start);
+    if (browser.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QString folder = browser.SelectedFolder();
+    if (folder.isEmpty())
+        return std::nullopt;
+    return folder;
+}
+
+// ---- TDirectoryEdit
+
+TDirectoryEdit::TDirectoryEdit(QWidget *parent, std::string_view name)
+    : TControl(parent, name), m_edit(new QLineEdit(this)), m_button(new QToolButton(this))
+{
+    auto *box = new QWidget(this);
+    auto *layout = new QHBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(1);
+    m_edit->setParent(box);
+    m_button->setParent(box);
+    layout->addWidget(m_edit, 1);
+    layout->addWidget(m_button);
+    m_button->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    m_button->setFocusPolicy(Qt::NoFocus);
+    SetInner(box);
+    connect(m_button, &QToolButton::clicked, this, &TDirectoryEdit::DoBrowse);
+    setFocusProxy(m_edit);
+}
+
+std::string TDirectoryEdit::Text() const
+{
+    return ToAnsi(text());
+}
+
+void TDirectoryEdit::SetText(std::string_view text)
+{
+    setText(FromAnsi(text));
+}
+
+QString TDirectoryEdit::text() const
+{
+    return m_edit->text();
+}
+
+void TDirectoryEdit::setText(const QString &text)
+{
+    m_edit->setText(text);
+}
+
+void TDirectoryEdit::SetGlyph(const QPixmap &glyph)
+{
+    m_button->setIcon(QIcon(glyph));
+    m_button->setIconSize(glyph.deviceIndependentSize().toSize());
+}
+
+void TDirectoryEdit::SetDialogText(std::string_view text)
+{
+    m_dialogText = FromAnsi(text);
+}
+
+QString TDirectoryEdit::BrowseStart() const
+{
+    const auto isFolder = [](const QString &path) { return !path.isEmpty() && QFileInfo(path).isDir(); };
+    const QString typed = text();
+    if (isFolder(typed))
+        return typed;
+    // A folder chosen in this run takes the place of the default one.
+    const QString initial = m_lastChoice.isEmpty() ? m_defaultFolder : m_lastChoice;
+    if (typed.isEmpty() && isFolder(initial))
+        return initial;
+    return QStringLiteral("/");
+}
+
+void TDirectoryEdit::DoBrowse()
+{
+    if (!Browser)
+        return;
+    const std::optional<QString> chosen = Browser(window(), m_dialogText, BrowseStart());
+    if (!chosen || chosen->isEmpty())
+        return;
+    QString folder = QDir::cleanPath(*chosen);  // no trailing separator, except for the root
+    m_lastChoice = folder;
+    setText(folder);
+}
+
+}  // namespace fw

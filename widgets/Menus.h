@@ -1,0 +1,54 @@
+#pragma once
+// Menus: items with captions and click events, the window's menu bar and popup menus.
+#include "framework/Classes.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <string_view>
+
+namespace fw {
+
+class TMenuItem : public QAction {
+    Q_OBJECT
+    Q_PROPERTY(QString Caption READ caption WRITE setCaption)
+    Q_PROPERTY(bool Enabled READ isEnabled WRITE setEnabled)
+    Q_PROPERTY(bool Visible READ isVisible WRITE setVisible)
+public:
+    // A separator when `caption` is "-".
+    TMenuItem(QObject *owner, std::string_view name, std::string_view caption);
+
+    std::string Caption() const;
+    void SetCaption(std::string_view caption);
+    QString caption() const { return text(); }
+    void setCaption(const QString &caption) { setText(caption); }
+
+    // Adds an item to this item's submenu (made on first use).
+    TMenuItem *Add(std::string_view name, std::string_view caption);
+    QMenu *SubMenu() const { return m_subMenu; }
+    // Clicks the item as the user would (runs OnClick when enabled).
+    void Click() { trigger(); }
+
+    TNotifyEvent OnClick;
+
+private:
+    QMenu *m_subMenu = nullptr;
+};
+
+// The menu bar of a window. Its items are the menus; an item without subitems is a command of
+// its own.
+class TMainMenu : public QMenuBar {
+    Q_OBJECT
+public:
+    TMainMenu(QWidget *window, std::string_view name);
+    TMenuItem *Add(std::string_view name, std::string_view caption);
+};
+
+class TPopupMenu : public QMenu {
+    Q_OBJECT
+public:
+    TPopupMenu(QWidget *owner, std::string_view name);
+    TMenuItem *Add(std::string_view name, std::string_view caption);
+};
+
+}  // namespace fw
