@@ -1,1 +1,0 @@
-// Lets a folder library exist before its first unit arrives.
