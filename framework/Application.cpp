@@ -1,8 +1,8 @@
 #include "framework/Application.h"
 
-#include "platform/MessageWindow.h"
 #include "framework/Dialogs.h"
 #include "framework/Exceptions.h"
+#include "platform/MessageWindow.h"
 
 #include <QCoreApplication>
 

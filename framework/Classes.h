@@ -16,8 +16,7 @@ using TObject = QObject;
 // Events are called only when assigned, synchronously, with the sender first.
 using TNotifyEvent = std::function<void(TObject *Sender)>;
 
-template <typename Event, typename... Args>
-void Fire(const Event &event, Args &&...args)
+template <typename Event, typename... Args> void Fire(const Event &event, Args &&...args)
 {
     if (event)
         event(std::forward<Args>(args)...);
@@ -35,7 +34,10 @@ public:
 
     QObject *Owner() const { return parent(); }
     std::string Name() const { return objectName().toStdString(); }
-    void SetName(std::string_view name) { setObjectName(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))); }
+    void SetName(std::string_view name)
+    {
+        setObjectName(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+    }
     QObject *FindComponent(std::string_view name) const { return fw::FindComponent(this, name); }
 };
 

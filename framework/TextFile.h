@@ -89,10 +89,10 @@ private:
     int m_fd = -1;
     std::vector<char> m_buffer;
     size_t m_pos = 0;
-    size_t m_end = 0;   // the block ends here, or at a Ctrl-Z found in it
-    bool m_sawEnd = false;  // the file's end or a Ctrl-Z reached: nothing more is read
-    std::string m_spill;    // a line that crosses blocks, for ReadLineView
-    size_t m_crBase = 0;    // the group of the block that m_crBits covers
+    size_t m_end = 0;                 // the block ends here, or at a Ctrl-Z found in it
+    bool m_sawEnd = false;            // the file's end or a Ctrl-Z reached: nothing more is read
+    std::string m_spill;              // a line that crosses blocks, for ReadLineView
+    size_t m_crBase = 0;              // the group of the block that m_crBits covers
     unsigned long long m_crBits = 0;  // the CRs at or after m_pos in that group
 };
 
@@ -164,8 +164,8 @@ private:
     std::vector<char> m_buffer;
     size_t m_used = 0;
     bool m_writeBehind = false;
-    unsigned long long m_written = 0;    // bytes in the file
-    unsigned long long m_handedOn = 0;   // of those, handed to the disk by write-behind
+    unsigned long long m_written = 0;   // bytes in the file
+    unsigned long long m_handedOn = 0;  // of those, handed to the disk by write-behind
 };
 
 }  // namespace fw

@@ -42,7 +42,8 @@ private:
 
 bool ParsePort(const std::string &text, std::uint16_t &port)
 {
-    if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (text.empty() || text.size() > 5 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return false;
     const int value = std::stoi(text);
     if (value > 65535)
@@ -74,8 +75,10 @@ std::int32_t PercentOf(std::int64_t part, std::int64_t whole)
 
 TmsSocketBase::TmsSocketBase(QObject *owner)
     : fw::TComponent(owner), m_timeCounter(std::make_unique<TmsTimeCounter>()),
-      m_window(std::make_unique<platform::MessageWindow>(
-          [this](platform::UINT msg, platform::WPARAM w, platform::LPARAM l) { return HandleSocketMessage(msg, w, l); }))
+      m_window(
+          std::make_unique<platform::MessageWindow>([this](platform::UINT msg, platform::WPARAM w, platform::LPARAM l) {
+              return HandleSocketMessage(msg, w, l);
+          }))
 {
 }
 
@@ -343,8 +346,8 @@ void TmsSocket::ReceiveToStream(fw::TStream &stream, std::int32_t count, std::in
     {
         TimeOutScope scope(*this);
         do {
-            const int want =
-                count > 0 ? static_cast<int>(std::min<std::int64_t>(count - received, kTransferBlockSize)) : kTransferBlockSize;
+            const int want = count > 0 ? static_cast<int>(std::min<std::int64_t>(count - received, kTransferBlockSize))
+                                       : kTransferBlockSize;
             m_lastResult = ws.recv(m_socket, buffer.data(), want, 0);
             if (CancelRequested)
                 throw EmsCanceledError();

@@ -4,12 +4,12 @@
 // every operation is a loop: each pass tries its Winsock call, then processes the pending window
 // messages (socket notices, the one-second ticks of the time-out counter, user input); a pass that
 // made no progress then sleeps until the next message instead of trying again at once.
-#include "net/msTimers.h"
-#include "net/msWinsock.h"
-#include "platform/MessageWindow.h"
 #include "framework/Classes.h"
 #include "framework/Exceptions.h"
 #include "framework/Streams.h"
+#include "net/msTimers.h"
+#include "net/msWinsock.h"
+#include "platform/MessageWindow.h"
 
 #include <cstdint>
 #include <functional>

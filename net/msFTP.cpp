@@ -1,7 +1,7 @@
 #include "net/msFTP.h"
 
-#include "platform/MessageWindow.h"
 #include "framework/Ansi.h"
+#include "platform/MessageWindow.h"
 
 #include <QElapsedTimer>
 #include <algorithm>
@@ -267,8 +267,7 @@ void TmsFTPClient::DataPhase(TmsSocket &socket, fw::TStream &stream, bool upload
     }
 }
 
-void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stream, bool upload,
-                                   std::int32_t restartAt)
+void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt)
 {
     fw::Fire(OnDataTransferStart, this);
     m_dataReady = false;
@@ -308,15 +307,15 @@ void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stre
     finish();
 }
 
-void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &stream, bool upload,
-                                  std::int32_t restartAt)
+void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt)
 {
     m_dataReady = false;
     fw::Fire(OnDataTransferStart, this);
     auto listener = std::make_unique<TmsSimpleListenerSocket>(this);
     TmsSocket *accepted = &listener->AcceptedSocket();
-    accepted->OnTransferProgress = [this, accepted](fw::TObject *, std::int32_t, std::int32_t byteCount,
-                                                    std::int32_t) { HandleDataProgress(accepted, byteCount); };
+    accepted->OnTransferProgress = [this, accepted](fw::TObject *, std::int32_t, std::int32_t byteCount, std::int32_t) {
+        HandleDataProgress(accepted, byteCount);
+    };
     listener->OnSLSConnectionRequested = [this](fw::TObject *) { m_dataReady = true; };
     listener->SetPort(0);
     listener->SetServerSocketTimeOut(m_timeOut);

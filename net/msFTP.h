@@ -2,10 +2,10 @@
 // The FTP client (RFC 959): a client socket that speaks the control connection, logs in directly
 // or through an FTP proxy, and runs data transfers over a second connection, passive (PASV) or
 // active (PORT), with start, progress and end events.
-#include "net/Mssocket.h"
-#include "net/msFtpCls.h"
 #include "framework/Classes.h"
 #include "framework/Streams.h"
+#include "net/Mssocket.h"
+#include "net/msFtpCls.h"
 
 #include <cstdint>
 #include <functional>

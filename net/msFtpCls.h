@@ -15,11 +15,11 @@ enum TmsServerType : std::uint8_t { stAuto, stUnix, stDos, stHP3000, stAS400 };
 // TmsFTPDirList::Assign, as copies.
 class TmsFTPDirEntry : public QObject {
 public:
-    std::uint8_t Kind = 0;    // file, directory or link, as a parser would tell
-    std::string Name;         // at most 255 characters
-    std::int32_t Size = 0;    // bytes
-    double Date = 0;          // days since 1899-12-30, time of day as the fraction
-    std::string Attributes;   // permission text, at most 255 characters
+    std::uint8_t Kind = 0;   // file, directory or link, as a parser would tell
+    std::string Name;        // at most 255 characters
+    std::int32_t Size = 0;   // bytes
+    double Date = 0;         // days since 1899-12-30, time of day as the fraction
+    std::string Attributes;  // permission text, at most 255 characters
 };
 
 class TmsFTPDirList : public QObject {

@@ -2,8 +2,8 @@
 // One-second tick counters for the socket time-outs. The ticks are window messages (WM_TIMER on
 // a hidden window of the timer's own), so a counter advances only while the thread processes its
 // messages, which every waiting loop of the sockets does.
-#include "platform/MessageWindow.h"
 #include "framework/Classes.h"
+#include "platform/MessageWindow.h"
 
 #include <cstdint>
 #include <memory>

@@ -124,8 +124,8 @@ TmsWinsock::~TmsWinsock()
     // A library that never loaded has no clean-up to call.
     if (!Loaded())
         return;
-    if (auto *cleanup = reinterpret_cast<winsock::WSACleanup_fn *>(
-            ::dlvsym(m_libHandle, "WSACleanup", winsock::ExportVersion)))
+    if (auto *cleanup =
+            reinterpret_cast<winsock::WSACleanup_fn *>(::dlvsym(m_libHandle, "WSACleanup", winsock::ExportVersion)))
         cleanup();
     ::dlclose(m_libHandle);
     m_libHandle = nullptr;

@@ -3,9 +3,9 @@
 // library when the socket library starts, and offers each socket function as a method that looks
 // the function up by name at every call. Winsock error codes become EWinsockError exceptions with
 // the texts of a fixed table.
+#include "framework/Exceptions.h"
 #include "platform/WinTypes.h"
 #include "platform/winsock/WinsockApi.h"
-#include "framework/Exceptions.h"
 
 #include <QObject>
 #include <cstdint>
@@ -83,11 +83,7 @@ public:
     int WSAAsyncSelect(SOCKET s, platform::HWND window, platform::UINT msg, winsock::LONG event) const;
 
 private:
-    template <typename Fn>
-    Fn *Proc(const char *name) const
-    {
-        return reinterpret_cast<Fn *>(GetProc(name));
-    }
+    template <typename Fn> Fn *Proc(const char *name) const { return reinterpret_cast<Fn *>(GetProc(name)); }
     void LoadWinsock(const std::string &libraryPath);
 
     void *m_libHandle = nullptr;

@@ -22,14 +22,13 @@ char foldChar(char c)
     if (b >= 0xE0 && b <= 0xFE && b != 0xF7)
         return static_cast<char>(b - 0x20);
     switch (b) {
-    case 0x9A: // s caron
-    case 0x9C: // oe
-    case 0x9E: // z caron
+    case 0x9A:  // s caron
+    case 0x9C:  // oe
+    case 0x9E:  // z caron
         return static_cast<char>(b - 0x10);
-    case 0xFF: // y diaeresis
+    case 0xFF:  // y diaeresis
         return static_cast<char>(0x9F);
-    default:
-        return c;
+    default: return c;
     }
 }
 
@@ -140,7 +139,7 @@ std::optional<std::string> parseHexBytes(std::string_view list)
         const std::string_view token =
             trimBlanks(list.substr(start, comma == std::string_view::npos ? comma : comma - start));
         if (comma == std::string_view::npos && token.empty())
-            return bytes; // a trailing comma
+            return bytes;  // a trailing comma
         if (token.empty() || token.size() > 2)
             return std::nullopt;
         const auto value = parseHexNumber(token);
@@ -258,7 +257,7 @@ void writeKey(std::string &out, const Key &key, const std::string &path, bool is
         writeKey(out, *child, path + "\\" + child->name, false);
 }
 
-} // namespace
+}  // namespace
 
 std::string Fold(std::string_view text)
 {
@@ -338,7 +337,7 @@ std::unique_ptr<Key> Parse(std::string_view text)
 
     auto root = std::make_unique<Key>();
     Key *current = nullptr;
-    bool underDeletion = false; // values below a "[-key]" header are ignored, as regedit does
+    bool underDeletion = false;  // values below a "[-key]" header are ignored, as regedit does
     for (; i < lines.size(); ++i) {
         const std::string_view line = trimBlanks(lines[i]);
         if (line.empty() || line.front() == ';')
@@ -465,4 +464,4 @@ std::string Write(const Key &root)
     return out;
 }
 
-} // namespace platform::regfile
+}  // namespace platform::regfile

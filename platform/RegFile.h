@@ -13,7 +13,7 @@
 namespace platform::regfile {
 
 struct Value {
-    std::string name; // empty: the key's default value ("@")
+    std::string name;  // empty: the key's default value ("@")
     DWORD type;
     std::string data;
 };
@@ -22,7 +22,7 @@ class Key {
 public:
     std::string name;
     bool isVolatile = false;
-    std::vector<Value> values; // in the order they were first set, as Windows lists them
+    std::vector<Value> values;  // in the order they were first set, as Windows lists them
     // By folded name: names are compared without regard to letter case and listed in that order.
     std::map<std::string, std::unique_ptr<Key>> children;
 
@@ -46,4 +46,4 @@ std::unique_ptr<Key> Parse(std::string_view text);
 // The REGEDIT4 text of the hive; volatile keys are left out.
 std::string Write(const Key &root);
 
-} // namespace platform::regfile
+}  // namespace platform::regfile

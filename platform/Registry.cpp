@@ -6,7 +6,7 @@
 #include <QStandardPaths>
 #include <cerrno>
 #include <csignal>
-#include <cstdio> // renameat2
+#include <cstdio>  // renameat2
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -39,15 +39,11 @@ LONG errorFromErrno(int err)
     switch (err) {
     case EACCES:
     case EPERM:
-    case EROFS:
-        return ERROR_ACCESS_DENIED;
+    case EROFS: return ERROR_ACCESS_DENIED;
     case ENOSPC:
-    case EDQUOT:
-        return ERROR_DISK_FULL;
-    case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    default:
-        return ERROR_REGISTRY_IO_FAILED;
+    case EDQUOT: return ERROR_DISK_FULL;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    default: return ERROR_REGISTRY_IO_FAILED;
     }
 }
 
@@ -205,7 +201,7 @@ public:
     HKEY addHandle(Key *key, REGSAM access)
     {
         const HKEY handle = m_nextHandle;
-        m_nextHandle += 4; // handles are never reused while the process runs
+        m_nextHandle += 4;  // handles are never reused while the process runs
         m_handles.emplace(handle, Handle{key, access});
         return handle;
     }
@@ -378,7 +374,7 @@ LONG splitPath(std::string_view path, std::vector<std::string> &names)
     }
 }
 
-} // namespace
+}  // namespace
 
 LONG RegCreateKeyExA(HKEY hKey, const char *lpSubKey, DWORD, char *, DWORD dwOptions, REGSAM samDesired, const void *,
                      HKEY *phkResult, DWORD *lpdwDisposition)
@@ -528,4 +524,4 @@ int RegistryOpenKeyCount()
     return h.openCount();
 }
 
-} // namespace platform
+}  // namespace platform

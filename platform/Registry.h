@@ -63,7 +63,7 @@ inline constexpr REGSAM KEY_WRITE = 0x20006;
 inline constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
 
 inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
-inline constexpr DWORD REG_OPTION_VOLATILE = 1; // kept in memory only, never written to the file
+inline constexpr DWORD REG_OPTION_VOLATILE = 1;  // kept in memory only, never written to the file
 
 inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
 inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
@@ -90,4 +90,4 @@ bool RegistryUseFile(const QString &path);
 // Number of key handles open now (not counting the predefined root keys).
 int RegistryOpenKeyCount();
 
-} // namespace platform
+}  // namespace platform

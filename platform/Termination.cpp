@@ -49,7 +49,7 @@ private:
     }
     void fire()
     {
-        const auto call = handler; // the handler may install another one
+        const auto call = handler;  // the handler may install another one
         if (call)
             call();
     }
@@ -60,7 +60,7 @@ private:
 
 TerminationWatcher *g_watcher = nullptr;
 
-} // namespace
+}  // namespace
 
 void InstallTerminationSignals(std::function<void()> onTerminate)
 {
@@ -71,7 +71,7 @@ void InstallTerminationSignals(std::function<void()> onTerminate)
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
             return;
-        g_watcher = new TerminationWatcher(fds[0], app); // lives as long as the application object
+        g_watcher = new TerminationWatcher(fds[0], app);  // lives as long as the application object
         QObject::connect(g_watcher, &QObject::destroyed, [] { g_watcher = nullptr; });
         g_writeFd = fds[1];
 
@@ -90,6 +90,6 @@ void InstallTerminationSignals(std::function<void()> onTerminate)
     g_watcher->handler = std::move(onTerminate);
 }
 
-} // namespace platform
+}  // namespace platform
 
 #include "Termination.moc"

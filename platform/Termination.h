@@ -12,4 +12,4 @@ namespace platform {
 // application object exists. A second call replaces the handler.
 void InstallTerminationSignals(std::function<void()> onTerminate);
 
-} // namespace platform
+}  // namespace platform

@@ -1,8 +1,8 @@
 #include "settings/Placemnt.h"
 
-#include "settings/WinPlacement.h"
 #include "framework/Ansi.h"
 #include "framework/Application.h"
+#include "settings/WinPlacement.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -42,18 +42,12 @@ namespace {
 HKEY rootKey(TFormPlacement::TPlacementRegRoot root)
 {
     switch (root) {
-    case TFormPlacement::prCurrentUser:
-        return HKEY_CURRENT_USER;
-    case TFormPlacement::prLocalMachine:
-        return HKEY_LOCAL_MACHINE;
-    case TFormPlacement::prCurrentConfig:
-        return HKEY_CURRENT_CONFIG;
-    case TFormPlacement::prClassesRoot:
-        return HKEY_CLASSES_ROOT;
-    case TFormPlacement::prUsers:
-        return HKEY_USERS;
-    case TFormPlacement::prDynData:
-        return HKEY_DYN_DATA;
+    case TFormPlacement::prCurrentUser: return HKEY_CURRENT_USER;
+    case TFormPlacement::prLocalMachine: return HKEY_LOCAL_MACHINE;
+    case TFormPlacement::prCurrentConfig: return HKEY_CURRENT_CONFIG;
+    case TFormPlacement::prClassesRoot: return HKEY_CLASSES_ROOT;
+    case TFormPlacement::prUsers: return HKEY_USERS;
+    case TFormPlacement::prDynData: return HKEY_DYN_DATA;
     }
     return HKEY_CURRENT_USER;
 }
@@ -134,7 +128,7 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
                .compare(QString::fromLatin1(b.data(), static_cast<qsizetype>(b.size())), Qt::CaseInsensitive) == 0;
 }
 
-} // namespace
+}  // namespace
 
 // ---- Text forms --------------------------------------------------------------------------------
 
@@ -399,7 +393,7 @@ void TFormPlacement::RestorePosition(const TStoreKey &key)
     WINDOWPLACEMENT placement;
     GetWindowPlacement(form, &placement);
     if (!IsWindowVisible(form))
-        placement.showCmd = SW_HIDE; // applying the placement must not show the window
+        placement.showCmd = SW_HIDE;  // applying the placement must not show the window
     placement.flags = static_cast<UINT>(key.ReadInteger(section, "Flags", static_cast<int>(placement.flags)));
 
     const std::string suffix = screenSizeSuffix();
@@ -454,8 +448,7 @@ void TFormPlacement::ApplyMaxPosition()
         x = GetSystemMetrics(SM_CXDLGFRAME);
         y = GetSystemMetrics(SM_CYDLGFRAME);
         break;
-    case BorderStyle::None:
-        break;
+    case BorderStyle::None: break;
     }
     placement.ptMaxPosition = POINT{-x, -y};
     if (!IsWindowVisible(form))
@@ -546,8 +539,7 @@ bool TFormPlacement::eventFilter(QObject *watched, QEvent *event)
         }
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -607,9 +599,7 @@ void TFormStorage::Bind()
             kind = Kind::Enumeration;
         } else {
             switch (property.metaType().id()) {
-            case QMetaType::Bool:
-                kind = Kind::Boolean;
-                break;
+            case QMetaType::Bool: kind = Kind::Boolean; break;
             case QMetaType::Int:
             case QMetaType::UInt:
             case QMetaType::Long:
@@ -619,19 +609,12 @@ void TFormStorage::Bind()
             case QMetaType::Short:
             case QMetaType::UShort:
             case QMetaType::SChar:
-            case QMetaType::UChar:
-                kind = Kind::Integer;
-                break;
+            case QMetaType::UChar: kind = Kind::Integer; break;
             case QMetaType::Double:
-            case QMetaType::Float:
-                kind = Kind::Float;
-                break;
+            case QMetaType::Float: kind = Kind::Float; break;
             case QMetaType::QString:
-            case QMetaType::QByteArray:
-                kind = Kind::Text;
-                break;
-            default:
-                continue; // a property with no text form
+            case QMetaType::QByteArray: kind = Kind::Text; break;
+            default: continue;  // a property with no text form
             }
         }
         // The value name keeps the letter case of the names the form gave them.
@@ -647,19 +630,15 @@ std::string TFormStorage::PropertyText(const Binding &binding)
 {
     const QVariant value = binding.property.read(binding.component.data());
     switch (binding.kind) {
-    case Kind::Integer:
-        return std::to_string(value.toLongLong());
-    case Kind::Boolean:
-        return value.toBool() ? "True" : "False";
+    case Kind::Integer: return std::to_string(value.toLongLong());
+    case Kind::Boolean: return value.toBool() ? "True" : "False";
     case Kind::Enumeration: {
         const QMetaEnum enumerator = binding.property.enumerator();
         const char *key = enumerator.valueToKey(value.toInt());
         return key ? std::string(key) : std::to_string(value.toInt());
     }
-    case Kind::Float:
-        return FloatToText(value.toDouble());
-    case Kind::Text:
-        return fw::ToAnsi(value.toString());
+    case Kind::Float: return FloatToText(value.toDouble());
+    case Kind::Text: return fw::ToAnsi(value.toString());
     }
     return {};
 }
@@ -672,7 +651,7 @@ void TFormStorage::SetPropertyText(const Binding &binding, const std::string &te
     case Kind::Integer: {
         int number = 0;
         if (!TryStrToInt(text, number))
-            number = 0; // a text that is not an integer reads as 0
+            number = 0;  // a text that is not an integer reads as 0
         value = number;
         break;
     }
@@ -703,9 +682,7 @@ void TFormStorage::SetPropertyText(const Binding &binding, const std::string &te
         value = number;
         break;
     }
-    case Kind::Text:
-        value = fw::FromAnsi(text);
-        break;
+    case Kind::Text: value = fw::FromAnsi(text); break;
     }
     binding.property.write(component, value);
 }
@@ -751,4 +728,4 @@ const std::vector<std::string> &MainFormStoredProps()
     return entries;
 }
 
-} // namespace settings
+}  // namespace settings

@@ -13,9 +13,9 @@
 //     FormStorage1->Loaded();                                 // after the controls exist
 //     ...
 //     TFPral::~TFPral() { FormStorage1->FormDestroy(); }       // first thing, controls alive
-#include "platform/Registry.h"
 #include "framework/Classes.h"
 #include "framework/Exceptions.h"
+#include "platform/Registry.h"
 
 #include <QMetaProperty>
 #include <QPointer>
@@ -202,6 +202,6 @@ std::string FloatToText(double value);
 // The text with the locale's decimal separator or "." before the decimals.
 bool TryTextToFloat(std::string_view text, double &value);
 
-} // namespace settings
+}  // namespace settings
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(settings::TFormPlacement::TPlacementOptions)

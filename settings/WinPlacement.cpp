@@ -18,7 +18,7 @@ POINT storedPoint(const QWidget *window, const char *property)
 {
     const QVariant value = window->property(property);
     if (!value.canConvert<QPoint>() || !value.isValid())
-        return POINT{-1, -1}; // what Windows reports for a position never set
+        return POINT{-1, -1};  // what Windows reports for a position never set
     const QPoint p = value.toPoint();
     return POINT{p.x(), p.y()};
 }
@@ -53,7 +53,7 @@ QRect keptOnScreen(const QRect &rect)
     return moved;
 }
 
-} // namespace
+}  // namespace
 
 bool GetWindowPlacement(const QWidget *window, WINDOWPLACEMENT *placement)
 {
@@ -135,16 +135,12 @@ int GetSystemMetrics(int index)
         return index == SM_CXSCREEN ? screen->geometry().width() : screen->geometry().height();
     }
     case SM_CXBORDER:
-    case SM_CYBORDER:
-        return 1;
+    case SM_CYBORDER: return 1;
     case SM_CXDLGFRAME:
-    case SM_CYDLGFRAME:
-        return 3;
+    case SM_CYDLGFRAME: return 3;
     case SM_CXFRAME:
-    case SM_CYFRAME:
-        return 4;
-    default:
-        return 0;
+    case SM_CYFRAME: return 4;
+    default: return 0;
     }
 }
 
@@ -168,4 +164,4 @@ BorderStyle BorderStyleOf(const QWidget *window)
     return BorderStyle::Sizeable;
 }
 
-} // namespace settings::win
+}  // namespace settings::win

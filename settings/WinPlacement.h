@@ -68,4 +68,4 @@ enum class BorderStyle { None, Single, Sizeable, Dialog };
 // anything else a sizeable one.
 BorderStyle BorderStyleOf(const QWidget *window);
 
-} // namespace settings::win
+}  // namespace settings::win

@@ -16,7 +16,7 @@ namespace shell {
 namespace {
 
 constexpr std::string_view kFormatMark = "574C";
-constexpr size_t kTypeAt = 15;  // position 16, counted from 0
+constexpr size_t kTypeAt = 15;   // position 16, counted from 0
 constexpr size_t kAlertAt = 14;  // position 15
 constexpr size_t kDataLength = 14;
 
@@ -44,26 +44,18 @@ Rule RuleFor(int deviceModel, int level)
     switch (deviceModel) {
     case kWatcher:
         switch (level) {
-        case 1:
-            return kSoundOnly;
-        case 2:
-            return kNoSpeedCheck;
-        case 3:
-            return kUnchanged;
-        default:
-            return kDrop;
+        case 1: return kSoundOnly;
+        case 2: return kNoSpeedCheck;
+        case 3: return kUnchanged;
+        default: return kDrop;
         }
     case kSentryIII:
         switch (level) {
-        case 1:
-            return kNoSpeedCheck;
-        case 2:
-            return kUnchanged;
-        default:
-            return kDrop;
+        case 1: return kNoSpeedCheck;
+        case 2: return kUnchanged;
+        default: return kDrop;
         }
-    default:
-        return kDrop;
+    default: return kDrop;
     }
 }
 
@@ -119,8 +111,8 @@ std::string CreateBeside(fw::TextFileWriter &out, const std::string &destination
     static std::atomic<unsigned> counter{0};
     const std::string folder = FolderOf(destination);
     for (int attempt = 0;; ++attempt) {
-        const std::string name = folder + "/.drovanel-" + std::to_string(::getpid()) + "-" +
-                                 std::to_string(counter.fetch_add(1)) + ".part";
+        const std::string name =
+            folder + "/.drovanel-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)) + ".part";
         try {
             out.CreateNew(name, 0666);
             return name;

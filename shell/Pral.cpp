@@ -268,9 +268,13 @@ fw::TTrackBar *TFPral::addLevelRow(QWidget *page, std::string_view label, std::s
 namespace {
 
 // The row labels of both level pages, top to bottom.
-const char *const kRowLabels[] = {
-    "Cámaras fijas y tramos controlados", "Inicio de Tramo Controlado", "Fin de Tramo Controlado",
-    "Radares móviles (Cámara bidireccional)", "Puntos peligrosos", "Puntos Negros", "Zonas de niños"};
+const char *const kRowLabels[] = {"Cámaras fijas y tramos controlados",
+                                  "Inicio de Tramo Controlado",
+                                  "Fin de Tramo Controlado",
+                                  "Radares móviles (Cámara bidireccional)",
+                                  "Puntos peligrosos",
+                                  "Puntos Negros",
+                                  "Zonas de niños"};
 
 const char *const kHintSin = "Desactiva el aviso";
 const char *const kHintMin = "Aviso mínimo\r\nAvisa solo con un sonido";

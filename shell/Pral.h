@@ -2,10 +2,10 @@
 // The main form: the program's only window, owner of every component of the program. Its pages
 // hold the main view (names of the newest maps, the new-map mark, the download button) and the
 // settings (download folder, device model, start-up options, alert levels, FTP proxy).
-#include "net/msFTP.h"
-#include "settings/Placemnt.h"
 #include "framework/Classes.h"
 #include "framework/TextFile.h"
+#include "net/msFTP.h"
+#include "settings/Placemnt.h"
 #include "widgets/AppEvnts.h"
 #include "widgets/ComCtrls.h"
 #include "widgets/Controls.h"

@@ -1,8 +1,8 @@
 // The main form's conversion: reads the device model and the level bars from the controls and
 // converts the download into the map named FUltimaLocal (shell/Conversion does the file work).
+#include "framework/Dialogs.h"
 #include "shell/Conversion.h"
 #include "shell/Pral.h"
-#include "framework/Dialogs.h"
 
 void TFPral::Transformar()
 {

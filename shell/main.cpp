@@ -1,9 +1,9 @@
 // Program entry: the single-instance test, the application object, the main form and the
 // message loop.
+#include "framework/Application.h"
 #include "platform/SingleInstance.h"
 #include "platform/Termination.h"
 #include "shell/Pral.h"
-#include "framework/Application.h"
 #include "widgets/Forms.h"
 #include "widgets/QtDialogs.h"
 

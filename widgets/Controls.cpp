@@ -21,8 +21,7 @@ namespace fw {
 namespace {
 
 // An inner Qt widget that does the control's work and fills it.
-template <typename W>
-W *fill(TControl *control, W *inner)
+template <typename W> W *fill(TControl *control, W *inner)
 {
     control->SetInner(inner);
     return inner;
@@ -119,13 +118,9 @@ bool TControl::event(QEvent *e)
         if (!m_hint.isEmpty())
             HintManager::Instance().Enter(this);
         break;
-    case QEvent::Leave:
-        HintManager::Instance().Leave(this);
-        break;
+    case QEvent::Leave: HintManager::Instance().Leave(this); break;
     case QEvent::MouseButtonPress:
-    case QEvent::Hide:
-        HintManager::Instance().Cancel();
-        break;
+    case QEvent::Hide: HintManager::Instance().Cancel(); break;
     default: break;
     }
     return QWidget::event(e);
@@ -409,7 +404,9 @@ void TCheckBox::SetChecked(bool checked)
 
 // ---- TEdit
 
-TEdit::TEdit(QWidget *parent, std::string_view name) : TControl(parent, name), m_edit(fill(this, new QLineEdit(this))) {}
+TEdit::TEdit(QWidget *parent, std::string_view name) : TControl(parent, name), m_edit(fill(this, new QLineEdit(this)))
+{
+}
 
 std::string TEdit::Text() const
 {
@@ -433,7 +430,8 @@ void TEdit::setText(const QString &text)
 
 void TEdit::SetFlat(bool flat)
 {
-    m_edit->setStyleSheet(flat ? QStringLiteral("QLineEdit { border: 1px solid #7f9db9; padding: 0 2px; }") : QString());
+    m_edit->setStyleSheet(flat ? QStringLiteral("QLineEdit { border: 1px solid #7f9db9; padding: 0 2px; }")
+                               : QString());
 }
 
 // ---- TSpinEdit
@@ -570,8 +568,8 @@ void TRadioGroup::layoutButtons()
     for (int i = 0; i < Count(); ++i) {
         const int column = i / rows;
         const int row = i % rows;
-        m_buttons[static_cast<size_t>(i)]->setGeometry(left + column * columnWidth, top + row * rowHeight,
-                                                        columnWidth, rowHeight);
+        m_buttons[static_cast<size_t>(i)]->setGeometry(left + column * columnWidth, top + row * rowHeight, columnWidth,
+                                                       rowHeight);
     }
 }
 

@@ -66,8 +66,7 @@ private:
 };
 
 // Builds a form and runs its creation handler, as the application does for its forms.
-template <typename Form, typename... Args>
-std::unique_ptr<Form> CreateForm(Args &&...args)
+template <typename Form, typename... Args> std::unique_ptr<Form> CreateForm(Args &&...args)
 {
     auto form = std::make_unique<Form>(std::forward<Args>(args)...);
     form->DoCreate();

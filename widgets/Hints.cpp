@@ -42,7 +42,8 @@ QFont THintBalloon::BodyFont()
     return font;
 }
 
-THintBalloon::THintBalloon(QWidget *window) : QWidget(window, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus)
+THintBalloon::THintBalloon(QWidget *window)
+    : QWidget(window, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -57,8 +58,7 @@ void THintBalloon::ShowHint(const QString &hint, const QPoint &tip)
     const QFontMetrics cfm(CaptionFont());
     const QFontMetrics bfm(BodyFont());
     const QRect captionSize = cfm.boundingRect(QRect(0, 0, 10000, 10000), 0, m_caption);
-    const QRect bodySize =
-        m_body.isEmpty() ? QRect() : bfm.boundingRect(QRect(0, 0, 10000, 10000), 0, m_body);
+    const QRect bodySize = m_body.isEmpty() ? QRect() : bfm.boundingRect(QRect(0, 0, 10000, 10000), 0, m_body);
     const int w = std::max(captionSize.width(), bodySize.width()) + 2 * kPadding + 2;
     const int h = captionSize.height() + (m_body.isEmpty() ? 0 : bodySize.height() + 3) + 2 * kPadding + kTail + 2;
     resize(w, h);

@@ -71,7 +71,8 @@ std::thread Serve(int listenFd, std::int64_t bytes)
         std::vector<char> block(1 << 20, 'b');
         std::int64_t left = bytes;
         while (left > 0) {
-            const ssize_t n = ::send(fd, block.data(), static_cast<size_t>(std::min<std::int64_t>(left, 1 << 20)), MSG_NOSIGNAL);
+            const ssize_t n =
+                ::send(fd, block.data(), static_cast<size_t>(std::min<std::int64_t>(left, 1 << 20)), MSG_NOSIGNAL);
             if (n <= 0)
                 break;
             left -= n;

@@ -381,8 +381,7 @@ bool endsWithInvalid(std::string name)
     while (!name.empty() && name.back() == '.')
         name.pop_back();
     constexpr std::string_view suffix = ".invalid";
-    return name.size() >= suffix.size() &&
-           ::strcasecmp(name.c_str() + name.size() - suffix.size(), suffix.data()) == 0;
+    return name.size() >= suffix.size() && ::strcasecmp(name.c_str() + name.size() - suffix.size(), suffix.data()) == 0;
 }
 
 struct HostEntry {
@@ -591,8 +590,8 @@ SOCKET Accept(SOCKET h, SOCKADDR *addr, int *addrlen)
     }
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
-    const int nfd = ::accept4(fd, reinterpret_cast<sockaddr *>(&peer), &len,
-                              SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0));
+    const int nfd =
+        ::accept4(fd, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0));
     const int err = nfd < 0 ? errno : 0;
     std::lock_guard lock(st.mutex);
     auto it = st.sockets.find(h);

@@ -9,7 +9,9 @@ inline std::chrono::microseconds ProcessCpuTime()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    const auto us = [](const timeval &tv) { return std::chrono::seconds(tv.tv_sec) + std::chrono::microseconds(tv.tv_usec); };
+    const auto us = [](const timeval &tv) {
+        return std::chrono::seconds(tv.tv_sec) + std::chrono::microseconds(tv.tv_usec);
+    };
     return us(usage.ru_utime) + us(usage.ru_stime);
 }
 

@@ -1,9 +1,8 @@
 // Test entry point: every test process gets its own HOME and configuration folders, so no test
 // reads or writes the developer's settings, and a Qt application object exists for the event loop.
-#include <gtest/gtest.h>
-
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <gtest/gtest.h>
 
 #ifdef DROVANEL_TEST_GUI
 #include <QApplication>

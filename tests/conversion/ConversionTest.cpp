@@ -1,7 +1,8 @@
 // The points map conversion on real files in a temporary folder: records against device model and
 // level, the line rules of the points files, and failures that must leave the user's map alone.
-#include "common/TempDir.h"
 #include "shell/Conversion.h"
+
+#include "common/TempDir.h"
 #include "framework/Exceptions.h"
 #include "framework/TextFile.h"
 
@@ -62,9 +63,9 @@ std::vector<std::string> RecordsOfType(char type)
 // Lines that have no point type: every one must be left out for every model and level.
 const std::vector<std::string> kUntyped = {
     "",
-    "-0312345+40412",                          // 14 characters
-    "-0312345+404121",                         // 15, a type code at position 15
-    "-0312345+40412V",                         // 15
+    "-0312345+40412",                           // 14 characters
+    "-0312345+404121",                          // 15, a type code at position 15
+    "-0312345+40412V",                          // 15
     Record("-0312345+40412", 'V', '0', ",90"),  // "0", "8" and letters at position 16
     Record("-0312345+40412", 'V', '8'),
     Record("-0312345+40412", '1', 'A', "tail"),
@@ -94,7 +95,10 @@ struct LevelCase {
     Writes writes;
 };
 
-void PrintTo(const LevelCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const LevelCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class RecordsByModelAndLevel : public ::testing::TestWithParam<LevelCase> {};
 
@@ -126,42 +130,34 @@ TEST_P(RecordsByModelAndLevel, EveryTypeCode)
         std::vector<std::string> expected = {kHeader};
         for (const auto &record : RecordsOfType(code)) {
             switch (c.writes) {
-            case Writes::Nothing:
-                break;
-            case Writes::Unchanged:
-                expected.push_back(record);
-                break;
-            case Writes::SoundOnly:
-                expected.push_back(record.substr(0, 14) + "F" + code);
-                break;
-            case Writes::NoSpeedCheck:
-                expected.push_back(record.substr(0, 14) + "0" + code);
-                break;
+            case Writes::Nothing: break;
+            case Writes::Unchanged: expected.push_back(record); break;
+            case Writes::SoundOnly: expected.push_back(record.substr(0, 14) + "F" + code); break;
+            case Writes::NoSpeedCheck: expected.push_back(record.substr(0, 14) + "0" + code); break;
             }
         }
         EXPECT_EQ(ReadFile(destination), CrLf(expected));
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Levels, RecordsByModelAndLevel,
-    ::testing::Values(LevelCase{"WatcherBelowRange", shell::kWatcher, -1, Writes::Nothing},
-                      LevelCase{"WatcherSin", shell::kWatcher, 0, Writes::Nothing},
-                      LevelCase{"WatcherMin", shell::kWatcher, 1, Writes::SoundOnly},
-                      LevelCase{"WatcherMed", shell::kWatcher, 2, Writes::NoSpeedCheck},
-                      LevelCase{"WatcherMax", shell::kWatcher, 3, Writes::Unchanged},
-                      LevelCase{"WatcherAboveRange", shell::kWatcher, 4, Writes::Nothing},
-                      LevelCase{"SentryBelowRange", shell::kSentryIII, -1, Writes::Nothing},
-                      LevelCase{"SentrySin", shell::kSentryIII, 0, Writes::Nothing},
-                      LevelCase{"SentryMed", shell::kSentryIII, 1, Writes::NoSpeedCheck},
-                      LevelCase{"SentryMax", shell::kSentryIII, 2, Writes::Unchanged},
-                      LevelCase{"SentryAboveRange", shell::kSentryIII, 3, Writes::Nothing},
-                      LevelCase{"GrayRoverAtOne", shell::kGrayRoverII, 1, Writes::Nothing},
-                      LevelCase{"GrayRoverAtTwo", shell::kGrayRoverII, 2, Writes::Nothing},
-                      LevelCase{"GrayRoverAtThree", shell::kGrayRoverII, 3, Writes::Nothing},
-                      LevelCase{"NoSelectionAtTwo", -1, 2, Writes::Nothing},
-                      LevelCase{"NoSelectionAtThree", -1, 3, Writes::Nothing}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Levels, RecordsByModelAndLevel,
+                         ::testing::Values(LevelCase{"WatcherBelowRange", shell::kWatcher, -1, Writes::Nothing},
+                                           LevelCase{"WatcherSin", shell::kWatcher, 0, Writes::Nothing},
+                                           LevelCase{"WatcherMin", shell::kWatcher, 1, Writes::SoundOnly},
+                                           LevelCase{"WatcherMed", shell::kWatcher, 2, Writes::NoSpeedCheck},
+                                           LevelCase{"WatcherMax", shell::kWatcher, 3, Writes::Unchanged},
+                                           LevelCase{"WatcherAboveRange", shell::kWatcher, 4, Writes::Nothing},
+                                           LevelCase{"SentryBelowRange", shell::kSentryIII, -1, Writes::Nothing},
+                                           LevelCase{"SentrySin", shell::kSentryIII, 0, Writes::Nothing},
+                                           LevelCase{"SentryMed", shell::kSentryIII, 1, Writes::NoSpeedCheck},
+                                           LevelCase{"SentryMax", shell::kSentryIII, 2, Writes::Unchanged},
+                                           LevelCase{"SentryAboveRange", shell::kSentryIII, 3, Writes::Nothing},
+                                           LevelCase{"GrayRoverAtOne", shell::kGrayRoverII, 1, Writes::Nothing},
+                                           LevelCase{"GrayRoverAtTwo", shell::kGrayRoverII, 2, Writes::Nothing},
+                                           LevelCase{"GrayRoverAtThree", shell::kGrayRoverII, 3, Writes::Nothing},
+                                           LevelCase{"NoSelectionAtTwo", -1, 2, Writes::Nothing},
+                                           LevelCase{"NoSelectionAtThree", -1, 3, Writes::Nothing}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Conversion, WatcherAtFullLevelsCopiesEveryTypedRecord)
 {
@@ -169,8 +165,7 @@ TEST(Conversion, WatcherAtFullLevelsCopiesEveryTypedRecord)
     const auto source = dir.file("temp.mdb");
     const auto destination = dir.file("Watcher-010101.mdb");
     WriteFile(source, CrLf(TestMap()));
-    ASSERT_EQ(Convert(source, destination, shell::kWatcher, {3, 3, 3, 3, 3, 3, 3}),
-              shell::ConversionResult::Converted);
+    ASSERT_EQ(Convert(source, destination, shell::kWatcher, {3, 3, 3, 3, 3, 3, 3}), shell::ConversionResult::Converted);
     std::vector<std::string> expected;
     for (const auto &line : TestMap()) {
         if (line.size() >= 16 && line[15] >= '1' && line[15] <= '7')
@@ -236,7 +231,10 @@ struct FileCase {
     std::string converted;  // when valid
 };
 
-void PrintTo(const FileCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const FileCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class FileRules : public ::testing::TestWithParam<FileCase> {};
 
@@ -252,8 +250,8 @@ TEST_P(FileRules, AsReadAndWritten)
     const auto destination = dir.file("Watcher-010101.mdb");
     WriteFile(source, c.source);
     WriteFile(destination, "previous map\r\n");
-    const auto result = Convert(source, destination, shell::kWatcher, {c.level, c.level, c.level, c.level, c.level,
-                                                                       c.level, c.level});
+    const auto result =
+        Convert(source, destination, shell::kWatcher, {c.level, c.level, c.level, c.level, c.level, c.level, c.level});
     if (c.valid) {
         EXPECT_EQ(result, shell::ConversionResult::Converted);
         EXPECT_EQ(ReadFile(destination), c.converted);
@@ -267,43 +265,57 @@ TEST_P(FileRules, AsReadAndWritten)
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, FileRules,
-    ::testing::Values(
-        FileCase{"MarkInLowerCase", "574c\r\n" + kRec5 + "\r\n", 3, false, ""},
-        FileCase{"EmptyFile", "", 3, false, ""},
-        FileCase{"MarkCutShort", "574\r\n" + kRec5 + "\r\n", 3, false, ""},
-        FileCase{"MarkNotAtTheStart", " 574C\r\n", 3, false, ""},
-        FileCase{"MarkOnLineTwo", "\r\n574C\r\n", 3, false, ""},
-        FileCase{"CtrlZBeforeTheMark", "\x1A" "574C\r\n", 3, false, ""},
-        FileCase{"HeaderOnly", "574C,v1\r\n", 3, true, "574C,v1\r\n"},
-        FileCase{"HeaderWithoutLineEnd", "574C", 3, true, "574C\r\n"},
-        FileCase{"MarkAloneIsEnough", "574C\r\n" + kRec2 + "\r\n", 3, true, "574C\r\n" + kRec2 + "\r\n"},
-        FileCase{"CrLfOnEveryLine", "574C\r" + kRec5 + "\r" + kRec2, 3, true,
-                 "574C\r\n" + kRec5 + "\r\n" + kRec2 + "\r\n"},
-        FileCase{"CrCrLfIsAnEmptyLine", "574C\r\r\n" + kRec2 + "\r\n", 3, true, "574C\r\n" + kRec2 + "\r\n"},
-        FileCase{"LoneLfRunsIntoTheNextLine", "574C\r\n" + kRec5 + "\n" + kRec2 + "\r\n", 3, true,
-                 "574C\r\n" + kRec5 + "\n" + kRec2 + "\r\n"},
-        FileCase{"LoneLfLineRewrittenByItsOwnType", "574C\r\n" + kRec5 + "\n" + kRec2 + "\r\n", 1, true,
-                 "574C\r\n-0312345+40412F5\r\n"},
-        FileCase{"LoneLfInTheHeader", "574C\n" + kRec5 + "\r\n" + kRec2 + "\r\n", 3, true,
-                 "574C\n" + kRec5 + "\r\n" + kRec2 + "\r\n"},
-        FileCase{"LoneLfCountsAsACharacter", "574C\r\n-0312\n45+40412V5,tail\r\n", 3, true,
-                 "574C\r\n-0312\n45+40412V5,tail\r\n"},
-        FileCase{"LoneLfCountsAsACharacterRewritten", "574C\r\n-0312\n45+40412V5,tail\r\n", 1, true,
-                 "574C\r\n-0312\n45+40412F5\r\n"},
-        FileCase{"CtrlZEndsTheFile", "574C\r\n" + kRec5 + "\r\n\x1A" + kRec2 + "\r\n", 3, true,
-                 "574C\r\n" + kRec5 + "\r\n"},
-        FileCase{"CtrlZInsideARecord", "574C\r\n" + kRec5 + "\x1A" "tail\r\n" + kRec2 + "\r\n", 3, true,
-                 "574C\r\n" + kRec5 + "\r\n"},
-        FileCase{"CtrlZCutsARecordShort", "574C\r\n-0312345+40412V\x1A" "5\r\n", 3, true, "574C\r\n"},
-        FileCase{"CtrlZInTheHeader", "574C,v\x1A\r\n" + kRec2 + "\r\n", 3, true, "574C,v\r\n"},
-        FileCase{"LineOfOneMebibyteCopied", "574C\r\n" + kRec5 + kMiB + "\r\n" + kRec2, 3, true,
-                 "574C\r\n" + kRec5 + kMiB + "\r\n" + kRec2 + "\r\n"},
-        FileCase{"LineOfOneMebibyteRewritten", "574C\r\n" + kRec5 + kMiB + "\r\n" + kRec2, 2, true,
-                 "574C\r\n-0312345+4041205\r\n+0012345-0000102\r\n"},
-        FileCase{"HeaderOfOneMebibyte", "574C" + kMiB + "\r\n" + kRec2 + "\r\n", 3, true,
-                 "574C" + kMiB + "\r\n" + kRec2 + "\r\n"},
-        FileCase{"BytesAreNotTranscoded", "574C\xE1\xF1\r\n-0312345+40412\xE9" "1\xFC\x80\0\r\n"s, 3, true,
-                 "574C\xE1\xF1\r\n-0312345+40412\xE9" "1\xFC\x80\0\r\n"s}),
+    ::testing::Values(FileCase{"MarkInLowerCase", "574c\r\n" + kRec5 + "\r\n", 3, false, ""},
+                      FileCase{"EmptyFile", "", 3, false, ""},
+                      FileCase{"MarkCutShort", "574\r\n" + kRec5 + "\r\n", 3, false, ""},
+                      FileCase{"MarkNotAtTheStart", " 574C\r\n", 3, false, ""},
+                      FileCase{"MarkOnLineTwo", "\r\n574C\r\n", 3, false, ""},
+                      FileCase{"CtrlZBeforeTheMark",
+                               "\x1A"
+                               "574C\r\n",
+                               3, false, ""},
+                      FileCase{"HeaderOnly", "574C,v1\r\n", 3, true, "574C,v1\r\n"},
+                      FileCase{"HeaderWithoutLineEnd", "574C", 3, true, "574C\r\n"},
+                      FileCase{"MarkAloneIsEnough", "574C\r\n" + kRec2 + "\r\n", 3, true, "574C\r\n" + kRec2 + "\r\n"},
+                      FileCase{"CrLfOnEveryLine", "574C\r" + kRec5 + "\r" + kRec2, 3, true,
+                               "574C\r\n" + kRec5 + "\r\n" + kRec2 + "\r\n"},
+                      FileCase{"CrCrLfIsAnEmptyLine", "574C\r\r\n" + kRec2 + "\r\n", 3, true,
+                               "574C\r\n" + kRec2 + "\r\n"},
+                      FileCase{"LoneLfRunsIntoTheNextLine", "574C\r\n" + kRec5 + "\n" + kRec2 + "\r\n", 3, true,
+                               "574C\r\n" + kRec5 + "\n" + kRec2 + "\r\n"},
+                      FileCase{"LoneLfLineRewrittenByItsOwnType", "574C\r\n" + kRec5 + "\n" + kRec2 + "\r\n", 1, true,
+                               "574C\r\n-0312345+40412F5\r\n"},
+                      FileCase{"LoneLfInTheHeader", "574C\n" + kRec5 + "\r\n" + kRec2 + "\r\n", 3, true,
+                               "574C\n" + kRec5 + "\r\n" + kRec2 + "\r\n"},
+                      FileCase{"LoneLfCountsAsACharacter", "574C\r\n-0312\n45+40412V5,tail\r\n", 3, true,
+                               "574C\r\n-0312\n45+40412V5,tail\r\n"},
+                      FileCase{"LoneLfCountsAsACharacterRewritten", "574C\r\n-0312\n45+40412V5,tail\r\n", 1, true,
+                               "574C\r\n-0312\n45+40412F5\r\n"},
+                      FileCase{"CtrlZEndsTheFile", "574C\r\n" + kRec5 + "\r\n\x1A" + kRec2 + "\r\n", 3, true,
+                               "574C\r\n" + kRec5 + "\r\n"},
+                      FileCase{"CtrlZInsideARecord",
+                               "574C\r\n" + kRec5 +
+                                   "\x1A"
+                                   "tail\r\n" +
+                                   kRec2 + "\r\n",
+                               3, true, "574C\r\n" + kRec5 + "\r\n"},
+                      FileCase{"CtrlZCutsARecordShort",
+                               "574C\r\n-0312345+40412V\x1A"
+                               "5\r\n",
+                               3, true, "574C\r\n"},
+                      FileCase{"CtrlZInTheHeader", "574C,v\x1A\r\n" + kRec2 + "\r\n", 3, true, "574C,v\r\n"},
+                      FileCase{"LineOfOneMebibyteCopied", "574C\r\n" + kRec5 + kMiB + "\r\n" + kRec2, 3, true,
+                               "574C\r\n" + kRec5 + kMiB + "\r\n" + kRec2 + "\r\n"},
+                      FileCase{"LineOfOneMebibyteRewritten", "574C\r\n" + kRec5 + kMiB + "\r\n" + kRec2, 2, true,
+                               "574C\r\n-0312345+4041205\r\n+0012345-0000102\r\n"},
+                      FileCase{"HeaderOfOneMebibyte", "574C" + kMiB + "\r\n" + kRec2 + "\r\n", 3, true,
+                               "574C" + kMiB + "\r\n" + kRec2 + "\r\n"},
+                      FileCase{"BytesAreNotTranscoded",
+                               "574C\xE1\xF1\r\n-0312345+40412\xE9"
+                               "1\xFC\x80\0\r\n"s,
+                               3, true,
+                               "574C\xE1\xF1\r\n-0312345+40412\xE9"
+                               "1\xFC\x80\0\r\n"s}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
@@ -386,8 +398,7 @@ void ExpectSameFiles(const std::map<std::string, std::string> &before, const std
     ASSERT_EQ(namesAfter, namesBefore);
     for (const auto &[name, bytes] : before) {
         const std::string &now = after.at(name);
-        EXPECT_TRUE(now == bytes) << name << " changed: " << bytes.size() << " bytes before, " << now.size()
-                                  << " now";
+        EXPECT_TRUE(now == bytes) << name << " changed: " << bytes.size() << " bytes before, " << now.size() << " now";
     }
 }
 
@@ -404,7 +415,10 @@ struct FailureCase {
     std::function<void(const Paths &)> refuse = {};
 };
 
-void PrintTo(const FailureCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const FailureCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 const std::string kPreviousMap = "574C,old\r\n" + kRec5 + "\r\n";
 const std::string kNewMap = "574C,new\r\n" + kRec2 + "\r\n" + kRec5 + std::string(600 * 1024, 't') + "\r\n";
@@ -550,9 +564,15 @@ TEST(Conversion, RelativeNamesResolveAgainstTheCurrentFolder)
 TEST(Conversion, DestinationNameCheck)
 {
     const std::vector<std::pair<std::string, bool>> names = {
-        {"Watcher-010101.mdb", true}, {"WATCHER-010101.MDB", true}, {"Watcher-010101.Mdb", true},
-        {"mapa.mdb.bak", true},       {".mdb", true},               {"Watcher-010101.md", false},
-        {"Watcher-010101mdb", false}, {"Watcher-010101_mdb", false}, {"", false},
+        {"Watcher-010101.mdb", true},
+        {"WATCHER-010101.MDB", true},
+        {"Watcher-010101.Mdb", true},
+        {"mapa.mdb.bak", true},
+        {".mdb", true},
+        {"Watcher-010101.md", false},
+        {"Watcher-010101mdb", false},
+        {"Watcher-010101_mdb", false},
+        {"", false},
     };
     for (const auto &[name, valid] : names)
         EXPECT_EQ(shell::IsPointsFileName(name), valid) << name;
@@ -573,8 +593,10 @@ TEST(Conversion, DeletingTheDownload)
 TEST(Conversion, MessagesAreSingleByteTexts)
 {
     EXPECT_EQ(shell::InvalidDestinationNameText(), "No ha seleccionado un fichero final de datos v\xE1lido!");
-    EXPECT_EQ(shell::InvalidPointsFileText(), "\xA1" "Fichero de Watcher no v\xE1lido!");
-    EXPECT_EQ(shell::MapReceivedText(), "\xA1\xA1" "Fichero recibido!!\r\rEste nuevo fichero de datos le "
+    EXPECT_EQ(shell::InvalidPointsFileText(), "\xA1"
+                                              "Fichero de Watcher no v\xE1lido!");
+    EXPECT_EQ(shell::MapReceivedText(), "\xA1\xA1"
+                                        "Fichero recibido!!\r\rEste nuevo fichero de datos le "
                                         "servir\xE1\rpara cargar su Sentry III o Watcher");
 }
 

@@ -50,7 +50,8 @@ TEST(ConvertDriver, ConvertsAndReportsFailures)
     WriteFile(dir.file("lower.mdb"), "574c\r\n");
     const std::vector<Case> failures = {
         {"invalid header", Arguments(dir.file("lower.mdb"), destination, {"1", "3", "3", "3", "3", "3", "3", "3"}),
-         "\xC2\xA1" "Fichero de Watcher no v\xC3\xA1lido!"},  // as UTF-8 for the terminal
+         "\xC2\xA1"
+         "Fichero de Watcher no v\xC3\xA1lido!"},  // as UTF-8 for the terminal
         {"missing source", Arguments(dir.file("none.mdb"), destination, {"1", "3", "3", "3", "3", "3", "3", "3"}),
          "No such file or directory"},
         {"too few levels", Arguments(source, destination, {"1", "3", "3"}), "usage:"},

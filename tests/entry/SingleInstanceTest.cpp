@@ -1,6 +1,7 @@
 // The single-instance mark, and the program started twice.
-#include "common/TempDir.h"
 #include "platform/SingleInstance.h"
+
+#include "common/TempDir.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -57,7 +58,8 @@ TEST(SingleInstanceMark, AFileLeftByACrashedInstanceDoesNotCount)
 TEST(SingleInstanceMark, UnavailableWhereNoFileCanBeMade)
 {
     testutil::TempDir dir;
-    const SingleInstanceMark mark = SingleInstanceMark::AtPath(QString::fromStdString(dir.file("no/such/folder/x.lock")));
+    const SingleInstanceMark mark =
+        SingleInstanceMark::AtPath(QString::fromStdString(dir.file("no/such/folder/x.lock")));
     EXPECT_EQ(mark.state(), State::Unavailable);
 }
 
@@ -143,8 +145,8 @@ protected:
         m_lockFile = m_runtime.path() + "/drovanel.lock";
         // The program lands beside the test executables.
         const QByteArray binDir = qgetenv("DROVANEL_BIN_DIR");
-        m_program = (binDir.isEmpty() ? QCoreApplication::applicationDirPath() : QString::fromLocal8Bit(binDir)) +
-                    "/drovanel";
+        m_program =
+            (binDir.isEmpty() ? QCoreApplication::applicationDirPath() : QString::fromLocal8Bit(binDir)) + "/drovanel";
         ASSERT_TRUE(QFileInfo(m_program).isExecutable()) << m_program.toStdString();
     }
 

@@ -18,8 +18,8 @@ TEST(ErrorReport, FullStopAppendedOnlyWhenLastCharacterSortsAfterDot)
     } const cases[] = {
         {"Connection refused", "Connection refused."},
         {"Ya termina.", "Ya termina."},
-        {"Hecho!", "Hecho!"},    // "!" sorts before "."
-        {"Seguro?", "Seguro?."}, // "?" sorts after "."
+        {"Hecho!", "Hecho!"},     // "!" sorts before "."
+        {"Seguro?", "Seguro?."},  // "?" sorts after "."
         {"abc ", "abc "},
         {"", ""},
         {"Error 5", "Error 5."},
@@ -83,7 +83,8 @@ TEST(StringList, SortsByTheUserLocaleWithoutRegardToLetterCase)
     for (const char *s : {"watcher-070101.mdb", "Zeta", "\xE1rbol", "Watcher-060101.mdb", "beta", "Alfa"})
         list.Add(s);
     list.Sort();
-    const std::vector<std::string> expected = {"Alfa", "\xE1rbol", "beta", "Watcher-060101.mdb", "watcher-070101.mdb", "Zeta"};
+    const std::vector<std::string> expected = {"Alfa", "\xE1rbol", "beta", "Watcher-060101.mdb", "watcher-070101.mdb",
+                                               "Zeta"};
     EXPECT_EQ(list.Items(), expected);
     EXPECT_EQ(list.IndexOf("ZETA"), 5);
     EXPECT_EQ(list.Text().substr(0, 6), "Alfa\r\n");
@@ -97,7 +98,8 @@ TEST(Ansi, EveryByteSurvivesTheRoundTripThroughTheWidgets)
         all.push_back(static_cast<char>(b));
     EXPECT_EQ(fw::ToAnsi(fw::FromAnsi(all)), all);
     EXPECT_EQ(fw::FromAnsi("\x80"), QString(QChar(0x20AC)));
-    EXPECT_EQ(fw::AnsiText("¡Año!"), "\xA1" "A\xF1o!");
+    EXPECT_EQ(fw::AnsiText("¡Año!"), "\xA1"
+                                     "A\xF1o!");
 }
 
 TEST(Streams, MemoryStreamReadsWritesAndSeeks)

@@ -1,6 +1,7 @@
+#include "framework/TextFile.h"
+
 #include "common/TempDir.h"
 #include "framework/Exceptions.h"
-#include "framework/TextFile.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -36,7 +37,10 @@ struct LineCase {
     std::vector<std::string> lines;
 };
 
-void PrintTo(const LineCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const LineCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class TextFileLines : public ::testing::TestWithParam<LineCase> {};
 
@@ -49,19 +53,20 @@ TEST_P(TextFileLines, SplitsAsThePointsFilesDo)
 }
 
 using namespace std::string_literals;
-INSTANTIATE_TEST_SUITE_P(
-    Rules, TextFileLines,
-    ::testing::Values(LineCase{"Empty", "", {}},
-                      LineCase{"CrLf", "a\r\nb\r\n", {"a", "b"}},
-                      LineCase{"LoneCr", "a\rb\r", {"a", "b"}},
-                      LineCase{"LoneLfIsOrdinary", "a\nb\r\nc", {"a\nb", "c"}},
-                      LineCase{"LastLineWithoutEnd", "a\r\nlast", {"a", "last"}},
-                      LineCase{"EmptyLines", "\r\n\r\n", {"", ""}},
-                      LineCase{"CrCrLf", "a\r\r\nb", {"a", "", "b"}},
-                      LineCase{"CtrlZEndsFile", "a\r\nb\x1A" "c\r\nd\r\n", {"a", "b"}},
-                      LineCase{"CtrlZAtLineStart", "a\r\n\x1Arest", {"a"}},
-                      LineCase{"NulIsOrdinary", "a\0b\r\n"s, {"a\0b"s}}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rules, TextFileLines,
+                         ::testing::Values(LineCase{"Empty", "", {}}, LineCase{"CrLf", "a\r\nb\r\n", {"a", "b"}},
+                                           LineCase{"LoneCr", "a\rb\r", {"a", "b"}},
+                                           LineCase{"LoneLfIsOrdinary", "a\nb\r\nc", {"a\nb", "c"}},
+                                           LineCase{"LastLineWithoutEnd", "a\r\nlast", {"a", "last"}},
+                                           LineCase{"EmptyLines", "\r\n\r\n", {"", ""}},
+                                           LineCase{"CrCrLf", "a\r\r\nb", {"a", "", "b"}},
+                                           LineCase{"CtrlZEndsFile",
+                                                    "a\r\nb\x1A"
+                                                    "c\r\nd\r\n",
+                                                    {"a", "b"}},
+                                           LineCase{"CtrlZAtLineStart", "a\r\n\x1Arest", {"a"}},
+                                           LineCase{"NulIsOrdinary", "a\0b\r\n"s, {"a\0b"s}}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(TextFile, LineOfOneMebibyteAndCrLfSplitAcrossBlocks)
 {
@@ -94,7 +99,8 @@ TEST(TextFile, BlockBoundariesFallAnywhereInALine)
     }
     const size_t keep = 256 * 1024 * 2;  // the Ctrl-Z lands exactly at the start of the third block
     bytes.resize(keep);
-    bytes += "\x1A" "after the end\r\n";
+    bytes += "\x1A"
+             "after the end\r\n";
     WriteFile(dir.file("in.txt"), bytes);
     const auto lines = readAll(dir.file("in.txt"));
     EXPECT_EQ(readAllInPlace(dir.file("in.txt")), lines);

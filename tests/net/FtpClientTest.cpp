@@ -37,7 +37,7 @@ TEST(FtpClient, Defaults)
 TEST(FtpClient, GetReplyCode)
 {
     const std::pair<const char *, int> cases[] = {
-        {"220 Ready", 220}, {"220-Welcome", 220}, {"999", 999}, {"22", -1},    {"", -1},
+        {"220 Ready", 220}, {"220-Welcome", 220}, {"999", 999},  {"22", -1},    {"", -1},
         {"abc def", -1},    {" 22 x", -1},        {"2a0 x", -1}, {"-12 x", -1}, {"0001", 0},
     };
     TmsFTPClient client;
@@ -90,7 +90,8 @@ TEST(FtpLogin, LinesAndEvents)
     rc.client.OnDisconnected = [&](fw::TObject *) { events.push_back("disconnected"); };
     rc.client.Login();
     EXPECT_EQ(sent, (Lines{"USER drovanel", "PASS secret"}));
-    EXPECT_EQ(received, (Lines{"220-Welcome", "220-second line", "220 Ready", "331 Password required", "230 Logged in"}));
+    EXPECT_EQ(received,
+              (Lines{"220-Welcome", "220-second line", "220 Ready", "331 Password required", "230 Logged in"}));
     EXPECT_EQ(rc.client.LastReply(), "230 Logged in");
     rc.client.Logout();
     EXPECT_EQ(server.Lines(), (Lines{"USER drovanel", "PASS secret", "QUIT"}));

@@ -21,10 +21,17 @@ TEST(FetchWord, Cases)
         const char *word;
     };
     const Case cases[] = {
-        {"a b c", 1, true, "b"},     {"a b c", 1, false, "b c"}, {"a", 1, true, ""},
-        {"a b", 0, true, "a"},       {"a b c", 2, true, "c"},    {"a b c", 3, true, ""},
-        {"213   12345  ", 1, true, "12345"}, {"213 12345 bytes", 1, true, "12345"},
-        {"213 12345 bytes", 1, false, "12345 bytes"}, {"", 0, true, ""}, {"x\ty z", 1, true, "z"},
+        {"a b c", 1, true, "b"},
+        {"a b c", 1, false, "b c"},
+        {"a", 1, true, ""},
+        {"a b", 0, true, "a"},
+        {"a b c", 2, true, "c"},
+        {"a b c", 3, true, ""},
+        {"213   12345  ", 1, true, "12345"},
+        {"213 12345 bytes", 1, true, "12345"},
+        {"213 12345 bytes", 1, false, "12345 bytes"},
+        {"", 0, true, ""},
+        {"x\ty z", 1, true, "z"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(FetchWord(c.text, c.index, c.single), c.word) << c.text << " / " << c.index;
@@ -33,10 +40,12 @@ TEST(FetchWord, Cases)
 TEST(FetchWordAsInteger, Cases)
 {
     const std::pair<const char *, std::int32_t> cases[] = {
-        {"213 12345", 12345}, {"213 -5", -5},           {"213 +7", 7},
-        {"213", -1},          {"213 abc", -1},          {"213 2147483647", 2147483647},
-        {"213 2147483648", -1}, {"213 -2147483648", -2147483647 - 1}, {"213 12x", -1},
-        {"213 +-5", -1},      {"213 0x10", -1},
+        {"213 12345", 12345},   {"213 -5", -5},
+        {"213 +7", 7},          {"213", -1},
+        {"213 abc", -1},        {"213 2147483647", 2147483647},
+        {"213 2147483648", -1}, {"213 -2147483648", -2147483647 - 1},
+        {"213 12x", -1},        {"213 +-5", -1},
+        {"213 0x10", -1},
     };
     for (const auto &[text, value] : cases)
         EXPECT_EQ(FetchWordAsInteger(text, 1), value) << text;

@@ -4,9 +4,8 @@
 #include "fixtures/ScriptedFtpServer.h"
 #include "net/msFTP.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 

@@ -41,7 +41,7 @@ TEST(ParsePasvReply, Cases)
         {"227 (1,2,3,4,5,x)", false, "", 0},
         {"227 (1,2,,4,5,6)", false, "", 0},
         {"227 (1,2,3,4,-1,6)", false, "", 0},
-        {"227 (1,2,3,4,5,6,7)", false, "", 0},  // the sixth number is the rest: "6,7"
+        {"227 (1,2,3,4,5,6,7)", false, "", 0},            // the sixth number is the rest: "6,7"
         {"227 (300,2,3,4,1,1)", true, "300.2.3.4", 257},  // no range check here
     };
     for (const auto &c : cases) {

@@ -1,6 +1,6 @@
 // The socket core and the client socket on real loopback connections.
-#include "common/ExceptionText.h"
 #include "common/CpuTime.h"
+#include "common/ExceptionText.h"
 #include "common/LoopbackPeer.h"
 #include "common/Pump.h"
 #include "common/TempDir.h"
@@ -258,8 +258,8 @@ TEST(ReceiveToStream, PeerClosingEarlyIsNoError)
 
 TEST(PercentOf, RoundsHalvesToEven)
 {
-    EXPECT_EQ(PercentOf(1, 8), 12);   // 12.5
-    EXPECT_EQ(PercentOf(3, 8), 38);   // 37.5
+    EXPECT_EQ(PercentOf(1, 8), 12);  // 12.5
+    EXPECT_EQ(PercentOf(3, 8), 38);  // 37.5
     EXPECT_EQ(PercentOf(1, 3), 33);
     EXPECT_EQ(PercentOf(2, 3), 67);
     EXPECT_EQ(PercentOf(1500, 500), 300);
@@ -349,7 +349,8 @@ TEST(Connect, EventsInOrder)
     client.Disconnect();
     EXPECT_EQ(client.SocketHandle(), winsock::INVALID_SOCKET);
     client.Disconnect();  // nothing more
-    EXPECT_EQ(events, (std::vector<std::string>{"connecting", "connected", "connected", "disconnected", "disconnected"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"connecting", "connected", "connected", "disconnected", "disconnected"}));
 }
 
 TEST(Connect, ByNameThroughTheResolver)
@@ -416,13 +417,10 @@ TEST(SetHost, SplitsPortUnlessProxied)
         std::uint16_t port;
     };
     const Case cases[] = {
-        {"server:2121", 0, 7, "server", 2121},
-        {"server:abc", 0, 7, "server", 0},
-        {"server:abc", 21, 7, "server", 21},
-        {"server:", 21, 7, "server", 21},
+        {"server:2121", 0, 7, "server", 2121}, {"server:abc", 0, 7, "server", 0},
+        {"server:abc", 21, 7, "server", 21},   {"server:", 21, 7, "server", 21},
         {"server:99999", 21, 7, "server", 21},  // not a port: the default
-        {"server", 0, 7, "server", 7},
-        {"server", 21, 7, "server", 21},
+        {"server", 0, 7, "server", 7},         {"server", 21, 7, "server", 21},
     };
     struct PortClient : TmsClientSocket {
         explicit PortClient(std::uint16_t def) { m_defaultPort = def; }

@@ -1,6 +1,6 @@
 #include "common/ScriptedDialogs.h"
-#include "net/msTimers.h"
 #include "framework/Exceptions.h"
+#include "net/msTimers.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>

@@ -203,7 +203,8 @@ struct NoticeLog {
     }};
     int count(int event) const
     {
-        return static_cast<int>(std::count_if(notices.begin(), notices.end(), [event](auto &n) { return n.first == event; }));
+        return static_cast<int>(
+            std::count_if(notices.begin(), notices.end(), [event](auto &n) { return n.first == event; }));
     }
 };
 

@@ -1,5 +1,6 @@
-#include "common/CpuTime.h"
 #include "platform/MessageWindow.h"
+
+#include "common/CpuTime.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

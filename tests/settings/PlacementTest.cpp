@@ -5,12 +5,12 @@
 #include "TestForm.h"
 #include "common/ScriptedDialogs.h"
 #include "common/TempDir.h"
-#include "platform/Registry.h"
-#include "settings/Placemnt.h"
-#include "settings/WinPlacement.h"
 #include "framework/Ansi.h"
 #include "framework/Application.h"
 #include "framework/Dialogs.h"
+#include "platform/Registry.h"
+#include "settings/Placemnt.h"
+#include "settings/WinPlacement.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -336,7 +336,7 @@ TEST_F(Store, AllTwentyOneValuesSurviveASaveAndARestore)
     EXPECT_EQ(Stored("cxTrackBar12_Position"), "2");
     EXPECT_EQ(Stored("ProxyPortEdit1_Value"), "8021.5");
 
-    ASSERT_TRUE(RegistryUseFile(QString::fromStdString(file))); // as a new process would read it
+    ASSERT_TRUE(RegistryUseFile(QString::fromStdString(file)));  // as a new process would read it
     TFPral restored;
     restored.FormStorage1->Restore();
     ExpectControls(restored, changed);
@@ -593,7 +593,7 @@ TEST_F(Store, EndingThroughTerminateSavesWithVisibleOne)
     fw::Application().Run();
     EXPECT_TRUE(fw::Application().Terminated());
     EXPECT_FALSE(testutil::KeyExists(FormKey())) << "terminating saves nothing by itself";
-    form.reset(); // the form is destroyed as the program ends
+    form.reset();  // the form is destroyed as the program ends
     EXPECT_EQ(Stored("Visible"), "1");
     EXPECT_EQ(Stored("DirectoryEdit1_Text"), "/terminated");
 }
@@ -618,7 +618,7 @@ TEST_F(Store, DestroyingSavesOnlyWhenNoSaveFollowedTheLastRestore)
         TFPral form;
         form.FormStorage1->Restore();
         form.FormStorage1->Save();
-        form.FormStorage1->Restore(); // a new restore clears the saved mark
+        form.FormStorage1->Restore();  // a new restore clears the saved mark
         form.Avisadores->SetItemIndex(2);
     }
     EXPECT_EQ(Stored("Visible"), "1");
@@ -704,13 +704,13 @@ TEST_F(Store, EntriesAreBoundByNameAndBadOnesDropped)
 {
     TFPral form;
     form.FormStorage1->SetStoredProps(std::vector<std::string>{
-        "directoryedit1.text", // any letter case; the value name takes the form's spelling
+        "directoryedit1.text",  // any letter case; the value name takes the form's spelling
         "NoDot",
         ".Text",
         "DirectoryEdit1.",
         "Missing.Text",
         "DirectoryEdit1.NoSuchProperty",
-        "Label1.Bounds", // no text form
+        "Label1.Bounds",  // no text form
         "Label1.alignment",
         "Avisadores.ItemIndex",
     });
@@ -751,4 +751,4 @@ TEST_F(Store, KeyAndSubkeyNames)
     EXPECT_TRUE(form.FormStorage1->property("Active").toBool());
 }
 
-} // namespace
+}  // namespace

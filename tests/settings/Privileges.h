@@ -38,4 +38,4 @@ private:
     bool m_dropped = false;
 };
 
-} // namespace testutil
+}  // namespace testutil

@@ -159,4 +159,4 @@ TEST(SettingsFile, TerminationSignalEndsTheProgramAsQuitAndSavesVisibleOne)
     }
 }
 
-} // namespace
+}  // namespace

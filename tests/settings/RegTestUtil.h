@@ -82,4 +82,4 @@ inline QStringList FilesStartingWith(const std::string &folder, const std::strin
         .entryList({QString::fromStdString(prefix) + "*"}, QDir::Files | QDir::Hidden | QDir::System);
 }
 
-} // namespace testutil
+}  // namespace testutil

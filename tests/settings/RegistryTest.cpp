@@ -61,9 +61,9 @@ TEST_F(Registry, CreateOpensExistingKeysWithoutRegardToLetterCase)
                               &again, &disposition),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
-    EXPECT_NE(first, again); // every open gives a handle of its own
+    EXPECT_NE(first, again);  // every open gives a handle of its own
     EXPECT_EQ(SetText(first, "Value", "abc"), ERROR_SUCCESS);
-    EXPECT_EQ(SetText(again, "VALUE", "xyz"), ERROR_SUCCESS); // the same value, first spelling kept
+    EXPECT_EQ(SetText(again, "VALUE", "xyz"), ERROR_SUCCESS);  // the same value, first spelling kept
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "software\\DROVANEL", 0, KEY_READ, &opened), ERROR_SUCCESS);
     RegCloseKey(opened);
     RegCloseKey(first);
@@ -80,7 +80,7 @@ TEST_F(Registry, QueryGivesTypeAndSizeThenTheBytes)
     DWORD type = 0, size = 0;
     ASSERT_EQ(RegQueryValueExA(key, "Folder", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_SZ);
-    EXPECT_EQ(size, 9u); // the text and its NUL
+    EXPECT_EQ(size, 9u);  // the text and its NUL
 
     BYTE small[4] = {};
     size = sizeof small;
@@ -205,7 +205,7 @@ TEST_F(Registry, ReadingOnlyWritesNothing)
     WriteFile(file, ReadFile(file) + "; a comment of the user's\r\n");
     Reload();
     const HKEY again = Create("Software\\App");
-    ASSERT_EQ(SetText(again, "V", "same"), ERROR_SUCCESS); // no change
+    ASSERT_EQ(SetText(again, "V", "same"), ERROR_SUCCESS);  // no change
     RegCloseKey(again);
     EXPECT_NE(ReadFile(file).find("a comment of the user's"), std::string::npos) << "the file was rewritten";
 }
@@ -281,7 +281,7 @@ TEST_F(Registry, ReadsAFileEditedByHand)
     WriteFile(file, "\nREGEDIT4\n"
                     "; settings copied from the old machine\n"
                     "[HKCU\\Software\\App]\n"
-                    "  \"Folder\" = \"C:\\Mapas\\Nuevos\"\n" // single backslashes as typed
+                    "  \"Folder\" = \"C:\\Mapas\\Nuevos\"\n"  // single backslashes as typed
                     "\"Escaped\"=\"C:\\\\Mapas\"\n"
                     "\"Gone\"=\"x\"\n"
                     "\"Gone\"=-\n"
@@ -461,7 +461,7 @@ TEST_F(Registry, SymbolicLinkToTheFileIsKept)
 
 TEST_F(Registry, TemporaryFilesOfDeadWritersAreRemoved)
 {
-    const std::string dead = dir.file(".registry.reg.999999999.tmp"); // above any pid the kernel gives
+    const std::string dead = dir.file(".registry.reg.999999999.tmp");  // above any pid the kernel gives
     const std::string living = dir.file(".registry.reg." + std::to_string(::getppid()) + ".tmp");
     const std::string other = dir.file(".other.reg.999999999.tmp");
     WriteFile(dead, "REGEDIT4\r\n[HKEY_CURRENT_USER\\Soft");
@@ -499,4 +499,4 @@ TEST(RegistryLocation, DefaultFileIsInTheUserConfigurationFolder)
     EXPECT_EQ(RegistryDefaultFile(), QString::fromLocal8Bit(config) + "/drovanel/registry.reg");
 }
 
-} // namespace
+}  // namespace

@@ -5,8 +5,8 @@
 //                                 field, prints "ready" and runs the message loop until a
 //                                 termination signal ends it as the main menu's "Salir" would
 #include "TestForm.h"
-#include "platform/Termination.h"
 #include "framework/Application.h"
+#include "platform/Termination.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -70,11 +70,11 @@ int Run(const char *folder)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlive the test that started it
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the test that started it
     QApplication app(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "saveloop") == 0)
         return SaveLoop();

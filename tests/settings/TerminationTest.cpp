@@ -62,4 +62,4 @@ TEST(TerminationSignals, EachSignalAndTheSessionEndTerminateThroughTheEventLoop)
     fw::Application().ResetTerminated();
 }
 
-} // namespace
+}  // namespace

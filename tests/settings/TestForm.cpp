@@ -85,4 +85,4 @@ void TFPral::SetValue(const std::string &entry, const QVariant &value)
         component->setProperty(entry.substr(dot + 1).c_str(), value);
 }
 
-} // namespace testforms
+}  // namespace testforms

@@ -98,7 +98,7 @@ public:
     TTestEdit *DirectoryEdit1;
     TTestItems *Avisadores;
     TTestCheck *ComprobarChk;
-    std::array<TTestTrackBar *, 15> cxTrackBar{}; // 1 to 14
+    std::array<TTestTrackBar *, 15> cxTrackBar{};  // 1 to 14
     TTestCheck *Minimizar;
     TTestItems *ServerTypeRadioGroup;
     TTestEdit *ProxyServerEdit1;
@@ -121,4 +121,4 @@ protected:
     void showEvent(QShowEvent *event) override;
 };
 
-} // namespace testforms
+}  // namespace testforms

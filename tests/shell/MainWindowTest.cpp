@@ -29,26 +29,16 @@ TEST_F(PralTest, StoredSettingsHaveTheirDefaultsAndKinds)
         const char *name, *property;
         QVariant value;
     } const cases[] = {
-        {"DirectoryEdit1", "Text", QString()},
-        {"Avisadores", "ItemIndex", 1},
-        {"ComprobarChk", "Checked", true},
-        {"cxTrackBar1", "Position", 3},
-        {"cxTrackBar2", "Position", 3},
-        {"cxTrackBar3", "Position", 3},
-        {"cxTrackBar4", "Position", 3},
-        {"cxTrackBar5", "Position", 3},
-        {"cxTrackBar6", "Position", 2},
-        {"cxTrackBar7", "Position", 2},
-        {"cxTrackBar8", "Position", 2},
-        {"cxTrackBar9", "Position", 2},
-        {"cxTrackBar10", "Position", 2},
-        {"Minimizar", "Checked", false},
-        {"cxTrackBar12", "Position", 3},
-        {"cxTrackBar11", "Position", 3},
-        {"cxTrackBar13", "Position", 2},
-        {"cxTrackBar14", "Position", 2},
-        {"ServerTypeRadioGroup", "ItemIndex", 0},
-        {"ProxyServerEdit1", "Text", QString()},
+        {"DirectoryEdit1", "Text", QString()},    {"Avisadores", "ItemIndex", 1},
+        {"ComprobarChk", "Checked", true},        {"cxTrackBar1", "Position", 3},
+        {"cxTrackBar2", "Position", 3},           {"cxTrackBar3", "Position", 3},
+        {"cxTrackBar4", "Position", 3},           {"cxTrackBar5", "Position", 3},
+        {"cxTrackBar6", "Position", 2},           {"cxTrackBar7", "Position", 2},
+        {"cxTrackBar8", "Position", 2},           {"cxTrackBar9", "Position", 2},
+        {"cxTrackBar10", "Position", 2},          {"Minimizar", "Checked", false},
+        {"cxTrackBar12", "Position", 3},          {"cxTrackBar11", "Position", 3},
+        {"cxTrackBar13", "Position", 2},          {"cxTrackBar14", "Position", 2},
+        {"ServerTypeRadioGroup", "ItemIndex", 0}, {"ProxyServerEdit1", "Text", QString()},
         {"ProxyPortEdit1", "Value", 21.0},
     };
     for (const auto &c : cases) {
@@ -64,8 +54,8 @@ TEST_F(PralTest, StoredSettingsHaveTheirDefaultsAndKinds)
 TEST_F(PralTest, LevelBarsHaveTheirRanges)
 {
     const TFPral form;
-    for (const char *name : {"cxTrackBar1", "cxTrackBar11", "cxTrackBar12", "cxTrackBar2", "cxTrackBar3", "cxTrackBar4",
-                             "cxTrackBar5"}) {
+    for (const char *name :
+         {"cxTrackBar1", "cxTrackBar11", "cxTrackBar12", "cxTrackBar2", "cxTrackBar3", "cxTrackBar4", "cxTrackBar5"}) {
         const auto *bar = qobject_cast<fw::TTrackBar *>(component(form, name));
         ASSERT_NE(bar, nullptr) << name;
         EXPECT_EQ(bar->Min(), 0) << name;
@@ -73,8 +63,8 @@ TEST_F(PralTest, LevelBarsHaveTheirRanges)
         EXPECT_EQ(bar->TrackColor(), QColor(240, 251, 255)) << name;
         EXPECT_TRUE(form.Notebook1->Page("Avisos")->isAncestorOf(bar)) << name;
     }
-    for (const char *name : {"cxTrackBar6", "cxTrackBar13", "cxTrackBar14", "cxTrackBar7", "cxTrackBar8", "cxTrackBar9",
-                             "cxTrackBar10"}) {
+    for (const char *name :
+         {"cxTrackBar6", "cxTrackBar13", "cxTrackBar14", "cxTrackBar7", "cxTrackBar8", "cxTrackBar9", "cxTrackBar10"}) {
         const auto *bar = qobject_cast<fw::TTrackBar *>(component(form, name));
         ASSERT_NE(bar, nullptr) << name;
         EXPECT_EQ(bar->Min(), 0) << name;
@@ -141,11 +131,12 @@ TEST_F(PralTest, ControlsSitOnTheirPagesAtTheirPlaces)
         const char *name, *page;
         QPoint at;
     } const labels[] = {
-        {"Label1", "Default", {240, 88}},   {"Label3", "Default", {228, 104}}, {"Label2", "Default", {231, 119}},
-        {"Label4", "Default", {228, 135}},  {"cxLabel10", "Avisos", {211, 9}}, {"cxLabel8", "Avisos", {259, 9}},
-        {"cxLabel9", "Avisos", {307, 9}},   {"cxLabel7", "Avisos", {358, 9}},  {"cxLabel19", "AvisosSentry3", {211, 9}},
-        {"cxLabel18", "AvisosSentry3", {284, 9}}, {"cxLabel16", "AvisosSentry3", {358, 9}},
-        {"Label10", "Proxy", {48, 56}},
+        {"Label1", "Default", {240, 88}},         {"Label3", "Default", {228, 104}},
+        {"Label2", "Default", {231, 119}},        {"Label4", "Default", {228, 135}},
+        {"cxLabel10", "Avisos", {211, 9}},        {"cxLabel8", "Avisos", {259, 9}},
+        {"cxLabel9", "Avisos", {307, 9}},         {"cxLabel7", "Avisos", {358, 9}},
+        {"cxLabel19", "AvisosSentry3", {211, 9}}, {"cxLabel18", "AvisosSentry3", {284, 9}},
+        {"cxLabel16", "AvisosSentry3", {358, 9}}, {"Label10", "Proxy", {48, 56}},
     };
     for (const auto &c : labels) {
         const auto *widget = qobject_cast<QWidget *>(component(form, c.name));
@@ -214,18 +205,21 @@ TEST_F(PralTest, TextsColoursAndHints)
         const fw::TLabel *label;
         std::string caption, hint;
     } const columns[] = {
-        {form.cxLabel10, "Sin", sin}, {form.cxLabel8, "Min", min}, {form.cxLabel9, "Med", med},
-        {form.cxLabel7, AnsiText("Máx"), max}, {form.cxLabel19, "Sin", sin}, {form.cxLabel18, "Med", med},
+        {form.cxLabel10, "Sin", sin},           {form.cxLabel8, "Min", min},  {form.cxLabel9, "Med", med},
+        {form.cxLabel7, AnsiText("Máx"), max},  {form.cxLabel19, "Sin", sin}, {form.cxLabel18, "Med", med},
         {form.cxLabel16, AnsiText("Máx"), max},
     };
     for (const auto &c : columns) {
         EXPECT_EQ(c.label->Caption(), c.caption) << c.label->objectName().toStdString();
         EXPECT_EQ(c.label->Hint(), c.hint) << c.label->objectName().toStdString();
     }
-    const std::vector<std::string> rows = {
-        AnsiText("Cámaras fijas y tramos controlados"), "Inicio de Tramo Controlado", "Fin de Tramo Controlado",
-        AnsiText("Radares móviles (Cámara bidireccional)"), "Puntos peligrosos", "Puntos Negros",
-        AnsiText("Zonas de niños")};
+    const std::vector<std::string> rows = {AnsiText("Cámaras fijas y tramos controlados"),
+                                           "Inicio de Tramo Controlado",
+                                           "Fin de Tramo Controlado",
+                                           AnsiText("Radares móviles (Cámara bidireccional)"),
+                                           "Puntos peligrosos",
+                                           "Puntos Negros",
+                                           AnsiText("Zonas de niños")};
     for (const char *page : {"Avisos", "AvisosSentry3"}) {
         // The row labels, top to bottom, each beside its bar.
         std::vector<const fw::TLabel *> found;
@@ -295,8 +289,8 @@ TEST_F(PralTest, WindowFrameMenusAndNonVisualComponents)
     ASSERT_EQ(form.StatusBar1->PanelCount(), 2);
     EXPECT_EQ(form.StatusBar1->PanelRect(1).left(), 300);
     EXPECT_EQ(form.StatusBar1->PanelText(1), "");
-    const std::vector<std::string> pages = {"Default", "Config", "General", "Avisos", "AvisosSentry3",
-                                            "AvisosSentry1", "AvisosRover2", "Proxy"};
+    const std::vector<std::string> pages = {"Default",       "Config",        "General",      "Avisos",
+                                            "AvisosSentry3", "AvisosSentry1", "AvisosRover2", "Proxy"};
     ASSERT_EQ(form.Notebook1->PageCount(), static_cast<int>(pages.size()));
     for (int i = 0; i < form.Notebook1->PageCount(); ++i)
         EXPECT_EQ(form.Notebook1->PageName(i), pages[static_cast<size_t>(i)]);
@@ -370,7 +364,8 @@ TEST_F(PralTest, ChoosingAModelOnThePageChangesCaptionAndStatusAtOnce)
     form.Show();
     form.General1->Click();
     // On the indicator: a radio button takes clicks on its indicator and text only.
-    QTest::mouseClick(form.Avisadores->Button(0), Qt::LeftButton, {}, QPoint(8, form.Avisadores->Button(0)->height() / 2));
+    QTest::mouseClick(form.Avisadores->Button(0), Qt::LeftButton, {},
+                      QPoint(8, form.Avisadores->Button(0)->height() / 2));
     EXPECT_EQ(form.Avisadores->ItemIndex(), 0);
     EXPECT_EQ(form.Caption(), "Drovanel - Descargas de actualizaciones 9.3 [Sentry III]");
     EXPECT_EQ(form.StatusBar1->PanelText(1), "  Sentry III");
@@ -416,7 +411,7 @@ TEST_F(PralTest, EveryGuardarGoesBackToTheMainPage)
         fw::TButton *button;
         const char *page;
     } const cases[] = {
-        {form.cxButton2, "Config"}, {form.cxButton3, "General"},  {form.cxButton4, "Avisos"},
+        {form.cxButton2, "Config"},        {form.cxButton3, "General"}, {form.cxButton4, "Avisos"},
         {form.cxButton5, "AvisosSentry3"}, {form.cxButton6, "Proxy"},
     };
     for (const auto &c : cases) {

@@ -2,10 +2,10 @@
 // A main form in a world of its own: a fresh home folder (desktop and configuration inside it),
 // scripted dialogs, and the current directory put back afterwards.
 #include "common/ScriptedDialogs.h"
-#include "platform/Registry.h"
-#include "shell/Pral.h"
 #include "framework/Application.h"
 #include "framework/FileSystem.h"
+#include "platform/Registry.h"
+#include "shell/Pral.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -13,10 +13,10 @@
 
 namespace {
 
-using testutil::ShownDialog;
 using fw::AnsiText;
 using fw::DialogKind;
 using fw::DialogResult;
+using testutil::ShownDialog;
 
 const std::string kQuestion = AnsiText("Es la primera vez que arranca esta aplicación\ry antes de nada deberá "
                                        "configurar la carpeta de descarga de las actualizaciones?");

@@ -2,8 +2,8 @@
 // sets outlives the program, the client is set up from it, and "Temp.mdb" becomes the device map.
 #include "PralFixture.h"
 #include "common/TempDir.h"
-#include "shell/Conversion.h"
 #include "framework/Exceptions.h"
+#include "shell/Conversion.h"
 
 #include <QFileInfo>
 
@@ -74,8 +74,8 @@ TEST_F(TransformarTest, RefusalsKeepTheDownloadAndThePreviousMap)
     struct Case {
         const char *name;
         std::string destination;
-        std::string source;  // empty: no download at all
-        std::string message; // empty: an I/O error leaves Transformar
+        std::string source;   // empty: no download at all
+        std::string message;  // empty: an I/O error leaves Transformar
     } const cases[] = {
         {"destination without .mdb", "Watcher-070101.txt", "574C\r\n", shell::InvalidDestinationNameText()},
         {"invalid header", "Watcher-070101.mdb", "574c\r\n12345678901234A1\r\n", shell::InvalidPointsFileText()},
@@ -104,7 +104,8 @@ TEST_F(TransformarTest, RefusalsKeepTheDownloadAndThePreviousMap)
 
 TEST(SinVel, ReplacesTheAlertCharacterAndDropsTheTail)
 {
-    EXPECT_EQ(TFPral::SinVel("12345678901234A5tail"), "123456789012340" "5");
+    EXPECT_EQ(TFPral::SinVel("12345678901234A5tail"), "123456789012340"
+                                                      "5");
 }
 
 }  // namespace

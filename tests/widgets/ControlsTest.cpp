@@ -1,7 +1,8 @@
 // The controls' published properties, as the settings store and the program reach them.
+#include "widgets/Controls.h"
+
 #include "framework/Ansi.h"
 #include "widgets/ComCtrls.h"
-#include "widgets/Controls.h"
 #include "widgets/Menus.h"
 
 #include <QCheckBox>
@@ -48,16 +49,16 @@ TEST(Controls, PublishedPropertiesHaveTheFrameworkNamesAndKinds)
         const char *property;
         QMetaType::Type type;
     } const cases[] = {
-        {&label, "Caption", QMetaType::QString},      {&button, "Caption", QMetaType::QString},
-        {&check, "Caption", QMetaType::QString},      {&check, "Checked", QMetaType::Bool},
-        {&edit, "Text", QMetaType::QString},          {&spin, "Value", QMetaType::Double},
-        {&radio, "Caption", QMetaType::QString},      {&radio, "ItemIndex", QMetaType::Int},
-        {&track, "Position", QMetaType::Int},         {&track, "Max", QMetaType::Int},
-        {&progress, "Position", QMetaType::Int},      {&progress, "Max", QMetaType::Int},
-        {&group, "Caption", QMetaType::QString},      {&notebook, "PageIndex", QMetaType::Int},
+        {&label, "Caption", QMetaType::QString},       {&button, "Caption", QMetaType::QString},
+        {&check, "Caption", QMetaType::QString},       {&check, "Checked", QMetaType::Bool},
+        {&edit, "Text", QMetaType::QString},           {&spin, "Value", QMetaType::Double},
+        {&radio, "Caption", QMetaType::QString},       {&radio, "ItemIndex", QMetaType::Int},
+        {&track, "Position", QMetaType::Int},          {&track, "Max", QMetaType::Int},
+        {&progress, "Position", QMetaType::Int},       {&progress, "Max", QMetaType::Int},
+        {&group, "Caption", QMetaType::QString},       {&notebook, "PageIndex", QMetaType::Int},
         {&notebook, "ActivePage", QMetaType::QString}, {&label, "Visible", QMetaType::Bool},
-        {&label, "Enabled", QMetaType::Bool},         {&label, "Hint", QMetaType::QString},
-        {&item, "Caption", QMetaType::QString},       {&item, "Enabled", QMetaType::Bool},
+        {&label, "Enabled", QMetaType::Bool},          {&label, "Hint", QMetaType::QString},
+        {&item, "Caption", QMetaType::QString},        {&item, "Enabled", QMetaType::Bool},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(propertyType(*c.object, c.property), c.type)
@@ -81,7 +82,8 @@ TEST(Controls, PropertiesWrittenThroughTheMetaObjectReachTheControl)
     EXPECT_TRUE(check.Checked());
     EXPECT_TRUE(check.Widget()->isChecked());
     ASSERT_TRUE(edit.setProperty("Text", QString::fromUtf8("proxy.espa\u00f1a")));
-    EXPECT_EQ(edit.Text(), "proxy.espa\xF1" "a");  // Windows-1252 on the program's side
+    EXPECT_EQ(edit.Text(), "proxy.espa\xF1"
+                           "a");  // Windows-1252 on the program's side
     ASSERT_TRUE(spin.setProperty("Value", 8021.0));
     EXPECT_EQ(spin.Value(), 8021.0);
     EXPECT_EQ(spin.Widget()->value(), 8021.0);
@@ -164,9 +166,9 @@ TEST(RadioGroup, ItemIndexOutsideTheItemsMeansNoneAndChangesAreReported)
     struct Case {
         int set, expected, changesAfter;
     } const cases[] = {
-        {1, 1, 1}, {1, 1, 1},   // the same value again is no change
-        {0, 0, 2}, {3, -1, 3},  // past the last item: none
-        {-5, -1, 3}, {2, 2, 4}, {-1, -1, 5},
+        {1, 1, 1},   {1, 1, 1},   // the same value again is no change
+        {0, 0, 2},   {3, -1, 3},  // past the last item: none
+        {-5, -1, 3}, {2, 2, 4},  {-1, -1, 5},
     };
     for (const auto &c : cases) {
         group.SetItemIndex(c.set);
@@ -215,9 +217,8 @@ TEST(SpinEdit, ValueKeepsWhatIsSetWithinTheRange)
         double set, value;
         int asInteger;
     } const cases[] = {
-        {21, 21, 21},       {21.5, 21.5, 22},    {21.4, 21.4, 21},   {8021, 8021, 8021},
-        {-3, 0, 0},         {70000, 65535, 65535}, {1e300, 65535, 65535},
-        {-std::numeric_limits<double>::infinity(), 0, 0},
+        {21, 21, 21}, {21.5, 21.5, 22},      {21.4, 21.4, 21},      {8021, 8021, 8021},
+        {-3, 0, 0},   {70000, 65535, 65535}, {1e300, 65535, 65535}, {-std::numeric_limits<double>::infinity(), 0, 0},
     };
     for (const auto &c : cases) {
         spin.SetValue(c.set);
@@ -276,9 +277,9 @@ TEST(ProgressBar, LightsSegmentsInProportionAndNothingForAnUnknownSize)
     struct Case {
         int max, position, lit;
     } const cases[] = {
-        {100, 0, 0},  {100, 50, all / 2}, {100, 100, all}, {100, 250, all},  // past the end: full
-        {-1, 65536, 0},                                                       // size unknown
-        {0, 10, 0},   {1000, -5, 0},
+        {100, 0, 0},    {100, 50, all / 2}, {100, 100, all}, {100, 250, all},  // past the end: full
+        {-1, 65536, 0},                                                        // size unknown
+        {0, 10, 0},     {1000, -5, 0},
     };
     for (const auto &c : cases) {
         bar.SetMax(c.max);
@@ -378,7 +379,9 @@ TEST(Menus, ItemsAreFoundByNameAndRunTheirHandlers)
     EXPECT_EQ(fw::FindComponent(&window, "general1"), general);
 
     std::vector<std::string> clicked;
-    general->OnClick = [&](fw::TObject *sender) { clicked.push_back(static_cast<QObject *>(sender)->objectName().toStdString()); };
+    general->OnClick = [&](fw::TObject *sender) {
+        clicked.push_back(static_cast<QObject *>(sender)->objectName().toStdString());
+    };
     quit->OnClick = general->OnClick;
     general->Click();
     quit->Click();

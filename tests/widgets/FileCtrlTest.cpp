@@ -1,8 +1,9 @@
 // The file list and the folder field on real folders.
+#include "widgets/FileCtrl.h"
+
 #include "common/TempDir.h"
 #include "framework/Exceptions.h"
 #include "framework/FileSystem.h"
-#include "widgets/FileCtrl.h"
 
 #include <QDir>
 #include <QFile>
@@ -50,10 +51,10 @@ TEST_F(FileListTest, ApplyFilePathEntersTheFolderThatTheTextNames)
         std::string text, directory;
     } const cases[] = {
         {maps, maps},
-        {maps + "/", maps},                         // a trailing separator
-        {maps + "/sub/..", maps},                   // resolved as the system resolves it
-        {maps + "/Watcher-010101.mdb", maps},       // an existing file: its folder
-        {maps + "/*.mdb", maps},                    // a mask: its folder
+        {maps + "/", maps},                    // a trailing separator
+        {maps + "/sub/..", maps},              // resolved as the system resolves it
+        {maps + "/Watcher-010101.mdb", maps},  // an existing file: its folder
+        {maps + "/*.mdb", maps},               // a mask: its folder
         {maps + "/Watch?r.mdb", maps},
         {maps + "/sub", maps + "/sub"},
         {"/", "/"},
@@ -106,8 +107,8 @@ TEST_F(FileListTest, AMissingFolderRaisesAnIOErrorAndLeavesEverythingAsItWas)
 TEST_F(FileListTest, ListsOrdinaryVisibleFilesMatchingTheMaskWithoutRegardToCase)
 {
     const std::string d = m_dir.path();
-    for (const char *name : {"Watcher-010101.mdb", "Watcher-250301.MDB", "b.Mdb", "notes.txt", "mdb", ".hidden.mdb",
-                             "temp.mdb.bak"})
+    for (const char *name :
+         {"Watcher-010101.mdb", "Watcher-250301.MDB", "b.Mdb", "notes.txt", "mdb", ".hidden.mdb", "temp.mdb.bak"})
         testutil::WriteFile(d + "/" + name, "");
     fw::CreateDir(d + "/Watcher-990101.mdb");  // a folder named like a map
     ASSERT_EQ(::symlink((d + "/Watcher-010101.mdb").c_str(), (d + "/link.mdb").c_str()), 0);
@@ -117,7 +118,8 @@ TEST_F(FileListTest, ListsOrdinaryVisibleFilesMatchingTheMaskWithoutRegardToCase
     fw::TFileListBox list(&m_page, "FileListBox1");
     list.SetMask("*.mdb");
     list.ApplyFilePath(d);
-    EXPECT_EQ(list.Items(), (std::vector<std::string>{"b.Mdb", "link.mdb", "Watcher-010101.mdb", "Watcher-250301.MDB"}));
+    EXPECT_EQ(list.Items(),
+              (std::vector<std::string>{"b.Mdb", "link.mdb", "Watcher-010101.mdb", "Watcher-250301.MDB"}));
 }
 
 TEST_F(FileListTest, ReadsOnceOnFirstUseAndThenAgainInItsOwnFolder)
@@ -130,7 +132,7 @@ TEST_F(FileListTest, ReadsOnceOnFirstUseAndThenAgainInItsOwnFolder)
     fw::SetCurrentDir(m_cwd);
     testutil::WriteFile(d + "/Watcher-020202.mdb", "");  // before the first use: seen
     EXPECT_EQ(list.Count(), 2);
-    EXPECT_EQ(fw::GetCurrentDir(), d);  // reading makes the list's folder current again
+    EXPECT_EQ(fw::GetCurrentDir(), d);                   // reading makes the list's folder current again
     testutil::WriteFile(d + "/Watcher-030303.mdb", "");  // after it: not seen until Update
     EXPECT_EQ(list.Count(), 2);
     list.Update();
@@ -187,10 +189,7 @@ TEST_F(DirectoryEditTest, BrowserStartsAtTheFieldsFolderTheDefaultOrTheRoot)
         bool defaultExists;
         QString start;
     } const cases[] = {
-        {existing, false, existing},
-        {existing, true, existing},
-        {"", true, fallback},
-        {"", false, "/"},
+        {existing, false, existing},     {existing, true, existing}, {"", true, fallback}, {"", false, "/"},
         {existing + "/gone", true, "/"},  // a field naming nothing: the root
     };
     for (const auto &c : cases) {

@@ -1,8 +1,9 @@
 // Hint balloons: their timing, their look and their text.
+#include "widgets/Hints.h"
+
 #include "framework/Ansi.h"
 #include "widgets/AppEvnts.h"
 #include "widgets/Controls.h"
-#include "widgets/Hints.h"
 
 #include <QElapsedTimer>
 #include <QEnterEvent>
@@ -17,9 +18,10 @@ TEST(Hints, FirstLineIsTheCaptionAndOnlyThePartBeforeABarShows)
         QString hint, caption, body;
     } const cases[] = {
         {"Desactiva el aviso", "Desactiva el aviso", ""},
-        {"Aviso medio\r\nAvisa con indicación del tipo de punto", "Aviso medio", "Avisa con indicación del tipo de punto"},
-        {"Aviso Máximo\r\nAvisa con indicación del tipo de punto \r\ny controla la velocidad",
-         "Aviso Máximo", "Avisa con indicación del tipo de punto \ny controla la velocidad"},
+        {"Aviso medio\r\nAvisa con indicación del tipo de punto", "Aviso medio",
+         "Avisa con indicación del tipo de punto"},
+        {"Aviso Máximo\r\nAvisa con indicación del tipo de punto \r\ny controla la velocidad", "Aviso Máximo",
+         "Avisa con indicación del tipo de punto \ny controla la velocidad"},
         {"Corto|Largo", "Corto", ""},
         {"a\rb", "a", "b"},
         {"", "", ""},

@@ -2,9 +2,9 @@
 // Converts a points map as the program does after a download: MODEL is the device list's index
 // (0 Sentry III, 1 Watcher, 2 Gray Rover II, -1 no selection), L1 to L7 the levels of that model
 // for the type codes "1" to "7". Exits 0, or 1 with the message on standard error.
-#include "shell/Conversion.h"
 #include "framework/Ansi.h"
 #include "framework/Exceptions.h"
+#include "shell/Conversion.h"
 
 #include <charconv>
 #include <cstdio>

@@ -51,8 +51,18 @@ public:
 private:
     static constexpr char kAlerts[] = "11111222333456789ABCDEFHJKLMNPRSTUVXYZ";
     static constexpr char kUntypedCodes[] = "00000888889ABCX ";
-    static constexpr const char *kRoads[] = {"A-6", "A-1", "AP-7", "N-340", "M-30", "C-31", "A-66", "N-VI",
-                                             "CL-601", "Calle Mayor", "Avda. de Andaluc\355a", "Ronda Sur"};
+    static constexpr const char *kRoads[] = {"A-6",
+                                             "A-1",
+                                             "AP-7",
+                                             "N-340",
+                                             "M-30",
+                                             "C-31",
+                                             "A-66",
+                                             "N-VI",
+                                             "CL-601",
+                                             "Calle Mayor",
+                                             "Avda. de Andaluc\355a",
+                                             "Ronda Sur"};
     static constexpr int kSpeeds[] = {30, 40, 50, 60, 70, 80, 90, 100, 110, 120};
 
     unsigned Below(unsigned n) { return static_cast<unsigned>(m_random() % n); }
@@ -95,8 +105,7 @@ private:
     void Tail(std::string &line)
     {
         switch (Below(5)) {
-        case 0:
-            return;  // a record of exactly 16 characters
+        case 0: return;  // a record of exactly 16 characters
         case 1:
             line += ',';
             line += std::to_string(kSpeeds[Below(std::size(kSpeeds))]);

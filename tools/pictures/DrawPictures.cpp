@@ -185,11 +185,8 @@ int main(int argc, char **argv)
         const char *name;
         QImage image;
     } pictures[] = {
-        {"device.png", device()},
-        {"newmap.png", newMapMark()},
-        {"download.png", downloadGlyph()},
-        {"save.png", saveGlyph()},
-        {"folder.png", folderGlyph()},
+        {"device.png", device()},  {"newmap.png", newMapMark()},  {"download.png", downloadGlyph()},
+        {"save.png", saveGlyph()}, {"folder.png", folderGlyph()},
     };
     for (const auto &picture : pictures) {
         if (!picture.image.save(out.filePath(QString::fromLatin1(picture.name)))) {

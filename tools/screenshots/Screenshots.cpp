@@ -1,8 +1,8 @@
 // Renders each page of the main window, the main page with the new-map mark, and a hint balloon
 // to PNG files, with the window's own drawing (no window manager frame).
 //   drovanel-screenshots OUTPUT_FOLDER
-#include "shell/Pral.h"
 #include "framework/Ansi.h"
+#include "shell/Pral.h"
 #include "widgets/Hints.h"
 
 #include <QApplication>
