@@ -26,15 +26,51 @@ std::int32_t ClampToInt32(std::int64_t value)
                                                               std::numeric_limits<std::int32_t>::max()));
 }
 
-// Stops the time-out counter however a waiting loop ends.
-class TimeOutScope {
+// A component is never entered a second time from a handler that runs inside one of its own
+// waits: the second command would read the replies the first one waits for. While a wait runs,
+// its socket and every socket that owns it (an FTP client owns the sockets of its transfers)
+// count as waiting, and a debug build stops at once when a wait begins on one of them. Events
+// fired between waits may use the component: an FTP client's OnDataTransferStart comes before
+// the transfer has sent anything, and its handler may ask the file's size.
+class ReentryCheck {
 public:
-    explicit TimeOutScope(TmsSocketBase &socket) : m_socket(socket) { m_socket.StartTimeOut(); }
-    ~TimeOutScope() { m_socket.StopTimeOut(); }
-    TimeOutScope(const TimeOutScope &) = delete;
-    TimeOutScope &operator=(const TimeOutScope &) = delete;
+#ifdef NDEBUG
+    explicit ReentryCheck(const TmsSocketBase &) {}
+#else
+    explicit ReentryCheck(const TmsSocketBase &socket) : m_mark(waiting().size())
+    {
+        if (std::find(waiting().begin(), waiting().end(), &socket) != waiting().end())
+            qFatal("%s '%s' entered a second time from a handler inside its own wait", socket.metaObject()->className(),
+                   qPrintable(socket.objectName()));
+        for (const QObject *o = &socket; o != nullptr; o = o->parent())
+            if (qobject_cast<const TmsSocketBase *>(o) != nullptr)
+                waiting().push_back(o);
+    }
+    ~ReentryCheck()
+    {
+        waiting().resize(m_mark);
+    }
 
 private:
+    static std::vector<const QObject *> &waiting()
+    {
+        thread_local std::vector<const QObject *> components;
+        return components;
+    }
+    size_t m_mark;
+#endif
+};
+
+// Guards a waiting loop: checks re-entry, and stops the time-out counter however the loop ends.
+class WaitScope {
+public:
+    explicit WaitScope(TmsSocketBase &socket) : m_check(socket), m_socket(socket) { m_socket.StartTimeOut(); }
+    ~WaitScope() { m_socket.StopTimeOut(); }
+    WaitScope(const WaitScope &) = delete;
+    WaitScope &operator=(const WaitScope &) = delete;
+
+private:
+    ReentryCheck m_check;
     TmsSocketBase &m_socket;
 };
 
@@ -233,7 +269,7 @@ void TmsSocket::SendBuffer(const void *data, int length)
     const auto *bytes = static_cast<const char *>(data);
     int sent = 0;
     bool done = false;
-    TimeOutScope scope(*this);
+    WaitScope scope(*this);
     do {
         m_lastResult = ws.send(m_socket, bytes + sent, length - sent, 0);
         bool progress = false;
@@ -273,7 +309,7 @@ std::string TmsSocket::ReadLine()
     bool done = false;
     m_lastLineComplete = false;
     {
-        TimeOutScope scope(*this);
+        WaitScope scope(*this);
         do {
             char byte = 0;
             m_lastResult = ws.recv(m_socket, &byte, 1, 0);
@@ -344,7 +380,7 @@ void TmsSocket::ReceiveToStream(fw::TStream &stream, std::int32_t count, std::in
     std::int64_t received = 0;
     bool done = false;
     {
-        TimeOutScope scope(*this);
+        WaitScope scope(*this);
         do {
             const int want = count > 0 ? static_cast<int>(std::min<std::int64_t>(count - received, kTransferBlockSize))
                                        : kTransferBlockSize;
@@ -448,7 +484,7 @@ void TmsClientSocket::Connect()
     }
     if (!m_blocking) {
         {
-            TimeOutScope scope(*this);
+            WaitScope scope(*this);
             do {
                 platform::ProcessMessages();
                 if (!m_connected && m_asyncError == 0 && !TimedOut() && !CancelRequested)
