@@ -3,6 +3,8 @@
 #include "platform/RegFile.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <cerrno>
 #include <csignal>
@@ -54,16 +56,12 @@ std::string localPath(const QString &path)
 
 std::string dirOf(const std::string &path)
 {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    return localPath(QFileInfo(QFile::decodeName(path.c_str())).path());
 }
 
 std::string baseOf(const std::string &path)
 {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return localPath(QFileInfo(QFile::decodeName(path.c_str())).fileName());
 }
 
 // Creates the folder and its missing parents; errno tells why it failed.

@@ -2,8 +2,10 @@
 
 #include "framework/Ansi.h"
 #include "framework/Exceptions.h"
+#include "framework/FileSystem.h"
 #include "framework/TextFile.h"
 
+#include <QFileInfo>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -96,12 +98,7 @@ bool ConvertLines(fw::TextFileReader &in, fw::TextFileWriter &out, int deviceMod
 
 std::string FolderOf(const std::string &path)
 {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
+    return fw::PathToAnsi(QFileInfo(fw::PathFromAnsi(path)).path());
 }
 
 // A new file in the destination's folder for the converted map. Its name never contains ".mdb",

@@ -46,17 +46,13 @@ void TFileListBox::ApplyFilePath(std::string_view text)
 {
     if (text.empty())
         return;
-    const QString path = PathFromAnsi(text);
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const QString last = slash < 0 ? path : path.mid(slash + 1);
+    const QFileInfo info(PathFromAnsi(text));
+    const QString last = info.fileName();
     const bool wildcard = last.contains(QLatin1Char('*')) || last.contains(QLatin1Char('?'));
-    const QFileInfo info(path);
     const bool existingFile = info.exists() && !info.isDir();
     std::string folder(text);
-    if (wildcard || existingFile) {
-        // The folder part alone; a bare name means the current directory.
-        folder = slash < 0 ? std::string(".") : slash == 0 ? std::string("/") : PathToAnsi(path.left(slash));
-    }
+    if (wildcard || existingFile)
+        folder = PathToAnsi(info.path());  // the folder part alone; "." for a bare name
     SetCurrentDir(folder);
     m_directory = GetCurrentDir();
     m_read = false;
