@@ -14,7 +14,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -159,10 +158,10 @@ struct Handle {
     REGSAM access;
 };
 
+// Only the thread of the application object calls the registry (the settings store, on its
+// show, close and destroy hooks), so the hive takes no lock.
 class Hive {
 public:
-    std::mutex mutex;
-
     QString file() const { return m_path.isEmpty() ? RegistryDefaultFile() : m_path; }
 
     bool useFile(const QString &path)
@@ -380,7 +379,6 @@ LONG RegCreateKeyExA(HKEY hKey, const char *lpSubKey, DWORD, char *, DWORD dwOpt
     if (!phkResult || !lpSubKey)
         return ERROR_INVALID_PARAMETER;
     Hive &h = hive();
-    const std::lock_guard lock(h.mutex);
     Key *key = nullptr;
     REGSAM access = 0;
     if (const LONG rc = h.resolve(hKey, key, access); rc != ERROR_SUCCESS)
@@ -419,7 +417,6 @@ LONG RegOpenKeyExA(HKEY hKey, const char *lpSubKey, DWORD, REGSAM samDesired, HK
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
     Hive &h = hive();
-    const std::lock_guard lock(h.mutex);
     Key *key = nullptr;
     REGSAM access = 0;
     if (const LONG rc = h.resolve(hKey, key, access); rc != ERROR_SUCCESS)
@@ -444,7 +441,6 @@ LONG RegSetValueExA(HKEY hKey, const char *lpValueName, DWORD, DWORD dwType, con
     if (name.size() > kMaxValueNameLength || hasLineBreak(name))
         return ERROR_INVALID_PARAMETER;
     Hive &h = hive();
-    const std::lock_guard lock(h.mutex);
     Key *key = nullptr;
     REGSAM access = 0;
     if (const LONG rc = h.resolve(hKey, key, access); rc != ERROR_SUCCESS)
@@ -463,7 +459,6 @@ LONG RegQueryValueExA(HKEY hKey, const char *lpValueName, DWORD *lpReserved, DWO
     if (lpReserved || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
     Hive &h = hive();
-    const std::lock_guard lock(h.mutex);
     Key *key = nullptr;
     REGSAM access = 0;
     if (const LONG rc = h.resolve(hKey, key, access); rc != ERROR_SUCCESS)
@@ -491,7 +486,6 @@ LONG RegQueryValueExA(HKEY hKey, const char *lpValueName, DWORD *lpReserved, DWO
 LONG RegCloseKey(HKEY hKey)
 {
     Hive &h = hive();
-    const std::lock_guard lock(h.mutex);
     return h.close(hKey);
 }
 
@@ -504,21 +498,18 @@ QString RegistryDefaultFile()
 QString RegistryFile()
 {
     Hive &h = hive();
-    const std::lock_guard lock(h.mutex);
     return h.file();
 }
 
 bool RegistryUseFile(const QString &path)
 {
     Hive &h = hive();
-    const std::lock_guard lock(h.mutex);
     return h.useFile(path);
 }
 
 int RegistryOpenKeyCount()
 {
     Hive &h = hive();
-    const std::lock_guard lock(h.mutex);
     return h.openCount();
 }
 
