@@ -3,7 +3,6 @@
 #include "framework/Exceptions.h"
 
 #include <charconv>
-#include <limits>
 
 namespace net {
 namespace {

@@ -4,7 +4,6 @@
 #include "framework/Application.h"
 #include "settings/WinPlacement.h"
 
-#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocale>
