@@ -9,7 +9,7 @@
 // Wiring into a form (see TFormPlacement::Loaded and FormDestroy):
 //     FormStorage1 = new settings::TFormStorage(this);        // owned by the form
 //     FormStorage1->setObjectName("FormStorage1");
-//     FormStorage1->SetStoredProps(settings::MainFormStoredProps());
+//     FormStorage1->SetStoredProps(entries);                  // "Component.Property", ...
 //     FormStorage1->Loaded();                                 // after the controls exist
 //     ...
 //     TFPral::~TFPral() { FormStorage1->FormDestroy(); }       // first thing, controls alive
@@ -189,9 +189,6 @@ private:
     std::vector<Binding> m_bindings;
     bool m_bound = false;
 };
-
-// The 21 settings of the main form, in the order they are written and read.
-const std::vector<std::string> &MainFormStoredProps();
 
 // The text forms of the stored values, independent of the user's locale where they must be.
 std::string TrimText(std::string_view text);

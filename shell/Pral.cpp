@@ -6,6 +6,7 @@
 #include "framework/Exceptions.h"
 #include "framework/FileSystem.h"
 #include "framework/FormatSettings.h"
+#include "shell/StoredProperties.h"
 
 #include <QStandardPaths>
 
@@ -94,7 +95,7 @@ TFPral::TFPral(QWidget *parent) : fw::TForm("FPral", parent)
     // Last, once every control it stores exists under its name.
     FormStorage1 = new settings::TFormStorage(this);
     FormStorage1->setObjectName(QStringLiteral("FormStorage1"));
-    FormStorage1->SetStoredProps(settings::MainFormStoredProps());
+    FormStorage1->SetStoredProps(shell::MainFormStoredProps());
     FormStorage1->Loaded();
 }
 

@@ -11,6 +11,7 @@
 #include "platform/Registry.h"
 #include "settings/Placemnt.h"
 #include "settings/WinPlacement.h"
+#include "shell/StoredProperties.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -260,7 +261,7 @@ TEST_F(Store, FirstStartCreatesTheEmptyKeyAndTheFirstSaveWritesEveryValue)
     std::vector<std::string> expectedNames = {
         "FormVersion",      "Flags",   "ShowCmd", "PixelsPerInch", "MinMaxPos" + suffix, "MinMaxPos",
         "NormPos" + suffix, "NormPos", "Visible"};
-    for (const auto &entry : settings::MainFormStoredProps()) {
+    for (const auto &entry : shell::MainFormStoredProps()) {
         std::string name = entry;
         name[name.find('.')] = '_';
         expectedNames.push_back(name);

@@ -1,6 +1,7 @@
 #include "TestForm.h"
 
 #include "framework/Classes.h"
+#include "shell/StoredProperties.h"
 
 #include <QCloseEvent>
 
@@ -36,7 +37,7 @@ TFPral::TFPral()
 
     FormStorage1 = new settings::TFormStorage(this);
     FormStorage1->setObjectName(QStringLiteral("FormStorage1"));
-    FormStorage1->SetStoredProps(settings::MainFormStoredProps());
+    FormStorage1->SetStoredProps(shell::MainFormStoredProps());
     FormStorage1->Loaded();
 }
 
