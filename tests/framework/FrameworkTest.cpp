@@ -1,3 +1,5 @@
+// The framework without widgets: the standard error report, the dialog service, component lookup
+// by name, string lists, the byte-string conversion and the streams.
 #include "common/ScriptedDialogs.h"
 #include "framework/Ansi.h"
 #include "framework/Application.h"

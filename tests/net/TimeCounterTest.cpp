@@ -1,3 +1,5 @@
+// The one-second time-out counter of the sockets, ticking through the real message loop: its
+// period, start, stop and restart, a refused platform timer, and a failing tick handler.
 #include "common/ScriptedDialogs.h"
 #include "framework/Exceptions.h"
 #include "net/msTimers.h"
