@@ -3,6 +3,7 @@
 #include "framework/Ansi.h"
 #include "framework/Application.h"
 
+#include <QScopeGuard>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -414,10 +415,8 @@ void TmsSocket::Disconnect()
     if (m_socket == winsock::INVALID_SOCKET)
         return;
     m_lastResult = GlobalWinsock().closesocket(m_socket);
-    struct Forget {
-        SOCKET &handle;
-        ~Forget() { handle = winsock::INVALID_SOCKET; }
-    } forget{m_socket};
+    // The handle is gone even when the handler below throws.
+    const auto forget = qScopeGuard([this] { m_socket = winsock::INVALID_SOCKET; });
     fw::Fire(OnDisconnected, this);
 }
 
