@@ -65,15 +65,13 @@ public:
         m_xvfb.setProgram("Xvfb");
         m_xvfb.setArguments({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-br"});
         m_xvfb.start();
-        if (!m_xvfb.waitForStarted(10'000))
-            {
+        if (!m_xvfb.waitForStarted(10'000)) {
             m_error = "Xvfb did not start";
             return;
         }
         // Xvfb writes its display number once it accepts clients.
         if (!WaitUntil([this] { return m_xvfb.canReadLine() || m_xvfb.state() != QProcess::Running; }, 20'000) ||
-            !m_xvfb.canReadLine())
-            {
+            !m_xvfb.canReadLine()) {
             m_error = "Xvfb gave no display number";
             return;
         }
@@ -85,8 +83,11 @@ public:
         m_trayer.setArguments({"--edge", "top", "--align", "left", "--widthtype", "request", "--height", "32",
                                "--SetDockType", "true", "--expand", "true"});
         m_trayer.start();
-        if (!m_trayer.waitForStarted(10'000) || !WaitUntil([this] { return !Xdo({"search", "--classname", "trayer"}).isEmpty(); }, 20'000))
-            {
+        if (!m_trayer.waitForStarted(10'000) || !WaitUntil(
+                                                    [this] {
+                                                        return !Xdo({"search", "--classname", "trayer"}).isEmpty();
+                                                    },
+                                                    20'000)) {
             m_error = "trayer did not start";
             return;
         }
@@ -98,13 +99,14 @@ public:
         pulseEnv.insert("HOME", m_pulseRuntime.path());
         m_pulse.setProcessEnvironment(pulseEnv);
         m_pulse.setProgram("pulseaudio");
-        m_pulse.setArguments({"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--disable-shm",
-                              "-L", "module-null-sink sink_name=" + QString(kSink), "-L",
-                              "module-native-protocol-unix socket=" + PulseSocket(), "-L", "module-always-sink"});
+        m_pulse.setArguments({"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--disable-shm", "-L",
+                              "module-null-sink sink_name=" + QString(kSink), "-L",
+                              "module-native-protocol-unix auth-anonymous=1 socket=" + PulseSocket(), "-L",
+                              "module-always-sink"});
         m_pulse.setProcessChannelMode(QProcess::MergedChannels);
         m_pulse.start();
-        if (!m_pulse.waitForStarted(10'000) || !WaitUntil([this] { return QFileInfo::exists(PulseSocket()); }, 20'000))
-            {
+        if (!m_pulse.waitForStarted(10'000) ||
+            !WaitUntil([this] { return QFileInfo::exists(PulseSocket()); }, 20'000)) {
             m_error = "pulseaudio did not start: " + QString::fromUtf8(m_pulse.readAll());
             return;
         }
@@ -177,7 +179,8 @@ public:
     // A click at a point of a window, in the window's own coordinates.
     void Click(const QString &window, int x, int y, int button = 1) const
     {
-        Xdo({"mousemove", "--window", window, QString::number(x), QString::number(y), "click", QString::number(button)});
+        Xdo({"mousemove", "--window", window, QString::number(x), QString::number(y), "click",
+             QString::number(button)});
     }
 
     // The whole screen into a PNG file.
@@ -202,9 +205,8 @@ public:
     SampleServer(const QString &root, const QString &makeMap, const QString &log, const QStringList &extra = {})
     {
         m_process.setProgram("/usr/bin/python3");
-        m_process.setArguments(QStringList{DROVANEL_SCRIPTS_DIR "/sample-server", root, "--make-map", makeMap,
-                                           "--log", log} +
-                               extra);
+        m_process.setArguments(
+            QStringList{DROVANEL_SCRIPTS_DIR "/sample-server", root, "--make-map", makeMap, "--log", log} + extra);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start();
         if (!m_process.waitForStarted(10'000))

@@ -119,7 +119,8 @@ protected:
     // The screen as it is now, into the test's artifacts.
     void Shot(const QString &step)
     {
-        const QString path = QStringLiteral("%1/%2-%3.png").arg(m_artifacts).arg(++m_shots, 2, 10, QChar('0')).arg(step);
+        const QString path =
+            QStringLiteral("%1/%2-%3.png").arg(m_artifacts).arg(++m_shots, 2, 10, QChar('0')).arg(step);
         EXPECT_TRUE(m_desktop.Screenshot(path)) << path.toStdString();
         m_lastShot = path;
     }
@@ -354,9 +355,7 @@ TEST_F(E2e, DISABLED_KilledDuringTheConversionOfALargeMap)
 
     // The conversion writes a hidden part file beside its destination: the program is killed
     // as soon as one appears.
-    const auto partFiles = [&] {
-        return QDir(DownloadFolder()).entryList({"*.part"}, QDir::Files | QDir::Hidden);
-    };
+    const auto partFiles = [&] { return QDir(DownloadFolder()).entryList({"*.part"}, QDir::Files | QDir::Hidden); };
     ClickClient(kDownloadButton);
     ASSERT_TRUE(WaitUntil([&] { return !partFiles().isEmpty(); }, 120'000)) << "no conversion seen";
     ::kill(static_cast<pid_t>(m_program.processId()), SIGKILL);

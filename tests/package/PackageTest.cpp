@@ -52,7 +52,10 @@ protected:
     }
     static void TearDownTestSuite() { s_root.reset(); }
 
-    void SetUp() override { ASSERT_EQ(s_install.exitCode, 0) << s_install.out.toStdString() << s_install.err.toStdString(); }
+    void SetUp() override
+    {
+        ASSERT_EQ(s_install.exitCode, 0) << s_install.out.toStdString() << s_install.err.toStdString();
+    }
 
     static QString Installed(const QString &path) { return s_root->path() + "/usr/" + path; }
 
@@ -111,8 +114,8 @@ TEST_F(InstalledTree, DesktopEntryAndMetainfoPassTheValidators)
     EXPECT_EQ(desktop.exitCode, 0) << desktop.out.toStdString() << desktop.err.toStdString();
     EXPECT_FALSE(desktop.out.contains("error")) << desktop.out.toStdString();
 
-    const CommandResult metainfo =
-        RunCommand("appstreamcli", {"validate", "--no-net", Installed("share/metainfo/es.drovanel.Drovanel.metainfo.xml")});
+    const CommandResult metainfo = RunCommand(
+        "appstreamcli", {"validate", "--no-net", Installed("share/metainfo/es.drovanel.Drovanel.metainfo.xml")});
     EXPECT_EQ(metainfo.exitCode, 0) << metainfo.out.toStdString() << metainfo.err.toStdString();
 
     // The entry starts the installed program, and its icon is the installed one.
@@ -144,8 +147,7 @@ TEST_F(InstalledTree, InstalledProgramStartsAndEndsCleanlyOnSigterm)
     testutil::WriteFile((home.path() + "/.config/drovanel/registry.reg").toStdString(),
                         "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\drovanel\\TFPral]\r\n"
                         "\"DirectoryEdit1_Text\"=\"" +
-                            (home.path() + "/maps").toStdString() +
-                            "\"\r\n\"ComprobarChk_Checked\"=\"False\"\r\n");
+                            (home.path() + "/maps").toStdString() + "\"\r\n\"ComprobarChk_Checked\"=\"False\"\r\n");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home.path());
     env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
@@ -183,16 +185,17 @@ TEST_F(InstalledTree, InstalledToolsFindTheSocketLibraryAndWork)
     testutil::WriteFile(served.file("updates/Watcher-261201.mdb"), "574C header\r\n" + kData + "A1,50\r\n");
     testutil::PyFtpServer server(served.path(), "drovanel", "61840293k");
     ASSERT_NE(server.Port(), 0);
-    const CommandResult list = RunCommand(Installed("bin/drovanel-ftpget"),
-                                {"127.0.0.1", QString::number(server.Port()), "drovanel", "61840293k", "/updates"});
+    const CommandResult list =
+        RunCommand(Installed("bin/drovanel-ftpget"),
+                   {"127.0.0.1", QString::number(server.Port()), "drovanel", "61840293k", "/updates"});
     EXPECT_EQ(list.exitCode, 0) << list.err.toStdString();
     EXPECT_EQ(list.out, "Watcher-261201.mdb\n");
 
     // The converter: a Watcher map with the type "1" at "Med" gets the alert character "0".
     const std::string out = served.file("out.mdb");
-    const CommandResult convert = RunCommand(Installed("bin/drovanel-convert"), {QString::fromStdString(served.file("updates/Watcher-261201.mdb")),
-                                                                       QString::fromStdString(out), "1", "2", "3", "3",
-                                                                       "3", "3", "3", "3"});
+    const CommandResult convert = RunCommand(Installed("bin/drovanel-convert"),
+                                             {QString::fromStdString(served.file("updates/Watcher-261201.mdb")),
+                                              QString::fromStdString(out), "1", "2", "3", "3", "3", "3", "3", "3"});
     EXPECT_EQ(convert.exitCode, 0) << convert.err.toStdString();
     EXPECT_EQ(testutil::ReadFile(out), "574C header\r\n" + kData + "01\r\n");
 }
@@ -201,8 +204,8 @@ TEST_F(InstalledTree, InstalledToolsFindTheSocketLibraryAndWork)
 TEST(DebianPackage, HoldsTheInstallationAndItsLibraryDependencies)
 {
     QTemporaryDir out;
-    const CommandResult cpack = RunCommand(DROVANEL_CPACK_COMMAND, {"--config", DROVANEL_BUILD_DIR "/CPackConfig.cmake", "-G",
-                                                          "DEB", "-B", out.path()});
+    const CommandResult cpack = RunCommand(
+        DROVANEL_CPACK_COMMAND, {"--config", DROVANEL_BUILD_DIR "/CPackConfig.cmake", "-G", "DEB", "-B", out.path()});
     ASSERT_EQ(cpack.exitCode, 0) << cpack.out.toStdString() << cpack.err.toStdString();
     const QStringList debs = QDir(out.path()).entryList({"drovanel_*.deb"});
     ASSERT_EQ(debs.size(), 1) << QDir(out.path()).entryList().join(' ').toStdString();
@@ -216,11 +219,11 @@ TEST(DebianPackage, HoldsTheInstallationAndItsLibraryDependencies)
 
     const CommandResult contents = RunCommand("dpkg-deb", {"--contents", deb});
     ASSERT_EQ(contents.exitCode, 0);
-    for (const char *file : {"./usr/bin/drovanel", "./usr/bin/drovanel-convert", "./usr/bin/drovanel-ftpget",
-                             "./usr/lib/drovanel/libwsock32.so", "./usr/share/applications/es.drovanel.Drovanel.desktop",
-                             "./usr/share/metainfo/es.drovanel.Drovanel.metainfo.xml",
-                             "./usr/share/icons/hicolor/48x48/apps/drovanel.png",
-                             "./usr/share/man/man1/drovanel.1.gz"})
+    for (const char *file :
+         {"./usr/bin/drovanel", "./usr/bin/drovanel-convert", "./usr/bin/drovanel-ftpget",
+          "./usr/lib/drovanel/libwsock32.so", "./usr/share/applications/es.drovanel.Drovanel.desktop",
+          "./usr/share/metainfo/es.drovanel.Drovanel.metainfo.xml", "./usr/share/icons/hicolor/48x48/apps/drovanel.png",
+          "./usr/share/man/man1/drovanel.1.gz"})
         EXPECT_TRUE(contents.out.contains(QString(file) + "\n")) << file;
 }
 

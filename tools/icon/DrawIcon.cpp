@@ -68,8 +68,14 @@ std::vector<Shape> Shapes()
     };
 }
 
-QString Svg(const QColor &c) { return c.name(QColor::HexRgb); }
-QString Num(double v) { return QString::number(v, 'g', 6); }
+QString Svg(const QColor &c)
+{
+    return c.name(QColor::HexRgb);
+}
+QString Num(double v)
+{
+    return QString::number(v, 'g', 6);
+}
 
 // The pin's outline: a circle whose lower part narrows into a point at tipY.
 QPainterPath PinPath(const Pin &pin)
