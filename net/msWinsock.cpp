@@ -8,6 +8,11 @@
 #include <unistd.h>
 #include <utility>
 
+// Where an installed program keeps the library, relative to the executable's folder.
+#ifndef DROVANEL_WINSOCK_FROM_BIN
+#define DROVANEL_WINSOCK_FROM_BIN "../lib/drovanel"
+#endif
+
 namespace net {
 namespace {
 
@@ -96,11 +101,15 @@ std::string WinsockErrorText(int code)
 
 std::string TmsWinsock::DefaultLibraryPath()
 {
-    // The library lies beside the executable, as the system would find it first.
+    // In the build tree the library lies beside the executable, as the system would find it first;
+    // an installed program finds it in its private library folder, at the same place relative to
+    // the executable's folder wherever the package was installed.
     std::array<char, 4096> exe{};
     const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size() - 1);
     const std::string dir = n > 0 ? QFileInfo(QString::fromLocal8Bit(exe.data(), n)).absolutePath().toStdString() : ".";
-    return dir + "/libwsock32.so";
+    const std::string beside = dir + "/libwsock32.so";
+    const std::string installed = dir + "/" DROVANEL_WINSOCK_FROM_BIN "/libwsock32.so";
+    return ::access(beside.c_str(), F_OK) != 0 && ::access(installed.c_str(), F_OK) == 0 ? installed : beside;
 }
 
 TmsWinsock::TmsWinsock(const std::string &libraryPath)

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Start-up to a visible, painted main window, and memory at rest, of drovanel against a minimal Qt
+# Widgets program showing one window, alternately in one run, in a virtual X display (Xvfb with a
+# black root, no window manager, no compositor).
+#   bench/startup/run.sh [BUILD_DIR] [ROUNDS]        defaults: build, 15
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build}
+rounds=${2:-15}
+cmake --build "$build" --target drovanel drovanel-bench-minimal drovanel-startup-harness >/dev/null
+bin=$(cd "$build/bin" && pwd)
+repo=$PWD
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/drovanel-startup.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+# A throwaway profile with a download folder and no start-up check: no question, no network.
+profile_env=$("$repo/scripts/write-profile" "$work/profile" --proxy-port 9 --no-check)
+# shellcheck disable=SC2086
+env $profile_env QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24 -br" \
+    "$bin/drovanel-startup-harness" "$rounds" 1000 -- "$bin/drovanel" -- "$bin/drovanel-bench-minimal"
