@@ -5,6 +5,7 @@
 
 #include "common/Pump.h"
 #include "common/ScriptedDialogs.h"
+#include "common/TrayProbe.h"
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 #include "widgets/AppEvnts.h"
@@ -19,23 +20,7 @@ namespace {
 
 using fw::TRxTrayIcon;
 
-// A notification area that is there or not, as the test says.
-class TrayProbe {
-public:
-    explicit TrayProbe(bool present) : m_present(present)
-    {
-        TRxTrayIcon::SetTrayProbe([this] {
-            ++asked;
-            return m_present;
-        });
-    }
-    ~TrayProbe() { TRxTrayIcon::SetTrayProbe(nullptr); }
-    void Set(bool present) { m_present = present; }
-    int asked = 0;
-
-private:
-    bool m_present;
-};
+using testutil::TrayProbe;
 
 // A tray icon set up as the program sets up its own, with every image it shows recorded.
 struct Icon {
