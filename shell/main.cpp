@@ -19,7 +19,7 @@ int main(int argc, char **argv)
     const platform::SingleInstanceMark mark(QStringLiteral("drovanel.lock"));
     if (mark.state() == platform::SingleInstanceMark::State::HeldByAnother) {
         const QCoreApplication core(argc, argv);
-        platform::RequestActivation(mark.activationPath(), 2000);
+        platform::RequestActivation(mark.activationPath(), 1500);
         return 0;
     }
 
