@@ -132,8 +132,7 @@ TRxTrayIcon::TRxTrayIcon(QObject *owner, std::string_view name)
 TRxTrayIcon::~TRxTrayIcon()
 {
     m_frameTimer.stop();
-    if (m_added)
-        m_native->hide();
+    m_native->hide();
 }
 
 void TRxTrayIcon::SetTrayProbe(std::function<bool()> probe)
@@ -148,7 +147,7 @@ void TRxTrayIcon::SetActive(bool active)
     m_active = active;
     if (active) {
         tryAdd();
-    } else if (m_added) {
+    } else {
         m_native->hide();
         m_added = false;
     }
@@ -227,11 +226,18 @@ void TRxTrayIcon::update()
 
 void TRxTrayIcon::tryAdd()
 {
-    if (!m_loaded || !m_active || m_added || !trayProbe()())
+    if (!m_loaded || !m_active || m_added)
         return;
     m_native->setIcon(currentIcon());
     m_native->setToolTip(TipText());
-    m_native->show();
+    const bool present = trayProbe()();
+    // On X11 the icon is shown even when no area is there: Qt then docks it by itself when a tray
+    // host starts later. It counts as added only once an area has been seen, so that until then
+    // the window never hides where no icon might lead back to it.
+    if (!m_native->isVisible() && (present || QGuiApplication::platformName() == QLatin1String("xcb")))
+        m_native->show();
+    if (!present)
+        return;
     m_added = true;
     emit ImageShown(ShownImage());
 }

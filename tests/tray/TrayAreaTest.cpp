@@ -84,15 +84,6 @@ protected:
         m_env.insert("XDG_RUNTIME_DIR", m_runtime.path());
         m_env.insert("QT_QPA_PLATFORM", "xcb");
 
-        m_trayer.setProcessEnvironment(m_env);
-        m_trayer.setProgram("trayer");
-        m_trayer.setArguments({"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "64",
-                               "--heighttype", "pixel", "--height", "32"});
-        m_trayer.start();
-        ASSERT_TRUE(m_trayer.waitForStarted(10000));
-        // Its panel shows once the tray is there to dock in.
-        ASSERT_TRUE(waitFor([this] { return !windows({"--onlyvisible", "--name", "^panel$"}).isEmpty(); }, 20000));
-
         const QByteArray binDir = qgetenv("DROVANEL_BIN_DIR");
         m_program =
             (binDir.isEmpty() ? QCoreApplication::applicationDirPath() : QString::fromLocal8Bit(binDir)) + "/drovanel";
@@ -113,6 +104,18 @@ protected:
     {
         for (QProcess *p : {&m_second, &m_first, &m_trayer, &m_xvfb})
             stop(*p);
+    }
+
+    void startTrayHost()
+    {
+        m_trayer.setProcessEnvironment(m_env);
+        m_trayer.setProgram("trayer");
+        m_trayer.setArguments({"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "64",
+                               "--heighttype", "pixel", "--height", "32"});
+        m_trayer.start();
+        ASSERT_TRUE(m_trayer.waitForStarted(10000));
+        // Its panel shows once the tray is there to dock in.
+        ASSERT_TRUE(waitFor([this] { return !windows({"--onlyvisible", "--name", "^panel$"}).isEmpty(); }, 20000));
     }
 
     std::string registry() const { return m_home.path().toStdString() + "/.config/drovanel/registry.reg"; }
@@ -189,6 +192,11 @@ protected:
     QRect startDocked()
     {
         startProgram(m_first);
+        return waitDocked();
+    }
+
+    QRect waitDocked()
+    {
         QString icon;
         EXPECT_TRUE(waitFor(
             [&] {
@@ -209,6 +217,7 @@ protected:
 
 TEST_F(TrayArea, TheIconDocksClicksShowTheWindowAndTheMenuAndFinalizarEndsWithTheSettingsSaved)
 {
+    ASSERT_NO_FATAL_FAILURE(startTrayHost());
     const QRect icon = startDocked();
     ASSERT_TRUE(icon.isValid());
     EXPECT_TRUE(mainWindow().isEmpty()) << "started minimised: only the icon shows";
@@ -246,6 +255,7 @@ TEST_F(TrayArea, TheIconDocksClicksShowTheWindowAndTheMenuAndFinalizarEndsWithTh
 
 TEST_F(TrayArea, ASecondStartBringsUpTheFirstOnesWindowAndEndsWithinThreeSeconds)
 {
+    ASSERT_NO_FATAL_FAILURE(startTrayHost());
     ASSERT_TRUE(startDocked().isValid());
     ASSERT_TRUE(mainWindow().isEmpty());
 
@@ -259,6 +269,21 @@ TEST_F(TrayArea, ASecondStartBringsUpTheFirstOnesWindowAndEndsWithinThreeSeconds
     EXPECT_TRUE(waitFor([this] { return !mainWindow().isEmpty(); }, 10000)) << "the first one's window is up";
     EXPECT_EQ(mainWindow().size(), 1) << "the second start shows no window of its own";
     EXPECT_EQ(m_first.state(), QProcess::Running);
+}
+
+TEST_F(TrayArea, WithoutATrayHostTheWindowStaysUpAndTheIconDocksWhenOneStarts)
+{
+    startProgram(m_first);
+    // Started minimised, but with no icon to come back through: the window stays mapped.
+    ASSERT_TRUE(waitFor([this] { return !mainWindow().isEmpty(); }, 30000))
+        << m_first.readAllStandardError().toStdString();
+
+    ASSERT_NO_FATAL_FAILURE(startTrayHost());
+    const QRect icon = waitDocked();
+    ASSERT_TRUE(icon.isValid()) << "the icon docks once a tray host is there";
+    clickAt(icon.center(), 1);
+    EXPECT_EQ(m_first.state(), QProcess::Running);
+    EXPECT_EQ(mainWindow().size(), 1);
 }
 
 }  // namespace
