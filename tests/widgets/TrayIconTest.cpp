@@ -83,6 +83,7 @@ TEST(TrayIcon, TheTooltipIsTheHintUpToABarCutTo63Characters)
 
 TEST(TrayIcon, AnimationShowsTheFramesInTurnEveryIntervalAndReturnsToTheStaticImage)
 {
+    fw::Application().ResetTerminated();  // an ending program shows no more frames
     TrayProbe tray(true);
     Icon t;
     t.icon.Loaded();
@@ -105,9 +106,13 @@ TEST(TrayIcon, AnimationShowsTheFramesInTurnEveryIntervalAndReturnsToTheStaticIm
     testutil::PumpUntil([] { return false; }, 400);
     EXPECT_EQ(t.shown.size(), count);
 
-    // Switched on again: from the first frame.
+    // Switched on again: from the first frame. Once the program is ending, the frames stop.
     t.icon.SetAnimated(true);
     EXPECT_EQ(t.shown.back(), 0);
+    fw::Application().Terminate();
+    testutil::PumpUntil([] { return false; }, 400);
+    EXPECT_EQ(t.shown.back(), 0);
+    fw::Application().ResetTerminated();
     t.icon.SetAnimated(false);
 }
 
