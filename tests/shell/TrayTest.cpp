@@ -358,4 +358,53 @@ TEST_F(TrayTest, DuringARealTransferTheIconShowsItsFramesAndAfterItTheStaticImag
     EXPECT_FALSE(form->RxTrayIcon1->Animated());
 }
 
+// A server that sends the first bytes of the map and then holds the transfer until the icon has
+// shown every frame and the first again, while the client waits in its own receiving loop; then it
+// completes the transfer or breaks it off.
+TEST_F(TrayTest, TheFramesTurnWhileTheClientWaitsForASlowServerAndStopWhenTheTransferEnds)
+{
+    form->DoCreate();
+    struct Case {
+        const char *name;
+        bool completes;
+    } const cases[] = {{"complete", true}, {"broken off", false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        testutil::Gate framesSeen;  // outlives the server's thread, which may wait on it
+        ScriptedFtpServer server;
+        server.On("RETR", [&](testutil::FtpSession &s, const std::string &) {
+            s.Reply("150 Opening BINARY mode data connection");
+            const int data = s.OpenData();
+            if (data >= 0)
+                testutil::SendAll(data, "574C\r\n");
+            framesSeen.WaitFor(std::chrono::seconds(10));
+            if (c.completes && data >= 0)
+                testutil::SendAll(data, "12345678901234A1\r\n");
+            s.CloseData();
+            s.Reply(c.completes ? "226 Transfer complete" : "426 Connection closed; transfer aborted.");
+        });
+        logIn(*form, server);
+        std::vector<int> shown;
+        const auto link = QObject::connect(form->RxTrayIcon1, &fw::TRxTrayIcon::ImageShown, [&](int image) {
+            shown.push_back(image);
+            if (shown.size() == 4)
+                framesSeen.Open();
+        });
+        form->msFTPClient1->OnDataTransferStart = [this](fw::TObject *) { form->RxTrayIcon1->SetAnimated(true); };
+        form->msFTPClient1->OnDataTransferTerminate = [this](fw::TObject *) { form->RxTrayIcon1->SetAnimated(false); };
+        if (c.completes)
+            form->msFTPClient1->RetrieveFile("Watcher-070101.mdb", maps.file("temp.mdb"));
+        else
+            EXPECT_THROW(form->msFTPClient1->RetrieveFile("Watcher-070101.mdb", maps.file("temp.mdb")),
+                         net::EmsServerError);
+        QObject::disconnect(link);
+        ASSERT_GE(shown.size(), 5u);
+        EXPECT_EQ(std::vector<int>(shown.begin(), shown.begin() + 4), (std::vector<int>{0, 1, 2, 0}));
+        EXPECT_EQ(shown.back(), -1);
+        EXPECT_FALSE(form->RxTrayIcon1->Animated());
+        form->msFTPClient1->Disconnect();
+        form->FConectado = false;
+    }
+}
+
 }  // namespace
