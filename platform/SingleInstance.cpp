@@ -1,8 +1,12 @@
 #include "platform/SingleInstance.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QStandardPaths>
+#include <QTimer>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -13,6 +17,11 @@
 
 namespace platform {
 namespace {
+
+const QByteArray kKnock = "activate\n";
+const QByteArray kConfirm = "ok\n";
+// A caller that says nothing sensible within this time is dropped.
+constexpr int kClientPatienceMs = 2000;
 
 bool isPrivateFolderOfUser(const QByteArray &path)
 {
@@ -90,6 +99,76 @@ void SingleInstanceMark::take()
         const ssize_t written = ::pwrite(m_fd, pid.data(), pid.size(), 0);
         (void)written;
     }
+}
+
+QString SingleInstanceMark::activationPath() const
+{
+    QString socket = m_path;
+    if (socket.endsWith(QLatin1String(".lock")))
+        socket.chop(5);
+    return socket + QStringLiteral(".socket");
+}
+
+ActivationListener::ActivationListener(const QString &socketPath, QObject *parent)
+    : QObject(parent), m_server(new QLocalServer(this))
+{
+    // The holder of the mark is the only live listener there can be: a file at the path is the
+    // leftover of a holder that died.
+    QLocalServer::removeServer(socketPath);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server, &QLocalServer::newConnection, this, &ActivationListener::accept);
+    m_server->listen(socketPath);
+}
+
+ActivationListener::~ActivationListener()
+{
+    m_server->close();
+}
+
+bool ActivationListener::Listening() const
+{
+    return m_server->isListening();
+}
+
+void ActivationListener::accept()
+{
+    while (QLocalSocket *caller = m_server->nextPendingConnection()) {
+        connect(caller, &QLocalSocket::disconnected, caller, &QObject::deleteLater);
+        QTimer::singleShot(kClientPatienceMs, caller, [caller] { caller->abort(); });
+        connect(caller, &QLocalSocket::readyRead, this, [this, caller] {
+            if (!caller->canReadLine()) {
+                if (caller->bytesAvailable() > kKnock.size())
+                    caller->abort();  // no knock of ours
+                return;
+            }
+            const QByteArray line = caller->readLine(kKnock.size() + 1);
+            if (line != kKnock) {
+                caller->abort();
+                return;
+            }
+            caller->write(kConfirm);
+            caller->flush();
+            caller->disconnectFromServer();
+            emit activationRequested();
+        });
+    }
+}
+
+bool RequestActivation(const QString &socketPath, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    if (!socket.waitForConnected(static_cast<int>(deadline.remainingTime())))
+        return false;
+    socket.write(kKnock);
+    if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
+        return false;
+    while (!socket.canReadLine()) {
+        if (deadline.hasExpired() || !socket.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+            return false;
+    }
+    return socket.readLine(kConfirm.size() + 1) == kConfirm;
 }
 
 }  // namespace platform

@@ -43,6 +43,7 @@ TFPral::TFPral(QWidget *parent) : fw::TForm("FPral", parent)
     SetClientSize(kClientWidth, kClientHeight);
     move(160, 164);
     OnCreate = [this](fw::TObject *sender) { FormCreate(sender); };
+    OnCloseQuery = [this](fw::TObject *sender, bool &canClose) { FormCloseQuery(sender, canClose); };
 
     RxMainMenu1 = new fw::TMainMenu(this, "RxMainMenu1");
     SetMenu(RxMainMenu1);
@@ -63,25 +64,7 @@ TFPral::TFPral(QWidget *parent) : fw::TForm("FPral", parent)
     StatusBar1->SetBounds(0, kClientHeight - kStatusHeight, kClientWidth, kStatusHeight);
     StatusBar1->SetPanels({300, 0});
 
-    RxTrayIcon1 = new fw::TRxTrayIcon(this, "RxTrayIcon1");
-    RxTrayIcon1->Hint = QStringLiteral("Drovanel");
-    RxTrayIcon1->SetAnimated(true);  // as built; the start-up switches it off
-
-    AppEvents = new fw::TAppEvents(this, "AppEvents");
-    AppEvents->ShowMainForm = false;
-    AppEvents->UpdateFormatSettings = false;
-    AppEvents->HintPause = 400;
-    AppEvents->Apply();
-
-    PopupMenu = new fw::TPopupMenu(this, "PopupMenu");
-    Activar1 = PopupMenu->Add("Activar1", "Descargar");
-    Activar1->OnClick = [this](fw::TObject *sender) { Activar1Click(sender); };
-    Pausa1 = PopupMenu->Add("Pausa1", "Pausa");
-    for (int i = 0; i < 4; ++i)
-        PopupMenu->Add("", "");
-    N3 = PopupMenu->Add("N3", "-");
-    RXWebSite1 = PopupMenu->Add("RXWebSite1", "Finalizar");
-    RXWebSite1->OnClick = [this](fw::TObject *sender) { RXWebSite1Click(sender); };
+    buildTray();
 
     // The update server's client, as the window's resources set it up; FormCreate adds the account
     // and the proxy.
@@ -399,6 +382,10 @@ void TFPral::FormCreate(fw::TObject *)
     if (!Minimizar->Checked()) {
         SetWindowStateNormal();
         Show();
+    } else if (!RxTrayIcon1->Added()) {
+        // Without an icon in the notification area a hidden window could never be reached again.
+        setWindowState(windowState() | Qt::WindowMinimized);
+        Show();
     }
     if (DirectoryEdit1->Text().empty())
         PrimeraVez();
@@ -502,22 +489,14 @@ void TFPral::AvisadoresPropertiesChange(fw::TObject *)
     BarradeEstado();
 }
 
-void TFPral::Ocultar1Click(fw::TObject *)
-{
-    Hide();
-}
-
 void TFPral::Salir1Click(fw::TObject *)
 {
     fw::Application().Terminate();
 }
 
-void TFPral::Activar1Click(fw::TObject *)
+void TFPral::FormCloseQuery(fw::TObject *, bool &)
 {
-    Show();
-}
-
-void TFPral::RXWebSite1Click(fw::TObject *)
-{
-    Close();
+    // A refused QUIT raises: the window stays open and the connection with it.
+    if (FConectado)
+        msFTPClient1->Logout();
 }

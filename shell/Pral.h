@@ -80,7 +80,7 @@ public:
     // Not shown in the window
     fw::TRxTrayIcon *RxTrayIcon1;
     fw::TAppEvents *AppEvents;
-    fw::TPopupMenu *PopupMenu;
+    fw::TRxPopupMenu *PopupMenu;
     fw::TMenuItem *Activar1, *Pausa1, *N3, *RXWebSite1;
     settings::TFormStorage *FormStorage1;
     net::TmsFTPClient *msFTPClient1;
@@ -97,6 +97,22 @@ public:
     void Salir1Click(fw::TObject *Sender);
     void Activar1Click(fw::TObject *Sender);
     void RXWebSite1Click(fw::TObject *Sender);
+    void FormCloseQuery(fw::TObject *Sender, bool &CanClose);
+    // Tray icon, tray menu and application events.
+    void RxTrayIcon1Click(fw::TObject *Sender, fw::TMouseButton Button, fw::TShiftState Shift, int X, int Y);
+    void RxTrayIcon1DblClick(fw::TObject *Sender);
+    void AppEventsActivate(fw::TObject *Sender);
+    void AppEventsMinimize(fw::TObject *Sender);
+    void AppEventsRestore(fw::TObject *Sender);
+    void PopupMenuDrawMargin(fw::TObject *Sender, QPainter &Canvas, const QRect &Rect);
+
+    // Another start of the program asks this one to come forward: as a click on the tray icon.
+    void activateFromSecondStart();
+    // The program's entry in the taskbar. Where the window itself is the entry, hiding it puts the
+    // minimised window away into the tray; that needs an icon in the notification area.
+    void HideTaskbarEntry();
+    void ShowTaskbarEntry();
+    bool TaskbarEntryHidden() const { return m_putAway; }
 
     // Caption and second status panel for the chosen device model.
     void BarradeEstado();
@@ -123,6 +139,7 @@ private:
     void buildSentryPage(QWidget *page);
     void buildProxyPage(QWidget *page);
     void buildMenus();
+    void buildTray();
     fw::TButton *addSaveButton(QWidget *page, std::string_view name);
     fw::TLabel *addColumnLabel(QWidget *page, std::string_view name, std::string_view caption, int left,
                                std::string_view hint);
@@ -131,4 +148,6 @@ private:
     void RestoreSettings();
     void ConfigurarFTP();
     void PrimeraVez();
+
+    bool m_putAway = false;  // minimised into the tray, see HideTaskbarEntry
 };

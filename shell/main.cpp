@@ -8,14 +8,20 @@
 #include "widgets/QtDialogs.h"
 
 #include <QApplication>
+#include <memory>
+#include <optional>
 
 int main(int argc, char **argv)
 {
-    // Before anything touches the display: a second start ends here, silently, and leaves the
-    // running instance alone. When no mark can be had at all, the program runs rather than not.
+    // Before anything touches the display: a second start asks the running instance to show its
+    // window, as a click on its tray icon would, and ends silently. When no mark can be had at
+    // all, the program runs rather than not.
     const platform::SingleInstanceMark mark(QStringLiteral("drovanel.lock"));
-    if (mark.state() == platform::SingleInstanceMark::State::HeldByAnother)
+    if (mark.state() == platform::SingleInstanceMark::State::HeldByAnother) {
+        const QCoreApplication core(argc, argv);
+        platform::RequestActivation(mark.activationPath(), 1500);
         return 0;
+    }
 
     QApplication qtApp(argc, argv);
     // The program ends through its menus and its tray, never because its window was hidden.
@@ -26,8 +32,16 @@ int main(int argc, char **argv)
     fw::InstallQtDialogs();
     fw::Application().SetTitle("Drovanel");
 
-    // The main form decides in its creation handler whether it shows itself.
-    const auto form = fw::CreateForm<TFPral>();
+    // The main form decides in its creation handler whether it shows itself. Later starts can
+    // knock from the moment it exists, also while the creation handler asks its first question.
+    const auto form = std::make_unique<TFPral>();
+    std::optional<platform::ActivationListener> door;
+    if (mark.state() == platform::SingleInstanceMark::State::Held) {
+        door.emplace(mark.activationPath());
+        QObject::connect(&*door, &platform::ActivationListener::activationRequested, form.get(),
+                         [&form] { form->activateFromSecondStart(); });
+    }
+    form->DoCreate();
     fw::Application().Run();
     return 0;
 }

@@ -1,13 +1,26 @@
 #include "widgets/AppEvnts.h"
 
 #include "framework/Ansi.h"
+#include "framework/Application.h"
 #include "widgets/Hints.h"
+
+#include <QGuiApplication>
+#include <QWidget>
+#include <QWindowStateChangeEvent>
 
 namespace fw {
 
 TAppEvents::TAppEvents(QObject *owner, std::string_view name) : TComponent(owner)
 {
     setObjectName(FromAnsi(name));
+    if (auto *window = qobject_cast<QWidget *>(owner))
+        window->installEventFilter(this);
+    if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive)
+                fire(OnActivate);
+        });
+    }
 }
 
 void TAppEvents::Apply() const
@@ -19,6 +32,29 @@ void TAppEvents::Apply() const
     hints.ShowHint = ShowHint;
     // The application never shows its main form by itself and never reloads locale formats, so
     // ShowMainForm and UpdateFormatSettings have nothing more to switch off here.
+}
+
+bool TAppEvents::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::WindowStateChange && watched == parent()) {
+        const bool was = static_cast<QWindowStateChangeEvent *>(event)->oldState().testFlag(Qt::WindowMinimized);
+        const bool is = static_cast<QWidget *>(watched)->windowState().testFlag(Qt::WindowMinimized);
+        if (!was && is)
+            fire(OnMinimize);
+        else if (was && !is)
+            fire(OnRestore);
+    }
+    return false;
+}
+
+void TAppEvents::fire(const TNotifyEvent &event)
+{
+    // Nothing catches on the way back into the event loop: the error report does.
+    try {
+        Fire(event, this);
+    } catch (...) {
+        Application().HandleException(this);
+    }
 }
 
 }  // namespace fw

@@ -1,6 +1,7 @@
 #pragma once
 // The application-events component: applies application-wide settings once the main window has
-// been built (automatic showing of the main form, reloading of locale formats, hint timing).
+// been built (automatic showing of the main form, reloading of locale formats, hint timing), and
+// passes the application's activation, minimising and restoring on to its owner's handlers.
 #include "framework/Classes.h"
 
 namespace fw {
@@ -14,6 +15,7 @@ class TAppEvents : public TComponent {
     Q_PROPERTY(int HintHidePause MEMBER HintHidePause)
     Q_PROPERTY(bool ShowHint MEMBER ShowHint)
 public:
+    // The application is minimised when its main window (the owner, when it is a window) is.
     explicit TAppEvents(QObject *owner, std::string_view name);
 
     bool ShowMainForm = true;
@@ -25,6 +27,19 @@ public:
 
     // Hands the settings to the application.
     void Apply() const;
+
+    // The application has become the active one.
+    TNotifyEvent OnActivate;
+    // The main window has been minimised.
+    TNotifyEvent OnMinimize;
+    // The main window has left the minimised state.
+    TNotifyEvent OnRestore;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void fire(const TNotifyEvent &event);
 };
 
 }  // namespace fw

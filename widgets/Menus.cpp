@@ -1,6 +1,13 @@
 #include "widgets/Menus.h"
 
 #include "framework/Ansi.h"
+#include "framework/Application.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
+#include <algorithm>
 
 namespace fw {
 
@@ -11,7 +18,14 @@ TMenuItem::TMenuItem(QObject *owner, std::string_view name, std::string_view cap
         setSeparator(true);
     else
         setText(FromAnsi(caption));
-    connect(this, &QAction::triggered, this, [this] { Fire(OnClick, this); });
+    connect(this, &QAction::triggered, this, [this] {
+        // Qt's signals carry no exceptions: a failing handler ends in the standard error report.
+        try {
+            Fire(OnClick, this);
+        } catch (...) {
+            Application().HandleException(this);
+        }
+    });
 }
 
 std::string TMenuItem::Caption() const
@@ -61,6 +75,51 @@ TMenuItem *TPopupMenu::Add(std::string_view name, std::string_view caption)
     auto *item = new TMenuItem(this, name, caption);
     addAction(item);
     return item;
+}
+
+TRxPopupMenu::TRxPopupMenu(QWidget *owner, std::string_view name) : TPopupMenu(owner, name)
+{
+    placeItems();
+}
+
+void TRxPopupMenu::SetLeftMargin(int pixels)
+{
+    m_leftMargin = std::max(pixels, 0);
+    placeItems();
+}
+
+void TRxPopupMenu::placeItems()
+{
+    // The menu puts its items after its frame and the style's margin; the contents margin makes up
+    // the rest, so that the items begin exactly one pixel right of the strip whatever the style.
+    QStyleOption opt;
+    opt.initFrom(this);
+    const int frame = style()->pixelMetric(QStyle::PM_MenuPanelWidth, &opt, this) +
+                      style()->pixelMetric(QStyle::PM_MenuHMargin, &opt, this);
+    QMargins margins = contentsMargins();
+    margins.setLeft(std::max(0, m_leftMargin + 1 - frame));
+    setContentsMargins(margins);
+    update();
+}
+
+void TRxPopupMenu::changeEvent(QEvent *e)
+{
+    TPopupMenu::changeEvent(e);
+    if (e->type() == QEvent::StyleChange)
+        placeItems();
+}
+
+void TRxPopupMenu::paintEvent(QPaintEvent *e)
+{
+    TPopupMenu::paintEvent(e);
+    if (!OnDrawMargin || m_leftMargin == 0)
+        return;
+    QPainter canvas(this);
+    try {
+        OnDrawMargin(this, canvas, QRect(0, 0, m_leftMargin, height()));
+    } catch (...) {
+        Application().HandleException(this);
+    }
 }
 
 }  // namespace fw

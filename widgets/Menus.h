@@ -5,7 +5,10 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <functional>
 #include <string_view>
+
+class QPainter;
 
 namespace fw {
 
@@ -49,6 +52,29 @@ class TPopupMenu : public QMenu {
 public:
     TPopupMenu(QWidget *owner, std::string_view name);
     TMenuItem *Add(std::string_view name, std::string_view caption);
+};
+
+// A popup menu with a strip of its own left of its items, drawn by its owner: the items stand
+// LeftMargin + 1 pixels further right, and the menu is as much wider. Items carry no check marks.
+class TRxPopupMenu : public TPopupMenu {
+    Q_OBJECT
+public:
+    TRxPopupMenu(QWidget *owner, std::string_view name);
+
+    int LeftMargin() const { return m_leftMargin; }
+    void SetLeftMargin(int pixels);
+
+    // Draws the strip: Rect runs from x 0 to x LeftMargin (exclusive) over the whole menu.
+    std::function<void(TObject *Sender, QPainter &Canvas, const QRect &Rect)> OnDrawMargin;
+
+protected:
+    void paintEvent(QPaintEvent *e) override;
+    void changeEvent(QEvent *e) override;
+
+private:
+    void placeItems();
+
+    int m_leftMargin = 30;
 };
 
 }  // namespace fw

@@ -6,15 +6,22 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileSystemWatcher>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,6 +138,90 @@ TEST(SingleInstanceMark, LivesInThePrivateRuntimeFolderOrElseInTheConfigurationF
     }
 }
 
+// ---- The activation socket: later starts knock, the holder comes forward.
+
+// Runs the event loop until `done` or the bound; sleeps between events.
+bool pumpUntil(const std::function<bool()> &done, int maxMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() >= maxMs)
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+TEST(Activation, TheSocketLiesBesideTheMark)
+{
+    testutil::TempDir dir;
+    const QString folder = QString::fromStdString(dir.path());
+    EXPECT_EQ(SingleInstanceMark::AtPath(folder + "/drovanel.lock").activationPath(), folder + "/drovanel.socket");
+    EXPECT_EQ(SingleInstanceMark::AtPath(folder + "/mark").activationPath(), folder + "/mark.socket");
+}
+
+TEST(Activation, AKnockIsConfirmedAndReportedOnceEach)
+{
+    testutil::TempDir dir;
+    const QString path = QString::fromStdString(dir.file("drovanel.socket"));
+    // A socket file left by a holder that died is no obstacle.
+    testutil::WriteFile(path.toStdString(), "");
+    platform::ActivationListener listener(path);
+    ASSERT_TRUE(listener.Listening());
+    int requests = 0;
+    QObject::connect(&listener, &platform::ActivationListener::activationRequested, [&] { ++requests; });
+
+    // The asking side blocks; the holder must answer from its own loop, so it runs in a thread.
+    for (int knock = 1; knock <= 2; ++knock) {
+        std::atomic<bool> confirmed = false;
+        std::unique_ptr<QThread> caller(QThread::create([&] { confirmed = platform::RequestActivation(path, 3000); }));
+        caller->start();
+        EXPECT_TRUE(pumpUntil([&] { return requests == knock && caller->isFinished(); }, 5000));
+        caller->wait();
+        EXPECT_TRUE(confirmed);
+    }
+    EXPECT_EQ(requests, 2);
+}
+
+TEST(Activation, NobodyListeningIsAnAnswerAtOnce)
+{
+    testutil::TempDir dir;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(platform::RequestActivation(QString::fromStdString(dir.file("drovanel.socket")), 3000));
+    EXPECT_LT(clock.elapsed(), 1000);
+}
+
+TEST(Activation, AStrangerIsDroppedAndReportsNothing)
+{
+    testutil::TempDir dir;
+    const QString path = QString::fromStdString(dir.file("drovanel.socket"));
+    platform::ActivationListener listener(path);
+    int requests = 0;
+    QObject::connect(&listener, &platform::ActivationListener::activationRequested, [&] { ++requests; });
+    struct Case {
+        const char *name;
+        QByteArray bytes;
+    } const cases[] = {
+        {"another word", "show\n"},
+        {"a long line without end", QByteArray(4096, 'a')},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QLocalSocket stranger;
+        stranger.connectToServer(path);
+        ASSERT_TRUE(stranger.waitForConnected(3000));
+        stranger.write(c.bytes);
+        stranger.flush();
+        EXPECT_TRUE(pumpUntil([&] { return stranger.state() == QLocalSocket::UnconnectedState; }, 5000));
+        EXPECT_TRUE(stranger.readAll().isEmpty());
+    }
+    EXPECT_EQ(requests, 0);
+}
+
 // The real program, started as a user would start it.
 class ProgramTest : public ::testing::Test {
 protected:
@@ -219,6 +310,7 @@ TEST_F(ProgramTest, ASecondStartEndsAtOnceSilentlyAndTheFirstRunsOn)
 
     EXPECT_EQ(first.state(), QProcess::Running);
     EXPECT_EQ(readAll(m_lockFile), QString::number(first.processId()) + "\n");
+    EXPECT_TRUE(QFileInfo(m_runtime.path() + "/drovanel.socket").exists()) << "the first listens for later starts";
 
     // A crash of the first releases the mark: the next start runs.
     kill(first);
@@ -227,6 +319,24 @@ TEST_F(ProgramTest, ASecondStartEndsAtOnceSilentlyAndTheFirstRunsOn)
     EXPECT_TRUE(waitUntilHolder(third, 60000));
     EXPECT_EQ(third.state(), QProcess::Running);
     kill(third);
+}
+
+TEST_F(ProgramTest, ASecondStartKnocksAndEndsWithinThreeSecondsWhenTheFirstCannotAnswer)
+{
+    // A holder that never answers: a process that holds the mark and a silent listener.
+    QLocalServer silent;
+    ASSERT_TRUE(silent.listen(m_runtime.path() + "/drovanel.socket"));
+    const SingleInstanceMark mark = SingleInstanceMark::AtPath(m_lockFile);
+    ASSERT_EQ(mark.state(), State::Held);
+
+    QElapsedTimer clock;
+    clock.start();
+    QProcess second;
+    start(second, m_env);
+    EXPECT_TRUE(pumpUntil([&] { return second.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
 }
 
 }  // namespace

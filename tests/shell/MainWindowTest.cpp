@@ -316,9 +316,9 @@ TEST_F(PralTest, WindowFrameMenusAndNonVisualComponents)
 
     // The components that are not shown.
     EXPECT_EQ(component(form, "RxTrayIcon1"), form.RxTrayIcon1);
-    EXPECT_EQ(form.RxTrayIcon1->Hint, "Drovanel");
+    EXPECT_EQ(form.RxTrayIcon1->Hint(), "Drovanel");
     EXPECT_TRUE(form.RxTrayIcon1->Animated());  // as built; the start-up switches it off
-    EXPECT_EQ(form.RxTrayIcon1->Interval, 150);
+    EXPECT_EQ(form.RxTrayIcon1->Interval(), 150);
     EXPECT_EQ(component(form, "AppEvents"), form.AppEvents);
     EXPECT_EQ(form.AppEvents->HintPause, 400);
     EXPECT_FALSE(form.AppEvents->ShowMainForm);

@@ -1,7 +1,8 @@
 #pragma once
 // A main form in a world of its own: a fresh home folder (desktop and configuration inside it),
-// scripted dialogs, and the current directory put back afterwards.
+// scripted dialogs, a notification area, and the current directory put back afterwards.
 #include "common/ScriptedDialogs.h"
+#include "common/TrayProbe.h"
 #include "framework/Application.h"
 #include "framework/FileSystem.h"
 #include "platform/Registry.h"
@@ -47,4 +48,6 @@ protected:
     std::string m_cwd;
     QByteArray m_oldHome, m_oldConfig;
     testutil::ScriptedDialogs dialogs;
+    // A desktop with a notification area, unless a test takes it away.
+    testutil::TrayProbe tray{true};
 };
