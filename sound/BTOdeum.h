@@ -5,7 +5,7 @@
 #include "framework/Classes.h"
 
 #include <cstdint>
-#include <memory>
+#include <span>
 
 namespace sound {
 
@@ -33,11 +33,18 @@ struct TNote {
     std::int32_t Duration;  // milliseconds
 };
 
-// Where the tones go. PlayTone returns when the note (or rest) has ended.
+// Where the tones go. PlayTone returns when the note (or rest) has ended. A preset reaches the sink
+// whole through PlayMelody, so an output can play it as one sound without gaps between the notes;
+// by default that is PlayTone for each note in order.
 class TToneSink {
 public:
     virtual ~TToneSink() = default;
     virtual void PlayTone(std::uint16_t frequency, std::int32_t durationMs) = 0;
+    virtual void PlayMelody(std::span<const TNote> notes)
+    {
+        for (const TNote &note : notes)
+            PlayTone(note.Frequency, note.Duration);
+    }
 };
 
 class TBTBeeper : public fw::TComponent {
@@ -53,6 +60,9 @@ public:
     void PlayPreset(int preset);
     // Plays one note, or a rest for frequency 1; returns when it has ended.
     void PlayTone(std::uint16_t frequency, std::int32_t durationMs);
+
+    // The notes of a preset; empty for a number outside 0 to 12.
+    static std::span<const TNote> PresetNotes(int preset);
 
     // The process-wide tone sink; nullptr restores the default one. Not owned.
     static void SetToneSink(TToneSink *sink);
