@@ -31,6 +31,8 @@ enum TBeatDuration { bd_500, bd_1000, bd_1500, bd_2000 };
 struct TNote {
     std::uint16_t Frequency;
     std::int32_t Duration;  // milliseconds
+
+    friend bool operator==(const TNote &, const TNote &) = default;
 };
 
 // Where the tones go. PlayTone returns when the note (or rest) has ended. A preset reaches the sink

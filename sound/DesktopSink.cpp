@@ -20,11 +20,15 @@ namespace sound {
 namespace {
 
 constexpr int kBytesPerFrame = 2;  // mono, 16-bit
-// The output's buffer, from the stream to the speaker: small, so that a sample handed over is heard
-// soon, yet several feeds deep, so that the stream does not run dry between two of them.
-constexpr int kBufferMs = 100;
+// The output's buffer, from the stream to the speaker: short, so that a sample handed over is heard
+// soon, yet deep enough that the stream rides out a busy machine that leaves a feed or two late.
+constexpr int kBufferMs = 200;
 // How often the output is topped up while a melody plays.
 constexpr int kFeedMs = 10;
+// Silence before the first note: a server that joins a new stream to a sink already under way may
+// drop the stream's first few milliseconds; they must not be the melody's.
+constexpr int kLeadMs = 20;
+constexpr qint64 kLeadFrames = qint64{kLeadMs} * kOutputSampleRate / 1000;
 
 // Sleeps until a window message arrives or `ms` pass, running the messages. The precise timer makes
 // the wake-up exact to the millisecond (the framework's own bound may be coarse).
@@ -74,12 +78,12 @@ TDesktopToneSink::TOutcome PlayOnOutput(std::span<const TNote> notes, const QEla
     QIODevice *stream = output.start();
     if (!stream || output.state() == QAudio::StoppedState)
         return TDesktopToneSink::TOutcome::Silent;
-    // Silence as long as the output's buffer follows the last note: once all of it is handed over,
-    // the last note has left the buffer for the speaker. The server may grant another length than
-    // asked.
-    const qint64 bufferFrames = output.bufferSize() / kBytesPerFrame;
-    const qint64 totalFrames =
-        synth.TotalFrames() + std::clamp<qint64>(bufferFrames, kOutputSampleRate / 100, qint64{2} * kOutputSampleRate);
+    // Silence as long as all that the stream holds follows the last note: once all of it is handed
+    // over, the last note has left the stream for the speaker. The server may grant another buffer
+    // length than asked.
+    const qint64 bufferFrames = std::clamp<qint64>(output.bufferSize() / kBytesPerFrame, kOutputSampleRate / 100,
+                                                   qint64{2} * kOutputSampleRate);
+    const qint64 totalFrames = kLeadFrames + synth.TotalFrames() + bufferFrames;
 
     // Done when the whole melody and its tail are handed over and the melody's length has passed
     // (the caller's timing never gets shorter). Bounded: an output that stops taking samples cannot
@@ -93,7 +97,7 @@ TDesktopToneSink::TOutcome PlayOnOutput(std::span<const TNote> notes, const QEla
         const qint64 room = std::min<qint64>(output.bytesFree() / kBytesPerFrame, totalFrames - written);
         if (room > 0) {
             block.resize(static_cast<std::size_t>(room));
-            synth.Render(written, block);
+            synth.Render(written - kLeadFrames, block);
             const qint64 taken = stream->write(reinterpret_cast<const char *>(block.data()), room * kBytesPerFrame);
             if (taken < 0)
                 return TDesktopToneSink::TOutcome::OutputLost;

@@ -28,7 +28,8 @@ public:
 
     int SampleRate() const { return m_sampleRate; }
     std::int64_t TotalFrames() const { return m_ends.empty() ? 0 : m_ends.back(); }
-    // Writes the frames [first, first + out.size()) of the melody; frames past its end are silence.
+    // Writes the frames [first, first + out.size()) of the melody; frames before its start (a
+    // negative `first`) and past its end are silence.
     void Render(std::int64_t first, std::span<std::int16_t> out) const;
     std::vector<std::int16_t> RenderAll() const;
 

@@ -74,7 +74,8 @@ int main(int argc, char **argv)
     }
     if (i + 3 == argc && std::string(argv[i]) == "--tone") {
         tone = true;
-        if (!ParseInt(argv[i + 1], 0, 65535, frequency) || !ParseInt(argv[i + 2], -2147483648LL, 2147483647LL, duration))
+        if (!ParseInt(argv[i + 1], 0, 65535, frequency) ||
+            !ParseInt(argv[i + 2], -2147483648LL, 2147483647LL, duration))
             return Usage();
     } else if (i + 1 == argc) {
         if (!ParseInt(argv[i], -1000, 1000, preset))
