@@ -3,8 +3,10 @@
 // key=value a line. The sound tests and the CPU benchmark drive it, each in an environment of its
 // own (sound server or none).
 //
-//   drovanel-melody [--repeat N] PRESET            plays preset PRESET (0 to 12) N times
-//   drovanel-melody --tone FREQUENCY DURATION_MS   plays one tone
+//   drovanel-melody [--idle] [--repeat N] PRESET            plays preset PRESET (0 to 12) N times
+//   drovanel-melody [--idle] --tone FREQUENCY DURATION_MS   plays one tone
+//
+// --idle leaves the window without its timer, so that the CPU figure is the melody's alone.
 #include "platform/MessageWindow.h"
 #include "sound/BTOdeum.h"
 #include "sound/DesktopSink.h"
@@ -44,7 +46,7 @@ const char *OutcomeName(sound::TDesktopToneSink::TOutcome outcome)
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: drovanel-melody [--repeat N] PRESET | --tone FREQUENCY DURATION_MS\n");
+    std::fprintf(stderr, "usage: drovanel-melody [--idle] [--repeat N] PRESET | --tone FREQUENCY DURATION_MS\n");
     return 2;
 }
 
@@ -67,6 +69,11 @@ int main(int argc, char **argv)
     long long duration = 0;
     bool tone = false;
     int i = 1;
+    bool idle = false;
+    if (i < argc && std::string(argv[i]) == "--idle") {
+        idle = true;
+        ++i;
+    }
     if (i + 1 < argc && std::string(argv[i]) == "--repeat") {
         if (!ParseInt(argv[i + 1], 1, 1000, repeat))
             return Usage();
@@ -96,7 +103,8 @@ int main(int argc, char **argv)
         }
         return 0;
     });
-    window.setTimer(kTimerId, 10);
+    if (!idle)
+        window.setTimer(kTimerId, 10);
 
     sound::TBTBeeper beeper(nullptr);
     const double cpuBefore = CpuSeconds();
