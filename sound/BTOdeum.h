@@ -8,6 +8,7 @@
 #include <span>
 
 namespace sound {
+Q_NAMESPACE
 
 enum TPresetSound {
     psOK,
@@ -24,8 +25,10 @@ enum TPresetSound {
     psHanging,
     psClimb
 };
+Q_ENUM_NS(TPresetSound)
 
 enum TBeatDuration { bd_500, bd_1000, bd_1500, bd_2000 };
+Q_ENUM_NS(TBeatDuration)
 
 // One note of a melody; a frequency of 1 is a rest.
 struct TNote {
@@ -51,6 +54,9 @@ public:
 
 class TBTBeeper : public fw::TComponent {
     Q_OBJECT
+    // Published, so the settings store reaches them by name; playing consults neither.
+    Q_PROPERTY(sound::TBeatDuration BeatDuration MEMBER BeatDuration)
+    Q_PROPERTY(sound::TPresetSound DefaultSound MEMBER DefaultSound)
 public:
     explicit TBTBeeper(QObject *owner);
 

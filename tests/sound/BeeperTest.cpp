@@ -2,6 +2,7 @@
 #include "sound/BTOdeum.h"
 
 #include <QElapsedTimer>
+#include <QVariant>
 #include <climits>
 #include <gtest/gtest.h>
 #include <numeric>
@@ -235,6 +236,12 @@ TEST(BeeperSettingsTest, PublishedSettingsStartAtTheirDefaults)
     TBTBeeper beeper(nullptr);
     EXPECT_EQ(beeper.BeatDuration, sound::bd_1000);
     EXPECT_EQ(beeper.DefaultSound, sound::psOK);
+    // Published: reachable by name, as the main form sets them.
+    EXPECT_TRUE(beeper.setProperty("BeatDuration", QVariant::fromValue(sound::bd_500)));
+    EXPECT_TRUE(beeper.setProperty("DefaultSound", QVariant::fromValue(sound::psClimb)));
+    EXPECT_EQ(beeper.BeatDuration, sound::bd_500);
+    EXPECT_EQ(beeper.DefaultSound, sound::psClimb);
+    EXPECT_EQ(beeper.property("DefaultSound").value<sound::TPresetSound>(), sound::psClimb);
 }
 
 }  // namespace

@@ -20,8 +20,8 @@ struct Tone {
 
 // The tones of `samples`, in order, each matched to one of `expected` within `tolerance` (relative);
 // a tone ends where the next begins, the last one at the last sample that is not silent.
-inline std::vector<Tone> FindTones(std::span<const std::int16_t> samples, int rate,
-                                   std::span<const double> expected, double tolerance = 0.03)
+inline std::vector<Tone> FindTones(std::span<const std::int16_t> samples, int rate, std::span<const double> expected,
+                                   double tolerance = 0.03)
 {
     std::vector<double> crossings;  // rising zero crossings, in samples, interpolated
     for (std::size_t i = 1; i < samples.size(); ++i) {

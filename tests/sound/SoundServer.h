@@ -41,8 +41,7 @@ public:
         m_server.start(program, {"-n", "--daemonize=no", "--system=false", "--exit-idle-time=-1", "--use-pid-file=no",
                                  "--log-target=stderr", "--log-level=info", "-L",
                                  "module-native-protocol-unix auth-anonymous=1 socket=" + m_dir.path() + "/native",
-                                 "-L",
-                                 QString("module-null-sink sink_name=%1 rate=48000 channels=1").arg(kSinkName)});
+                                 "-L", QString("module-null-sink sink_name=%1 rate=48000 channels=1").arg(kSinkName)});
         const bool ready = testutil::PumpUntil(
             [this] {
                 m_log += m_server.readAllStandardError();

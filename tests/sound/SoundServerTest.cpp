@@ -1,9 +1,10 @@
 // Melodies through a real sound server, and without one, played by the melody driver in a process
 // of its own (the sound library picks its server once per process). The server's null sink is
 // recorded from its monitor and the recording read back tone by tone.
-#include "common/Pump.h"
-#include "Recording.h"
 #include "SoundServer.h"
+
+#include "Recording.h"
+#include "common/Pump.h"
 #include "common/TempDir.h"
 #include "sound/BTOdeum.h"
 

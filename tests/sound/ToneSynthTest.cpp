@@ -1,8 +1,9 @@
 // The samples of a melody: lengths exact to the sample, tones at their frequencies without clicks,
 // rests and unplayable frequencies silent.
+#include "sound/ToneSynth.h"
+
 #include "Recording.h"
 #include "sound/BTOdeum.h"
-#include "sound/ToneSynth.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -36,15 +37,15 @@ TEST(ToneSynthTest, EveryPresetLastsItsLengthToTheSample)
 TEST(ToneSynthTest, RestsAndFrequenciesOutsideTheRangeAreSilentForTheirDuration)
 {
     // 40 and 5000 Hz are the edges of the playable range and sound; the others are silent.
-    const std::vector<TNote> notes = {{440, 50}, {1, 50},  {39, 50},   {40, 50}, {5000, 50},
+    const std::vector<TNote> notes = {{440, 50},  {1, 50}, {39, 50},   {40, 50}, {5000, 50},
                                       {5001, 50}, {0, 50}, {6000, 50}, {30, 50}, {65535, 50}};
     const TMelodySynth synth(notes, kRate);
     const auto samples = synth.RenderAll();
     ASSERT_EQ(samples.size(), static_cast<std::size_t>(Frames(500)));
     for (std::size_t i = 0; i < notes.size(); ++i) {
         const auto begin = samples.begin() + Frames(50) * static_cast<std::int64_t>(i);
-        const auto peak =
-            std::abs(*std::max_element(begin, begin + Frames(50), [](auto a, auto b) { return std::abs(a) < std::abs(b); }));
+        const auto peak = std::abs(
+            *std::max_element(begin, begin + Frames(50), [](auto a, auto b) { return std::abs(a) < std::abs(b); }));
         SCOPED_TRACE(testing::Message() << "note " << i << " at " << notes[i].Frequency << " Hz");
         if (i == 1)
             EXPECT_EQ(peak, 0);  // the rest
