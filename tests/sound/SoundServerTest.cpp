@@ -1,6 +1,9 @@
 // Melodies through a real sound server, and without one, played by the melody driver in a process
 // of its own (the sound library picks its server once per process). The server's null sink is
 // recorded from its monitor and the recording read back tone by tone.
+//
+// Qt's audio output on Linux speaks to PulseAudio itself (QT_MEDIA_BACKEND chooses only the media
+// player's backend), so PULSE_SERVER alone picks the server for the driver.
 #include "SoundServer.h"
 
 #include "Recording.h"
