@@ -62,8 +62,10 @@ TEST_F(DesktopSinkTest, ClimbWithoutASoundServerIsSilentKeepsItsLengthAndTheWind
     EXPECT_EQ(sound::DesktopToneSink().LastOutcome(), Outcome::Silent);
     EXPECT_GE(wall, 960);
     EXPECT_LE(wall, 1008);  // within 5%
-    // 960 ms of a 10 ms timer: every tick ran, and each posted message too, during the melody.
-    EXPECT_GE(window.ticks, 80);
+    // 960 ms of a 10 ms timer: the ticks ran during the melody, and each one's posted message too.
+    // (A blocking wait would give none; a machine under heavy load may drop some: ticks a process
+    // misses while it waits for a core are not made up.)
+    EXPECT_GE(window.ticks, 48);
     EXPECT_GE(window.posted, window.ticks - 1);
 }
 
@@ -83,7 +85,7 @@ TEST_F(DesktopSinkTest, RestsAndUnplayableTonesWaitTheirDurationInSilence)
         EXPECT_EQ(sound::DesktopToneSink().LastOutcome(), Outcome::Silent);
         EXPECT_GE(wall, c.durationMs);
         EXPECT_LE(wall, c.durationMs + 15);
-        EXPECT_GE(window.ticks, c.durationMs / 10 - 2);
+        EXPECT_GE(window.ticks, 1);  // live throughout; the count is the climb test's business
     }
 }
 

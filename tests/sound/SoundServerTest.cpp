@@ -79,10 +79,12 @@ void StartDriver(QProcess &driver, const QProcessEnvironment &env, const QString
 }
 
 // What the window did while the melody played: a 10 ms timer ticked all along and each tick's
-// posted message ran.
+// posted message ran. A blocking wait would give no tick; at least half of them must have run (a
+// machine under heavy load may leave the process waiting for a core, and missed ticks are not made
+// up).
 void ExpectWindowStayedLive(const DriverRun &run, qint64 wallMs)
 {
-    EXPECT_GE(run.Number("timer_ticks"), wallMs / 10 - 12);
+    EXPECT_GE(run.Number("timer_ticks"), wallMs / 20);
     EXPECT_GE(run.Number("posted_messages"), run.Number("timer_ticks") - 1);
 }
 
