@@ -136,7 +136,8 @@ protected:
             return {};
         const QByteArray bytes = file.readAll();
         std::vector<std::int16_t> samples(static_cast<std::size_t>(bytes.size() / 2));
-        std::memcpy(samples.data(), bytes.constData(), samples.size() * 2);
+        if (!samples.empty())
+            std::memcpy(samples.data(), bytes.constData(), samples.size() * 2);
         return samples;
     }
 
