@@ -1,42 +1,34 @@
 #include "sound/BTOdeum.h"
 
-#include "platform/MessageWindow.h"
+#include "sound/DesktopSink.h"
 
-#include <QElapsedTimer>
+#include <QTimer>
 #include <array>
-#include <span>
+#include <vector>
 
 namespace sound {
 
 namespace {
 
-// The notes of each preset, in the order of TPresetSound.
 constexpr std::uint16_t kRest = 1;
+constexpr int kPrepareDelayMs = 1000;
 
-// Until the sound server output exists, every tone is a silent wait of its length that keeps the
-// window live.
-class TSilentSink final : public TToneSink {
-public:
-    void PlayTone(std::uint16_t, std::int32_t durationMs) override
-    {
-        QElapsedTimer clock;
-        clock.start();
-        for (qint64 left = durationMs; left > 0; left = durationMs - clock.elapsed())
-            platform::WaitMessage(static_cast<int>(left));
-    }
-};
-
-TSilentSink g_silent;
 TToneSink *g_sink = nullptr;
 
 TToneSink &Sink()
 {
-    return g_sink ? *g_sink : g_silent;
+    return g_sink ? *g_sink : DesktopToneSink();
 }
 
 }  // namespace
 
-TBTBeeper::TBTBeeper(QObject *owner) : fw::TComponent(owner) {}
+TBTBeeper::TBTBeeper(QObject *owner) : fw::TComponent(owner)
+{
+    // Connecting to the sound server takes a while (and up to libpulse's time-out when the server
+    // hangs), so it is done once the window has had time to appear, not while it is being built;
+    // the first melody then still starts on time.
+    QTimer::singleShot(kPrepareDelayMs, this, [] { TDesktopToneSink::Prepare(); });
+}
 
 void TBTBeeper::SetToneSink(TToneSink *sink)
 {
@@ -48,8 +40,9 @@ void TBTBeeper::PlayTone(std::uint16_t frequency, std::int32_t durationMs)
     Sink().PlayTone(frequency, durationMs);
 }
 
-void TBTBeeper::PlayPreset(int preset)
+std::span<const TNote> TBTBeeper::PresetNotes(int preset)
 {
+    // The notes of each preset, in the order of TPresetSound.
     static const std::array<std::vector<TNote>, 13> kPresets = {{
         {{932, 100}, {988, 100}, {1046, 100}},
         {{92, 150}, {kRest, 200}, {65, 500}},
@@ -148,9 +141,15 @@ void TBTBeeper::PlayPreset(int preset)
          {494, 80}},
     }};
     if (preset < 0 || preset >= static_cast<int>(kPresets.size()))
-        return;
-    for (const TNote &note : kPresets[static_cast<std::size_t>(preset)])
-        PlayTone(note.Frequency, note.Duration);
+        return {};
+    return kPresets[static_cast<std::size_t>(preset)];
+}
+
+void TBTBeeper::PlayPreset(int preset)
+{
+    const std::span<const TNote> notes = PresetNotes(preset);
+    if (!notes.empty())
+        Sink().PlayMelody(notes);
 }
 
 }  // namespace sound

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# CPU cost of playing melodies: drovanel-melody plays psClimb ROUNDS times in a row (960 ms each)
+# through a private PulseAudio server (a null sink, recorded at 10 ms latency as a desktop's
+# speaker would drain it), then with no sound server at all (the silent fallback). /usr/bin/time
+# gives the whole process's CPU, the driver its own CPU over the melodies alone; the server's CPU
+# comes from /proc. A run that plays nothing (preset 13) gives the start-up cost to take off.
+#   bench/sound/run.sh [BUILD_DIR] [ROUNDS]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build}
+rounds=${2:-10}
+cmake --build "$build" --target drovanel-melody >/dev/null
+melody="$build/bin/drovanel-melody"
+work=$(mktemp -d)
+server_pid=""
+recorder_pid=""
+cleanup() {
+    [ -n "$recorder_pid" ] && kill "$recorder_pid" 2>/dev/null && wait "$recorder_pid" 2>/dev/null
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# CPU seconds (user + system) a process has used so far.
+proc_cpu() {
+    awk -v hz="$(getconf CLK_TCK)" '{ printf "%.3f\n", ($14 + $15) / hz }' "/proc/$1/stat"
+}
+# Runs the driver under /usr/bin/time; prints "wall_s process_cpu_s melody_cpu_s melody_wall_s outcome".
+measure() {
+    /usr/bin/time -f "%e %U %S" -o "$work/time" "$melody" --idle --repeat "$rounds" "$1" >"$work/out" 2>/dev/null
+    local cpu wall outcome
+    cpu=$(sed -n 's/^cpu_s=//p' "$work/out")
+    wall=$(sed -n 's/^wall_us=//p' "$work/out")
+    outcome=$(sed -n 's/^outcome=//p' "$work/out")
+    awk -v c="$cpu" -v w="$wall" -v o="$outcome" '{ printf "%.3f %.3f %.4f %.3f %s\n", $1, $2 + $3, c, w / 1e6, o }' "$work/time"
+}
+report() {
+    local label=$1 base=$2 run=$3
+    read -r bwall bcpu _ <<<"$base"
+    read -r wall cpu mcpu mwall outcome <<<"$run"
+    awk -v l="$label" -v bw="$bwall" -v bc="$bcpu" -v w="$wall" -v c="$cpu" -v mc="$mcpu" -v mw="$mwall" -v o="$outcome" \
+        'BEGIN { printf "%-10s outcome %-7s melodies %.3f s wall, %.4f s CPU (%.2f%% of a core); process %.3f s CPU, start-up %.3f s -> %.2f%%\n",
+                 l, o, mw, mc, 100 * mc / mw, c, bc, 100 * (c - bc) / mw }'
+}
+
+# A private server: its own folder, no session bus, no display.
+export HOME="$work" XDG_RUNTIME_DIR="$work" XDG_CONFIG_HOME="$work/config"
+unset DISPLAY DBUS_SESSION_BUS_ADDRESS PULSE_SERVER
+pulseaudio -n --daemonize=no --system=false --exit-idle-time=-1 --use-pid-file=no --log-target=stderr \
+    --log-level=error -L "module-native-protocol-unix auth-anonymous=1 socket=$work/native" \
+    -L "module-null-sink sink_name=bench rate=48000 channels=1" 2>"$work/server.log" &
+server_pid=$!
+export PULSE_SERVER="unix:$work/native"
+for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+parec -d bench.monitor --rate=48000 --channels=1 --format=s16le --latency-msec=10 >/dev/null &
+recorder_pid=$!
+# The idle null sink runs in long blocks; wait until it runs at the recorder's latency.
+for _ in $(seq 50); do
+    lat=$(pactl list sinks | sed -n 's/^\s*Latency: \([0-9]*\) usec.*/\1/p' | head -1)
+    [ -n "$lat" ] && [ "$lat" -lt 50000 ] && break
+    sleep 0.1
+done
+
+base=$(measure 13)
+server_before=$(proc_cpu "$server_pid")
+run=$(measure 12)
+server_after=$(proc_cpu "$server_pid")
+report "server" "$base" "$run"
+read -r _ _ _ mwall _ <<<"$run"
+awk -v a="$server_before" -v b="$server_after" -v w="$mwall" \
+    'BEGIN { printf "%-10s pulseaudio itself: %.3f s CPU (%.2f%% of a core)\n", "", b - a, 100 * (b - a) / w }'
+
+kill "$recorder_pid" && wait "$recorder_pid" 2>/dev/null || true
+recorder_pid=""
+kill "$server_pid" && wait "$server_pid" 2>/dev/null || true
+server_pid=""
+
+# No server at all: nothing to connect to, and no starting one.
+export PULSE_SERVER="unix:$work/none"
+base=$(measure 13)
+run=$(measure 12)
+report "no server" "$base" "$run"

@@ -1,0 +1,257 @@
+// Melodies through a real sound server, and without one, played by the melody driver in a process
+// of its own (the sound library picks its server once per process). The server's null sink is
+// recorded from its monitor and the recording read back tone by tone.
+//
+// Qt's audio output on Linux speaks to PulseAudio itself (QT_MEDIA_BACKEND chooses only the media
+// player's backend), so PULSE_SERVER alone picks the server for the driver.
+#include "SoundServer.h"
+
+#include "Recording.h"
+#include "common/Pump.h"
+#include "common/TempDir.h"
+#include "sound/BTOdeum.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTimer>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+
+namespace {
+
+using soundtest::SoundServer;
+
+constexpr int kRate = 48000;
+constexpr qint64 kClimbMs = 960;
+
+// Waits with the event loop running; a light timer keeps looking at conditions that no event
+// announces (a file that grows, a process's state).
+bool WaitFor(const std::function<bool()> &done, int maxMs)
+{
+    QTimer look;
+    look.start(20);
+    return testutil::PumpUntil(done, maxMs);
+}
+
+QString Driver()
+{
+    return QString::fromLocal8Bit(std::getenv("DROVANEL_BIN_DIR")) + "/drovanel-melody";
+}
+
+struct DriverRun {
+    int exitCode = -1;
+    std::map<std::string, std::string> values;
+    QByteArray errors;
+
+    qint64 WallMs() const { return std::stoll(values.at("wall_us")) / 1000; }
+    long Number(const std::string &key) const { return std::stol(values.at(key)); }
+};
+
+DriverRun Finish(QProcess &driver)
+{
+    DriverRun run;
+    const bool ended = WaitFor([&] { return driver.state() == QProcess::NotRunning; }, 15'000);
+    if (!ended) {
+        driver.kill();
+        driver.waitForFinished(5000);
+        ADD_FAILURE() << "the melody driver did not end";
+        return run;
+    }
+    run.exitCode = driver.exitStatus() == QProcess::NormalExit ? driver.exitCode() : -1;
+    run.errors = driver.readAllStandardError();
+    for (const QByteArray &line : driver.readAllStandardOutput().split('\n')) {
+        const auto eq = line.indexOf('=');
+        if (eq > 0)
+            run.values[line.left(eq).toStdString()] = line.mid(eq + 1).toStdString();
+    }
+    return run;
+}
+
+void StartDriver(QProcess &driver, const QProcessEnvironment &env, const QStringList &args)
+{
+    driver.setProcessEnvironment(env);
+    driver.start(Driver(), args);
+    ASSERT_TRUE(driver.waitForStarted(5000)) << Driver().toStdString();
+}
+
+// What the window did while the melody played: a 10 ms timer ticked all along and each tick's
+// posted message ran. A blocking wait would give no tick; at least half of them must have run (a
+// machine under heavy load may leave the process waiting for a core, and missed ticks are not made
+// up).
+void ExpectWindowStayedLive(const DriverRun &run, qint64 wallMs)
+{
+    EXPECT_GE(run.Number("timer_ticks"), wallMs / 20);
+    EXPECT_GE(run.Number("posted_messages"), run.Number("timer_ticks") - 1);
+}
+
+// Runs `pactl` against the server and returns what it printed.
+QByteArray Pactl(const SoundServer &server, const QStringList &args)
+{
+    QProcess pactl;
+    pactl.start("pactl", QStringList{"--server=" + server.Address()} + args);
+    WaitFor([&] { return pactl.state() == QProcess::NotRunning; }, 5000);
+    return pactl.readAllStandardOutput();
+}
+
+class SoundServerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string why = server.Start();
+        if (!why.empty())
+            GTEST_SKIP() << "no sound server could be started for this test: " << why;
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert("PULSE_SERVER", server.Address());
+        env.remove("DISPLAY");
+    }
+
+    // Records the null sink's monitor into a file, 16-bit mono at 48 kHz, as it plays.
+    void StartRecording()
+    {
+        recorder.setProcessEnvironment(env);
+        recorder.setStandardOutputFile(QString::fromStdString(recording.file("monitor.raw")));
+        recorder.start("parec", {"--server=" + server.Address(), "-d", QString(soundtest::kSinkName) + ".monitor",
+                                 "--rate=48000", "--channels=1", "--format=s16le", "--latency-msec=10"});
+        ASSERT_TRUE(recorder.waitForStarted(5000));
+        // The idle null sink runs in long blocks; it plays at the recorder's short latency only once
+        // the block under way is done. Wait for that, or the melody would start late.
+        const QRegularExpression latency(R"(\n\s*Latency: (\d+) usec)");
+        const bool settled = WaitFor(
+            [&] {
+                const auto m = latency.match(QString::fromUtf8(Pactl(server, {"list", "sinks"})));
+                return m.hasMatch() && m.captured(1).toLongLong() < 50'000;
+            },
+            8000);
+        ASSERT_TRUE(settled) << "the null sink never came down to the recorder's latency";
+    }
+
+    std::vector<std::int16_t> Recorded()
+    {
+        QFile file(QString::fromStdString(recording.file("monitor.raw")));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        const QByteArray bytes = file.readAll();
+        std::vector<std::int16_t> samples(static_cast<std::size_t>(bytes.size() / 2));
+        if (!samples.empty())
+            std::memcpy(samples.data(), bytes.constData(), samples.size() * 2);
+        return samples;
+    }
+
+    bool HeardSomething()
+    {
+        const auto samples = Recorded();
+        return std::any_of(samples.begin(), samples.end(), [](std::int16_t s) { return std::abs(s) > 1000; });
+    }
+
+    void StopRecording()
+    {
+        recorder.terminate();
+        recorder.waitForFinished(5000);
+    }
+
+    void TearDown() override
+    {
+        if (recorder.state() != QProcess::NotRunning)
+            StopRecording();
+    }
+
+    SoundServer server;
+    QProcessEnvironment env;
+    testutil::TempDir recording;
+    QProcess recorder;
+};
+
+TEST_F(SoundServerTest, ClimbSoundsAsTwelveRisingTonesOfEightyMilliseconds)
+{
+    StartRecording();
+    QProcess driver;
+    StartDriver(driver, env, {QString::number(sound::psClimb)});
+    const DriverRun run = Finish(driver);
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(run.values.at("outcome"), "played");
+    // The call returns once the last note has been played, within 5% of the melody's length.
+    EXPECT_GE(run.WallMs(), kClimbMs);
+    EXPECT_LE(run.WallMs(), kClimbMs * 105 / 100);
+    ExpectWindowStayedLive(run, run.WallMs());
+
+    // Let the monitor deliver what the sink has played, then read the tones back.
+    const std::size_t soFar = Recorded().size();
+    WaitFor([&] { return Recorded().size() >= soFar + kRate / 10; }, 3000);
+    StopRecording();
+    const auto samples = Recorded();
+    std::vector<double> expected;
+    for (const sound::TNote &note : sound::TBTBeeper::PresetNotes(sound::psClimb))
+        expected.push_back(note.Frequency);
+    const auto tones = soundtest::FindTones(samples, kRate, expected);
+    std::ostringstream heard;
+    for (const auto &t : tones)
+        heard << t.startS * 1000 << " ms: " << t.frequency << " Hz for " << t.lengthS * 1000 << " ms\n";
+    SCOPED_TRACE(heard.str());
+    ASSERT_EQ(tones.size(), 12u) << samples.size() << " samples recorded";
+    for (std::size_t i = 0; i < tones.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "tone " << i << " of " << expected[i] << " Hz");
+        EXPECT_NEAR(tones[i].frequency, expected[i], expected[i] * 0.02);
+        EXPECT_NEAR(tones[i].lengthS * 1000, 80, 5);
+        if (i > 0) {
+            EXPECT_GT(tones[i].frequency, tones[i - 1].frequency);
+        }
+    }
+}
+
+TEST_F(SoundServerTest, AServerThatStopsAnsweringCannotHoldTheMelody)
+{
+    StartRecording();
+    QProcess driver;
+    StartDriver(driver, env, {QString::number(sound::psClimb)});
+    ASSERT_TRUE(WaitFor([&] { return HeardSomething(); }, 5000)) << "the melody never reached the sink";
+    server.Pause();
+    const DriverRun run = Finish(driver);
+    server.Resume();
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(run.values.at("outcome"), "stalled");
+    EXPECT_LE(run.WallMs(), kClimbMs + 500 + 50);
+    ExpectWindowStayedLive(run, run.WallMs());
+}
+
+TEST_F(SoundServerTest, AServerThatGoesAwayLeavesTheRestOfTheMelodySilentAndOnTime)
+{
+    StartRecording();
+    QProcess driver;
+    StartDriver(driver, env, {QString::number(sound::psClimb)});
+    ASSERT_TRUE(WaitFor([&] { return HeardSomething(); }, 5000)) << "the melody never reached the sink";
+    server.Kill();
+    const DriverRun run = Finish(driver);
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(run.values.at("outcome"), "output-lost");
+    EXPECT_GE(run.WallMs(), kClimbMs);
+    EXPECT_LE(run.WallMs(), kClimbMs * 105 / 100);
+    ExpectWindowStayedLive(run, run.WallMs());
+}
+
+// No server running at all, as on a desktop without sound: the library finds none (and may not
+// start one), the melody is a silent wait of its length, and the program goes on.
+TEST(NoSoundServerTest, ClimbIsSilentKeepsItsLengthAndReportsNothing)
+{
+    testutil::TempDir home;
+    testutil::WriteFile(home.file("client.conf"), "autospawn = no\n");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("PULSE_SERVER");
+    env.remove("DISPLAY");
+    env.insert("HOME", QString::fromStdString(home.path()));
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(home.path()));
+    env.insert("PULSE_CLIENTCONFIG", QString::fromStdString(home.file("client.conf")));
+    QProcess driver;
+    StartDriver(driver, env, {QString::number(sound::psClimb)});
+    const DriverRun run = Finish(driver);
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(run.values.at("outcome"), "silent");
+    EXPECT_GE(run.WallMs(), kClimbMs);
+    EXPECT_LE(run.WallMs(), kClimbMs * 105 / 100);
+    ExpectWindowStayedLive(run, run.WallMs());
+}
+
+}  // namespace
