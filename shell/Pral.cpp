@@ -90,6 +90,7 @@ TFPral::TFPral(QWidget *parent) : fw::TForm("FPral", parent)
     msFTPClient1->SetPassiveMode(false);
     msFTPClient1->SetTransferType(net::ttBinary);
     msFTPClient1->SetServerType(net::stAuto);
+    buildDownload();
 
     // Last, once every control it stores exists under its name.
     FormStorage1 = new settings::TFormStorage(this);
@@ -462,8 +463,6 @@ void TFPral::BarradeEstado()
     StatusBar1->SetPanelText(1, std::string("  ") + model);
     SetCaption("Drovanel - Descargas de actualizaciones " + FVersion + " [" + model + "]");
 }
-
-void TFPral::ComprobarAct1() {}
 
 // ---- Pages and menus
 
