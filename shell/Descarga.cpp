@@ -1,5 +1,6 @@
 // The download command ("Descargar"), the FTP client's events as the window shows them, and the
 // close of the main window over an open FTP connection.
+#include "framework/Application.h"
 #include "framework/Dialogs.h"
 #include "framework/Exceptions.h"
 #include "framework/FileSystem.h"
@@ -24,7 +25,8 @@ FtpWork::~FtpWork()
     // Posted, not called: the work's own error report (if any) comes first, and the close runs
     // from the message loop like the user's own.
     TFPral *form = &m_form;
-    QMetaObject::invokeMethod(form, [form] { form->Close(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        form, [form] { form->Close(); }, Qt::QueuedConnection);
 }
 
 void TFPral::buildDownload()
@@ -34,7 +36,14 @@ void TFPral::buildDownload()
     BTBeeper1->BeatDuration = sound::bd_500;
     BTBeeper1->DefaultSound = sound::psClimb;
 
-    cxButton1->OnClick = [this](fw::TObject *sender) { Button1Click(sender); };
+    // A failed download ends in the standard error report, like any handler's exception.
+    cxButton1->OnClick = [this](fw::TObject *sender) {
+        try {
+            Button1Click(sender);
+        } catch (...) {
+            fw::Application().HandleException(this);
+        }
+    };
     OnCloseQuery = [this](fw::TObject *sender, bool &canClose) { FormCloseQuery(sender, canClose); };
     msFTPClient1->OnConnecting = [this](fw::TObject *sender) { msFTPClient1Connecting(sender); };
     msFTPClient1->OnConnected = [this](fw::TObject *sender) { msFTPClient1Connected(sender); };
@@ -43,9 +52,7 @@ void TFPral::buildDownload()
     msFTPClient1->OnDataTransferProgress = [this](fw::TObject *sender, std::int32_t byteCount) {
         msFTPClient1DataTransferProgress(sender, byteCount);
     };
-    msFTPClient1->OnDataTransferTerminate = [this](fw::TObject *sender) {
-        msFTPClient1DataTransferTerminate(sender);
-    };
+    msFTPClient1->OnDataTransferTerminate = [this](fw::TObject *sender) { msFTPClient1DataTransferTerminate(sender); };
 }
 
 void TFPral::Button1Click(fw::TObject *)

@@ -35,10 +35,9 @@ bool IsLocalCandidate(std::string_view name, int deviceModel)
 
 bool IsNewerName(std::string_view published, std::string_view local)
 {
-    return std::lexicographical_compare(local.begin(), local.end(), published.begin(), published.end(),
-                                        [](char a, char b) {
-                                            return static_cast<unsigned char>(a) < static_cast<unsigned char>(b);
-                                        });
+    return std::lexicographical_compare(
+        local.begin(), local.end(), published.begin(), published.end(),
+        [](char a, char b) { return static_cast<unsigned char>(a) < static_cast<unsigned char>(b); });
 }
 
 bool IsPlainFileName(std::string_view name)
@@ -53,7 +52,8 @@ bool IsPlainFileName(std::string_view name)
 std::string InvalidPublishedNameText(std::string_view name)
 {
     std::string shown(name);
-    std::replace_if(shown.begin(), shown.end(), [](char c) { return isControl(static_cast<unsigned char>(c)); }, '?');
+    std::replace_if(
+        shown.begin(), shown.end(), [](char c) { return isControl(static_cast<unsigned char>(c)); }, '?');
     return fw::AnsiText("El mapa publicado tiene un nombre de fichero no válido: \"") + shown + "\"";
 }
 
@@ -65,8 +65,8 @@ std::string FileNamePart(std::string_view name)
 
 std::string IncompleteDownloadText(std::int64_t received, std::int64_t announced)
 {
-    return fw::AnsiText("La descarga del mapa está incompleta: se recibieron ") + std::to_string(received) +
-           " de " + std::to_string(announced) + " bytes";
+    return fw::AnsiText("La descarga del mapa está incompleta: se recibieron ") + std::to_string(received) + " de " +
+           std::to_string(announced) + " bytes";
 }
 
 bool OpenDocument(const std::string &path)
