@@ -16,7 +16,10 @@ namespace roadtest {
 
 class RecordingSink final : public sound::TToneSink {
 public:
-    void PlayTone(std::uint16_t frequency, std::int32_t durationMs) override { tones.emplace_back(frequency, durationMs); }
+    void PlayTone(std::uint16_t frequency, std::int32_t durationMs) override
+    {
+        tones.emplace_back(frequency, durationMs);
+    }
     std::vector<std::pair<std::uint16_t, std::int32_t>> tones;
 };
 

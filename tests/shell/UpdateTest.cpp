@@ -82,8 +82,8 @@ protected:
         form->msFTPClient1->OnDataTransferProgress = [this, handler](fw::TObject *sender, std::int32_t byteCount) {
             handler(sender, byteCount);
             samples.push_back({byteCount, form->StatusBar1->PanelText(1), form->cxProgressBar2->Position(),
-                               form->cxProgressBar2->Max(), form->cxProgressBar2->Busy(),
-                               form->RxTrayIcon1->Animated(), form->cxButton1->Enabled()});
+                               form->cxProgressBar2->Max(), form->cxProgressBar2->Busy(), form->RxTrayIcon1->Animated(),
+                               form->cxButton1->Enabled()});
         };
         auto connecting = form->msFTPClient1->OnConnecting;
         form->msFTPClient1->OnConnecting = [this, connecting](fw::TObject *sender) {
