@@ -12,6 +12,13 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
+namespace {
+
+// How often the window shows a running transfer's count: often enough to look continuous.
+constexpr int kProgressIntervalMs = 40;
+
+}  // namespace
+
 FtpWork::FtpWork(TFPral &form) : m_form(form)
 {
     ++m_form.m_ftpBusy;
@@ -31,6 +38,11 @@ FtpWork::~FtpWork()
 
 void TFPral::buildDownload()
 {
+    m_progressLater = new QTimer(this);
+    m_progressLater->setSingleShot(true);
+    m_progressLater->setInterval(kProgressIntervalMs);
+    connect(m_progressLater, &QTimer::timeout, this, [this] { showProgress(); });
+
     BTBeeper1 = new sound::TBTBeeper(this);
     BTBeeper1->setObjectName(QStringLiteral("BTBeeper1"));
     BTBeeper1->BeatDuration = sound::bd_500;
@@ -128,16 +140,32 @@ void TFPral::msFTPClient1DataTransferStart(fw::TObject *)
     // An unknown size shows activity instead of a bar that cannot fill.
     cxProgressBar2->SetBusy(m_reportedSize < 0);
     RxTrayIcon1->SetAnimated(true);
+    m_progressShown.invalidate();  // the first block shows at once
 }
 
 void TFPral::msFTPClient1DataTransferProgress(fw::TObject *, std::int32_t ByteCount)
 {
-    StatusBar1->SetPanelText(1, std::to_string(ByteCount) + " Bytes.");
-    cxProgressBar2->SetPosition(ByteCount);
+    m_pendingByteCount = ByteCount;
+    if (!m_progressShown.isValid() || m_progressShown.elapsed() >= kProgressIntervalMs)
+        showProgress();
+    else if (!m_progressLater->isActive())
+        m_progressLater->start();  // a transfer that stalls now still shows its last count
+}
+
+void TFPral::showProgress()
+{
+    m_progressLater->stop();
+    if (m_pendingByteCount < 0)
+        return;
+    StatusBar1->SetPanelText(1, std::to_string(m_pendingByteCount) + " Bytes.");
+    cxProgressBar2->SetPosition(m_pendingByteCount);
+    m_pendingByteCount = -1;
+    m_progressShown.restart();
 }
 
 void TFPral::msFTPClient1DataTransferTerminate(fw::TObject *)
 {
+    showProgress();
     StatusBar1->SetPanelText(0, "Transferencia de datos finalizada");
     cxProgressBar2->SetBusy(false);
     RxTrayIcon1->SetAnimated(false);

@@ -15,6 +15,8 @@
 #include "widgets/Menus.h"
 #include "widgets/TrayIcon.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -160,4 +162,10 @@ private:
     bool m_closePending = false;
     // What the server reported as the size at the start of the last transfer (-1: nothing).
     std::int32_t m_reportedSize = -1;
+    // The transfer's feedback is drawn at most every few hundredths of a second: a repaint per
+    // block would cost the transfer more than the transfer itself. The last count always shows.
+    void showProgress();
+    std::int32_t m_pendingByteCount = -1;
+    QElapsedTimer m_progressShown;
+    QTimer *m_progressLater = nullptr;
 };

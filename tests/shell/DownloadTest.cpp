@@ -9,6 +9,7 @@
 #include "shell/Conversion.h"
 
 #include <QFileInfo>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 
@@ -142,11 +143,32 @@ std::vector<CheckCase> CheckTable()
         {"NoDeviceModel", kNewest + "\r\n", {kPlaceholder}, -1, "", {}, kNewest},
         {"EmptyDownloadFolder", kNewest + "\r\n", {}, 1, "", {}, kNewest},
         {"EqualNames", kNewest + "\r\n", {kPlaceholder, kNewest}, 1, "", {}, kNewest, kNewest},
-        {"UpperCaseSortsFirst", "Watcher-990101.mdb\r\n", {"watcher-010101.mdb"}, 0, "", {}, "Watcher-990101.mdb",
+        {"UpperCaseSortsFirst",
+         "Watcher-990101.mdb\r\n",
+         {"watcher-010101.mdb"},
+         0,
+         "",
+         {},
+         "Watcher-990101.mdb",
          "watcher-010101.mdb"},
-        {"UpperCaseExtensionCounts", kNewest + "\r\n", {"Watcher-010101.MDB"}, 2, "", {}, kNewest,
-         "Watcher-010101.MDB", true},
-        {"NewsMissing", kNewest + "\r\n", {kPlaceholder}, 1, "550 No such file", {}, kNewest, kPlaceholder, true,
+        {"UpperCaseExtensionCounts",
+         kNewest + "\r\n",
+         {"Watcher-010101.MDB"},
+         2,
+         "",
+         {},
+         kNewest,
+         "Watcher-010101.MDB",
+         true},
+        {"NewsMissing",
+         kNewest + "\r\n",
+         {kPlaceholder},
+         1,
+         "550 No such file",
+         {},
+         kNewest,
+         kPlaceholder,
+         true,
          false},
     };
     for (const auto &name : kHostile) {
@@ -353,6 +375,49 @@ TEST_F(Scripted, UnknownSizeShowsABusyBarWhileTheMapArrives)
     EXPECT_FALSE(form->cxProgressBar2->Busy()) << "at rest once the transfer has ended";
 }
 
+TEST_F(Scripted, AStalledTransferShowsTheLastCountReceived)
+{
+    testutil::Gate second, rest;
+    const std::string partA(1000, 'a'), partB(700, 'b');
+    server.listing = kNewest + "\r\n";
+    server.File(kNewest, partA + partB + "tail");
+    server.On("RETR", [&](FtpSession &s, const std::string &) {
+        s.Reply("150 Opening BINARY mode data connection");
+        s.OpenData();
+        testutil::SendAll(s.dataFd, partA);
+        second.WaitFor(std::chrono::seconds(10));
+        testutil::SendAll(s.dataFd, partB);
+        rest.WaitFor(std::chrono::seconds(3));  // silent until the window has shown partB
+        testutil::SendAll(s.dataFd, "tail");
+        s.CloseData();
+        s.Reply("226 Transfer complete");
+    });
+    WriteFile(local(kNewest), "");
+    StartDirect();
+    const std::string stalledAt = std::to_string(partA.size() + partB.size()) + " Bytes.";
+    bool shownWhileStalled = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (form->StatusBar1->PanelText(1) == stalledAt) {
+            shownWhileStalled = true;
+            rest.Open();
+        }
+    });
+    auto handler = form->msFTPClient1->OnDataTransferProgress;
+    form->msFTPClient1->OnDataTransferProgress = [&, handler](fw::TObject *sender, std::int32_t byteCount) {
+        handler(sender, byteCount);
+        if (byteCount == static_cast<std::int32_t>(partA.size())) {  // the map's first block
+            second.Open();
+            watch.start(5);
+        }
+    };
+    form->cxButton1->Click();
+    rest.Open();
+
+    EXPECT_TRUE(shownWhileStalled);
+    EXPECT_EQ(form->StatusBar1->PanelText(1), std::to_string(partA.size() + partB.size() + 4) + " Bytes.");
+}
+
 // ---- Closing the window
 
 TEST_F(Scripted, CloseDuringATransferWaitsForItThenSendsQuit)
@@ -431,11 +496,11 @@ TEST_P(CloseCases, QuitOverAnOpenConnection)
     EXPECT_EQ(form->FConectado, c.connected && !c.closes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Close, CloseCases,
-                         ::testing::Values(CloseCase{"NotConnected", false, "221 Goodbye\r\n", true, {}},
-                                           CloseCase{"Connected", true, "221 Goodbye\r\n", true, {}},
-                                           CloseCase{"QuitRefused", true, "500 Syntax error\r\n", false,
-                                                     {"500 Syntax error."}}),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Close, CloseCases,
+    ::testing::Values(CloseCase{"NotConnected", false, "221 Goodbye\r\n", true, {}},
+                      CloseCase{"Connected", true, "221 Goodbye\r\n", true, {}},
+                      CloseCase{"QuitRefused", true, "500 Syntax error\r\n", false, {"500 Syntax error."}}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace
