@@ -29,8 +29,8 @@ FtpWork::~FtpWork()
     if (--m_form.m_ftpBusy > 0 || !m_form.m_closePending)
         return;
     m_form.m_closePending = false;
-    // Posted, not called: the work's own error report (if any) comes first, and the close runs
-    // from the message loop like the user's own.
+    // Posted, not called: the command unwinds first, and the close then runs from the message
+    // loop like the user's own (QUIT, then the settings are saved).
     TFPral *form = &m_form;
     QMetaObject::invokeMethod(
         form, [form] { form->Close(); }, Qt::QueuedConnection);
