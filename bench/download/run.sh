@@ -66,13 +66,14 @@ awk -v ww="$ww" -v wc="$wc" -v cw="$cw" -v cc="$cc" 'BEGIN {
 }'
 
 # A server that accepts the connection and never says a word: the press waits for the greeting.
-coproc SILENT { exec /usr/bin/python3 -c '
+# (bash warns that the server's coprocess still runs; it must, and the warning says nothing.)
+{ coproc SILENT { exec /usr/bin/python3 -c '
 import socket, sys, time
 s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(1)
 print(s.getsockname()[1], flush=True)
 c, _ = s.accept()
 time.sleep(3600)
-'; }
+'; }; } 2>/dev/null
 silent_pid=$SILENT_PID
 read -r silent_port <&"${SILENT[0]}"
 read -r iw ic < <("$bench" idle "$silent_port" "$idle" "$work/folder" 2>"$work/dialogs")
