@@ -197,6 +197,29 @@ TEST(PublishedNames, OnlyPlainFileNamesPass)
               fw::AnsiText("El mapa publicado tiene un nombre de fichero no válido: \"a??.mdb\""));
 }
 
+TEST_F(Scripted, ARefusedListingRunsTheEndingStepsBeforeItGoesOn)
+{
+    server.Answer("CWD", "550 No such directory.\r\n");
+    StartDirect();
+    form->Label4->SetCaption("antes");
+    form->cxProgressBar2->SetPosition(5);
+    form->StatusBar1->SetPanelText(1, "65536 Bytes.");
+
+    std::string error;
+    try {
+        form->ComprobarAct1();
+    } catch (const std::exception &e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, "550 No such directory.");
+    EXPECT_EQ(form->Label4->Caption(), "antes");
+    EXPECT_EQ(form->cxProgressBar2->Position(), 0);
+    EXPECT_EQ(form->StatusBar1->PanelText(1), "");
+    EXPECT_TRUE(form->cxButton1->Enabled());
+    EXPECT_EQ(form->FListaHost, nullptr);
+    EXPECT_FALSE(form->FtpBusy());
+}
+
 TEST_F(Scripted, RefusedLogInKeepsTheLabelsAndTheConnection)
 {
     server.Answer("PASS", "530 Login incorrect.\r\n");
