@@ -43,7 +43,6 @@ TFPral::TFPral(QWidget *parent) : fw::TForm("FPral", parent)
     SetClientSize(kClientWidth, kClientHeight);
     move(160, 164);
     OnCreate = [this](fw::TObject *sender) { FormCreate(sender); };
-    OnCloseQuery = [this](fw::TObject *sender, bool &canClose) { FormCloseQuery(sender, canClose); };
 
     RxMainMenu1 = new fw::TMainMenu(this, "RxMainMenu1");
     SetMenu(RxMainMenu1);
@@ -74,6 +73,7 @@ TFPral::TFPral(QWidget *parent) : fw::TForm("FPral", parent)
     msFTPClient1->SetPassiveMode(false);
     msFTPClient1->SetTransferType(net::ttBinary);
     msFTPClient1->SetServerType(net::stAuto);
+    buildDownload();
 
     // Last, once every control it stores exists under its name.
     FormStorage1 = new settings::TFormStorage(this);
@@ -451,8 +451,6 @@ void TFPral::BarradeEstado()
     SetCaption("Drovanel - Descargas de actualizaciones " + FVersion + " [" + model + "]");
 }
 
-void TFPral::ComprobarAct1() {}
-
 // ---- Pages and menus
 
 void TFPral::cxButton2Click(fw::TObject *)
@@ -492,11 +490,4 @@ void TFPral::AvisadoresPropertiesChange(fw::TObject *)
 void TFPral::Salir1Click(fw::TObject *)
 {
     fw::Application().Terminate();
-}
-
-void TFPral::FormCloseQuery(fw::TObject *, bool &)
-{
-    // A refused QUIT raises: the window stays open and the connection with it.
-    if (FConectado)
-        msFTPClient1->Logout();
 }

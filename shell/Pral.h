@@ -6,6 +6,7 @@
 #include "framework/TextFile.h"
 #include "net/msFTP.h"
 #include "settings/Placemnt.h"
+#include "sound/BTOdeum.h"
 #include "widgets/AppEvnts.h"
 #include "widgets/ComCtrls.h"
 #include "widgets/Controls.h"
@@ -14,6 +15,10 @@
 #include "widgets/Menus.h"
 #include "widgets/TrayIcon.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
+#include <cstdint>
+#include <memory>
 #include <string>
 
 class TFPral : public fw::TForm {
@@ -23,12 +28,14 @@ public:
     ~TFPral() override;
 
     // ---- Own state, shared by the start-up, the update check, the download and the conversion.
-    bool FConectado = false;       // the FTP control connection is open
-    std::string FVersion;          // version shown in the caption
-    std::string FUltimaPublicada;  // newest map published on the update server
-    std::string FUltimaLocal;      // newest map in the download folder
-    fw::TextFileReader FOrigen;    // the conversion's source, open only while it runs
-    fw::TextFileWriter FDestino;   // the conversion's destination, open only while it runs
+    bool FConectado = false;                       // the FTP control connection is open
+    std::string FVersion;                          // version shown in the caption
+    std::string FUltimaPublicada;                  // newest map published on the update server
+    std::string FUltimaLocal;                      // newest map in the download folder
+    std::unique_ptr<fw::TStringList> FListaHost;   // the server's names, while a check runs
+    std::unique_ptr<fw::TStringList> FListaLocal;  // the local candidates, while a check runs
+    fw::TextFileReader FOrigen;                    // the conversion's source, open only while it runs
+    fw::TextFileWriter FDestino;                   // the conversion's destination, open only while it runs
 
     // ---- Components, by the names that the settings store and the other parts look for.
     fw::TNotebook *Notebook1;
@@ -84,6 +91,7 @@ public:
     fw::TMenuItem *Activar1, *Pausa1, *N3, *RXWebSite1;
     settings::TFormStorage *FormStorage1;
     net::TmsFTPClient *msFTPClient1;
+    sound::TBTBeeper *BTBeeper1;
 
     // ---- Handlers
     void FormCreate(fw::TObject *Sender);
@@ -97,7 +105,6 @@ public:
     void Salir1Click(fw::TObject *Sender);
     void Activar1Click(fw::TObject *Sender);
     void RXWebSite1Click(fw::TObject *Sender);
-    void FormCloseQuery(fw::TObject *Sender, bool &CanClose);
     // Tray icon, tray menu and application events.
     void RxTrayIcon1Click(fw::TObject *Sender, fw::TMouseButton Button, fw::TShiftState Shift, int X, int Y);
     void RxTrayIcon1DblClick(fw::TObject *Sender);
@@ -116,8 +123,21 @@ public:
 
     // Caption and second status panel for the chosen device model.
     void BarradeEstado();
-    // The update check. It arrives with the update-check work; until then it does nothing.
+    // The update check: the newest published map against the newest local one, and the news when
+    // the published one is newer (Comprobar.cpp).
     virtual void ComprobarAct1();
+
+    // ---- The download and the FTP client's events (Descarga.cpp)
+    void Button1Click(fw::TObject *Sender);  // "Descargar"
+    void FormCloseQuery(fw::TObject *Sender, bool &CanClose);
+    void msFTPClient1Connecting(fw::TObject *Sender);
+    void msFTPClient1Connected(fw::TObject *Sender);
+    void msFTPClient1Disconnected(fw::TObject *Sender);
+    void msFTPClient1DataTransferStart(fw::TObject *Sender);
+    void msFTPClient1DataTransferProgress(fw::TObject *Sender, std::int32_t ByteCount);
+    void msFTPClient1DataTransferTerminate(fw::TObject *Sender);
+    // True while the update check or the download waits on the FTP client.
+    bool FtpBusy() const { return m_ftpBusy > 0; }
     // Converts the download ("temp.mdb" in the current directory) into FUltimaLocal for the chosen
     // device model by the alert levels, shows its closing message and deletes the download.
     void Transformar();
@@ -150,4 +170,19 @@ private:
     void PrimeraVez();
 
     bool m_putAway = false;  // minimised into the tray, see HideTaskbarEntry
+    // The download's components and handlers, wired as the window's resources do (Descarga.cpp).
+    void buildDownload();
+    // Counts the check and the download in progress; the last one out runs a close asked for
+    // meanwhile.
+    friend class FtpWork;
+    int m_ftpBusy = 0;
+    bool m_closePending = false;
+    // What the server reported as the size at the start of the last transfer (-1: nothing).
+    std::int32_t m_reportedSize = -1;
+    // The transfer's feedback is drawn at most every few hundredths of a second: a repaint per
+    // block would cost the transfer more than the transfer itself. The last count always shows.
+    void showProgress();
+    std::int32_t m_pendingByteCount = -1;
+    QElapsedTimer m_progressShown;
+    QTimer *m_progressLater = nullptr;
 };

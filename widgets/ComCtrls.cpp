@@ -14,6 +14,7 @@ namespace {
 constexpr int kSegmentWidth = 6;
 constexpr int kSegmentGap = 2;
 constexpr int kBarMargin = 2;
+constexpr int kBusyRun = 4;  // segments lit while busy
 
 QColor blend(const QColor &a, const QColor &b, double t)
 {
@@ -87,6 +88,17 @@ void TProgressBar::SetPosition(int position)
     if (position == m_position)
         return;
     m_position = position;
+    if (m_busy)
+        ++m_busyStep;
+    update();
+}
+
+void TProgressBar::SetBusy(bool busy)
+{
+    if (busy == m_busy)
+        return;
+    m_busy = busy;
+    m_busyStep = 0;
     update();
 }
 
@@ -130,8 +142,17 @@ void TProgressBar::paintEvent(QPaintEvent *)
     p.setPen(QColor(0x7f, 0x9d, 0xb9));
     p.drawRect(rect().adjusted(0, 0, -1, -1));
     const int count = SegmentCount();
-    const int lit = LitSegments();
     const int segmentHeight = height() - 2 * kBarMargin;
+    if (m_busy && count > 0) {
+        const int run = std::min(count, kBusyRun);
+        for (int k = 0; k < run; ++k) {
+            const int i = (m_busyStep + k) % count;
+            p.fillRect(kBarMargin + i * (kSegmentWidth + kSegmentGap), kBarMargin, kSegmentWidth, segmentHeight,
+                       blend(m_start, m_end, static_cast<double>(k) / run));
+        }
+        return;
+    }
+    const int lit = LitSegments();
     for (int i = 0; i < lit; ++i) {
         const double t = count > 1 ? static_cast<double>(i) / (count - 1) : 0.0;
         p.fillRect(kBarMargin + i * (kSegmentWidth + kSegmentGap), kBarMargin, kSegmentWidth, segmentHeight,

@@ -22,6 +22,10 @@ public:
     int Max() const { return m_max; }
     void SetMax(int max);
     void SetColors(const QColor &start, const QColor &end);
+    // Busy: for work of unknown length. A short run of lit segments moves one step along the bar
+    // with every new position, so it moves while the work moves and rests when it rests.
+    bool Busy() const { return m_busy; }
+    void SetBusy(bool busy);
     // How many segments the bar lights now (out of SegmentCount()).
     int LitSegments() const;
     int SegmentCount() const;
@@ -35,6 +39,8 @@ private:
     int m_max = 100;
     QColor m_start{128, 255, 128};
     QColor m_end{255, 255, 0};
+    bool m_busy = false;
+    int m_busyStep = 0;
 };
 
 // A level bar: whole positions from Min to Max chosen with a thumb over a coloured track.

@@ -297,6 +297,32 @@ TEST(ProgressBar, LightsSegmentsInProportionAndNothingForAnUnknownSize)
     EXPECT_EQ(last, QColor(255, 255, 0));
 }
 
+TEST(ProgressBar, BusyShowsARunThatMovesWithEveryNewPosition)
+{
+    QWidget page;
+    fw::TProgressBar bar(&page, "cxProgressBar2");
+    bar.SetBounds(16, 10, 185, 21);
+    bar.SetMax(-1);
+    const auto lit = [&bar](int segment) {
+        const QImage image = bar.grab().toImage();
+        return QColor(image.pixel(2 + segment * 8 + 2, 10)) != QColor(Qt::white);
+    };
+    EXPECT_FALSE(lit(0)) << "an unknown size alone lights nothing";
+
+    bar.SetBusy(true);
+    EXPECT_TRUE(lit(0));
+    EXPECT_FALSE(lit(10));
+    bar.SetPosition(32768);
+    bar.SetPosition(65536);
+    EXPECT_FALSE(lit(0));
+    EXPECT_TRUE(lit(2));
+    bar.SetPosition(65536);  // no new position: the run stays
+    EXPECT_TRUE(lit(2));
+
+    bar.SetBusy(false);
+    EXPECT_FALSE(lit(2));
+}
+
 TEST(StatusBar, FirstPanelHasItsWidthAndTheLastFillsTheRest)
 {
     QWidget window;

@@ -1,0 +1,77 @@
+// The update check: the greatest name of the server's updates folder against the greatest local
+// map name; when the published one is greater, the new-map mark and the server's news.
+#include "framework/Dialogs.h"
+#include "framework/Exceptions.h"
+#include "framework/FileSystem.h"
+#include "shell/FtpWork.h"
+#include "shell/Pral.h"
+#include "shell/Updates.h"
+
+#include <exception>
+
+void TFPral::ComprobarAct1()
+{
+    const FtpWork work(*this);
+    FListaHost = std::make_unique<fw::TStringList>();
+    FListaLocal = std::make_unique<fw::TStringList>();
+    // The ending steps below run however this part is left; its exception goes on after them.
+    std::exception_ptr failure;
+    try {
+        cxButton1->SetEnabled(false);
+        if (!FConectado)
+            msFTPClient1->Login();
+        msFTPClient1->ChangeDir(shell::kUpdatesDir);
+        msFTPClient1->NameList(*FListaHost);
+        FListaHost->Sort();
+        // A server that lists only "." and ".." (or, like most, nothing at all) has no map.
+        const bool onlyDots = FListaHost->Count() == 2 && FListaHost->Last().find("..") != std::string::npos;
+        if (onlyDots || FListaHost->Empty()) {
+            fw::ShowMessage("No hay mapa en el Host");
+        } else {
+            const std::string &publicada = FListaHost->Last();
+            // The name becomes a file of the download folder: nothing but a plain name may pass.
+            if (!shell::IsPlainFileName(publicada))
+                throw fw::Exception(shell::InvalidPublishedNameText(publicada));
+            FUltimaPublicada = publicada;
+            Label4->SetCaption(FUltimaPublicada);
+            if (FileListBox1->Count() > 0) {
+                for (const std::string &name : FileListBox1->Items())
+                    if (shell::IsLocalCandidate(name, Avisadores->ItemIndex()))
+                        FListaLocal->Add(name);
+                // Without a candidate there is no local name to compare with: nothing is taken.
+                if (!FListaLocal->Empty()) {
+                    FListaLocal->Sort();
+                    FUltimaLocal = FListaLocal->Last();
+                    Label3->SetCaption(FUltimaLocal);
+                    if (shell::IsNewerName(FUltimaPublicada, FUltimaLocal))
+                        Image2->SetVisible(true);
+                }
+            }
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    FListaHost.reset();
+    FListaLocal.reset();
+    cxProgressBar2->SetPosition(0);
+    const bool news = Image2->Visible();
+    // With news to fetch the button stays off until the news has been handed over: a download
+    // started meanwhile would enter the FTP client while it waits.
+    if (!news)
+        cxButton1->SetEnabled(true);
+    StatusBar1->SetPanelText(1, "");
+    if (news) {
+        const EnableOnExit enable(cxButton1);
+        if (!FConectado)
+            msFTPClient1->Login();
+        msFTPClient1->ChangeDir(shell::kDocsDir);
+        const std::string path = fw::JoinPath(DirectoryEdit1->Text(), shell::kNewsFileName);
+        msFTPClient1->RetrieveFile(shell::kNewsRemoteName, path);
+        shell::OpenDocument(path);  // a desktop without a program for it leaves the file where it is
+        cxProgressBar2->SetPosition(0);
+        StatusBar1->SetPanelText(1, "");
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}

@@ -1,0 +1,29 @@
+#pragma once
+// Guards of the update check and the download, shared by both.
+#include "shell/Pral.h"
+
+// Marks the main form as working with the FTP client for its lifetime. While any such mark
+// exists, closing the window waits: the close runs once the last mark is gone, so QUIT is never
+// sent in the middle of another command.
+class FtpWork {
+public:
+    explicit FtpWork(TFPral &form);
+    ~FtpWork();
+    FtpWork(const FtpWork &) = delete;
+    FtpWork &operator=(const FtpWork &) = delete;
+
+private:
+    TFPral &m_form;
+};
+
+// Enables a control again however the scope is left.
+class EnableOnExit {
+public:
+    explicit EnableOnExit(fw::TControl *control) : m_control(control) {}
+    ~EnableOnExit() { m_control->SetEnabled(true); }
+    EnableOnExit(const EnableOnExit &) = delete;
+    EnableOnExit &operator=(const EnableOnExit &) = delete;
+
+private:
+    fw::TControl *m_control;
+};

@@ -1,0 +1,85 @@
+#include "shell/Updates.h"
+
+#include "framework/Ansi.h"
+#include "framework/FileSystem.h"
+
+#include <QDesktopServices>
+#include <algorithm>
+#include <cctype>
+
+namespace shell {
+
+namespace {
+
+bool isControl(unsigned char c)
+{
+    return c < 0x20 || c == 0x7F;
+}
+
+std::function<bool(const QUrl &)> &opener()
+{
+    static std::function<bool(const QUrl &)> instance;
+    return instance;
+}
+
+}  // namespace
+
+bool IsLocalCandidate(std::string_view name, int deviceModel)
+{
+    if (deviceModel < 0 || deviceModel > 2 || name.size() != 18)
+        return false;
+    std::string lower(name);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    return lower.find(".mdb") != std::string::npos;
+}
+
+bool IsNewerName(std::string_view published, std::string_view local)
+{
+    return std::lexicographical_compare(
+        local.begin(), local.end(), published.begin(), published.end(),
+        [](char a, char b) { return static_cast<unsigned char>(a) < static_cast<unsigned char>(b); });
+}
+
+bool IsPlainFileName(std::string_view name)
+{
+    if (name.empty() || name == "." || name == "..")
+        return false;
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        return c == '/' || c == '\\' || c == ':' || isControl(static_cast<unsigned char>(c));
+    });
+}
+
+std::string InvalidPublishedNameText(std::string_view name)
+{
+    std::string shown(name);
+    std::replace_if(
+        shown.begin(), shown.end(), [](char c) { return isControl(static_cast<unsigned char>(c)); }, '?');
+    return fw::AnsiText("El mapa publicado tiene un nombre de fichero no válido: \"") + shown + "\"";
+}
+
+std::string FileNamePart(std::string_view name)
+{
+    const auto cut = name.find_last_of("\\:");
+    return std::string(cut == std::string_view::npos ? name : name.substr(cut + 1));
+}
+
+std::string IncompleteDownloadText(std::int64_t received, std::int64_t announced)
+{
+    return fw::AnsiText("La descarga del mapa está incompleta: se recibieron ") + std::to_string(received) + " de " +
+           std::to_string(announced) + " bytes";
+}
+
+bool OpenDocument(const std::string &path)
+{
+    const QUrl url = QUrl::fromLocalFile(fw::PathFromAnsi(path));
+    if (opener())
+        return opener()(url);
+    return QDesktopServices::openUrl(url);
+}
+
+void SetDocumentOpener(std::function<bool(const QUrl &)> replacement)
+{
+    opener() = std::move(replacement);
+}
+
+}  // namespace shell

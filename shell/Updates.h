@@ -1,0 +1,44 @@
+#pragma once
+// The pieces of the update check and the download that need no window: the server's folders, the
+// rules that pick the newest map on each side, the guard on published names, and the desktop's
+// "open this document" service.
+#include <QUrl>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace shell {
+
+inline constexpr const char *kUpdatesDir = "/home/drovanel/www/updates";
+inline constexpr const char *kDocsDir = "/home/drovanel/www/docs";
+inline constexpr const char *kNewsRemoteName = "news.dat";
+inline constexpr const char *kNewsFileName = "news.txt";
+
+// A name of the download folder that counts as a local map: a device model is chosen (0 to 2),
+// the name in lower case holds ".mdb", and it is exactly 18 characters long.
+bool IsLocalCandidate(std::string_view name, int deviceModel);
+
+// Byte-wise comparison as unsigned characters, letter case counting; a prefix is the smaller.
+bool IsNewerName(std::string_view published, std::string_view local);
+
+// A published name becomes a file of the download folder, so it must name a plain file there:
+// not empty, not "." or "..", no folder separator ("/" or "\"), no drive mark (":") and no
+// control character (NUL included).
+bool IsPlainFileName(std::string_view name);
+// The error for a published name that fails IsPlainFileName; control characters are shown as "?".
+std::string InvalidPublishedNameText(std::string_view name);
+
+// The part after the last "\" or ":": the name the size of a transfer is asked for.
+std::string FileNamePart(std::string_view name);
+
+// The error for a download that ended with another byte count than the server announced.
+std::string IncompleteDownloadText(std::int64_t received, std::int64_t announced);
+
+// Asks the desktop to open a file with the program it uses for that kind of file. The answer is
+// the desktop's; nothing waits for the program.
+bool OpenDocument(const std::string &path);
+// Puts `opener` in the desktop's place (tests record the request); an empty one restores it.
+void SetDocumentOpener(std::function<bool(const QUrl &)> opener);
+
+}  // namespace shell

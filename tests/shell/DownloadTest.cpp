@@ -1,0 +1,529 @@
+// The update check and the download against the scripted server: the edge cases and failures of
+// both, exchange by exchange where it matters, and the close of the window while a command waits.
+#include "RoadFixture.h"
+#include "common/Pump.h"
+#include "common/TempDir.h"
+#include "fixtures/ScriptedFtpServer.h"
+#include "framework/Ansi.h"
+#include "framework/Application.h"
+#include "shell/Conversion.h"
+
+#include <QFileInfo>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+using roadtest::RoadTest;
+using testutil::FtpSession;
+using testutil::ReadFile;
+using testutil::ScriptedFtpServer;
+using testutil::WriteFile;
+using Texts = std::vector<std::string>;
+
+const std::string kNewest = "Watcher-090101.mdb";
+const std::string kPlaceholder = "Watcher-010101.mdb";
+const std::string kNews = "Hay un mapa nuevo\r\n";
+const std::string kMap = "574C cabecera\r\n-0312345+40412V1,120\r\n-0312346+40413V2\r\n";
+
+bool Exists(const std::string &path)
+{
+    return QFileInfo::exists(QString::fromStdString(path));
+}
+
+int Count(const Texts &lines, const std::string &prefix)
+{
+    return static_cast<int>(
+        std::count_if(lines.begin(), lines.end(), [&](const std::string &l) { return l.rfind(prefix, 0) == 0; }));
+}
+
+class Scripted : public RoadTest {
+protected:
+    void StartDirect(const std::function<void(TFPral &)> &settings = {})
+    {
+        Start(settings);
+        Direct(server.Port());
+    }
+    bool Present(const std::string &name) const { return Exists(local(name)); }
+
+    ScriptedFtpServer server;
+};
+
+// ---- The update check
+
+struct CheckCase {
+    const char *name;
+    std::string listing;
+    Texts localFiles;
+    int model = 1;
+    std::string error = {};  // the check's exception, empty for none
+    Texts messages = {};
+    std::string published = "antes";  // Label4 afterwards; "antes" is what it showed before
+    std::string local = "antes";      // Label3 afterwards
+    bool mark = false;                // mark shown, news fetched and handed over
+    bool newsServed = true;
+};
+
+void PrintTo(const CheckCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class CheckCases : public Scripted, public ::testing::WithParamInterface<CheckCase> {};
+
+TEST_P(CheckCases, LabelsMarkAndNews)
+{
+    const CheckCase &c = GetParam();
+    server.listing = c.listing;
+    if (c.newsServed)
+        server.File("news.dat", kNews);
+    for (const auto &name : c.localFiles)
+        WriteFile(local(name), "");
+    StartDirect([&](TFPral &f) { f.Avisadores->SetItemIndex(c.model); });
+    form->Label3->SetCaption("antes");
+    form->Label4->SetCaption("antes");
+
+    std::string error;
+    try {
+        form->ComprobarAct1();
+    } catch (const std::exception &e) {
+        error = e.what();
+    }
+
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(messages(), c.messages);
+    EXPECT_EQ(form->Label4->Caption(), c.published);
+    EXPECT_EQ(form->Label3->Caption(), c.local);
+    EXPECT_EQ(form->Image2->Visible(), c.mark);
+    EXPECT_TRUE(form->cxButton1->Enabled());
+    EXPECT_EQ(form->cxProgressBar2->Position(), 0);
+    EXPECT_EQ(form->StatusBar1->PanelText(1), "");
+    EXPECT_EQ(form->FListaHost, nullptr);
+    EXPECT_EQ(form->FListaLocal, nullptr);
+    if (c.mark && c.newsServed) {
+        ASSERT_EQ(opened.size(), 1u);
+        EXPECT_EQ(opened[0].path, local("news.txt"));
+        EXPECT_EQ(opened[0].content, kNews);
+        EXPECT_FALSE(opened[0].buttonEnabled);
+    } else {
+        EXPECT_TRUE(opened.empty());
+        // Without the mark nothing is fetched; a refused news leaves the emptied file.
+        EXPECT_EQ(Present("news.txt"), c.mark);
+    }
+    if (std::find(c.localFiles.begin(), c.localFiles.end(), "temp.mdb") == c.localFiles.end()) {
+        EXPECT_FALSE(Present("temp.mdb"));
+    }
+}
+
+const std::string kHostile[] = {"../x.mdb", "a/b.mdb", "a\\b.mdb", "C:x.mdb", "Watcher-\x1b[2J.mdb", ".."};
+
+std::vector<CheckCase> CheckTable()
+{
+    std::vector<CheckCase> cases = {
+        {"OnlyDotEntries", ".\r\n..\r\n", {kPlaceholder}, 1, "", {"No hay mapa en el Host"}},
+        {"EmptyListing", "", {kPlaceholder}, 1, "", {"No hay mapa en el Host"}},
+        {"OneNameNewer", kNewest + "\r\n", {kPlaceholder}, 1, "", {}, kNewest, kPlaceholder, true},
+        {"GreatestOfSeveralWhateverTheCase",
+         "watcher-080101.mdb\r\n" + kNewest + "\r\nWATCHER-070101.mdb\r\n",
+         {kPlaceholder, "Watcher-050101.mdb"},
+         1,
+         "",
+         {},
+         kNewest,
+         "Watcher-050101.mdb",
+         true},
+        {"NoLocalCandidate",
+         kNewest + "\r\n",
+         {"temp.mdb", "Watcher-0101.mdb", "Watcher-0101011.mdb"},
+         1,
+         "",
+         {},
+         kNewest},
+        {"NoDeviceModel", kNewest + "\r\n", {kPlaceholder}, -1, "", {}, kNewest},
+        {"EmptyDownloadFolder", kNewest + "\r\n", {}, 1, "", {}, kNewest},
+        {"EqualNames", kNewest + "\r\n", {kPlaceholder, kNewest}, 1, "", {}, kNewest, kNewest},
+        {"UpperCaseSortsFirst",
+         "Watcher-990101.mdb\r\n",
+         {"watcher-010101.mdb"},
+         0,
+         "",
+         {},
+         "Watcher-990101.mdb",
+         "watcher-010101.mdb"},
+        {"UpperCaseExtensionCounts",
+         kNewest + "\r\n",
+         {"Watcher-010101.MDB"},
+         2,
+         "",
+         {},
+         kNewest,
+         "Watcher-010101.MDB",
+         true},
+        {"NewsMissing",
+         kNewest + "\r\n",
+         {kPlaceholder},
+         1,
+         "550 No such file",
+         {},
+         kNewest,
+         kPlaceholder,
+         true,
+         false},
+    };
+    for (const auto &name : kHostile) {
+        CheckCase c{"HostileName", name + "\r\n", {kPlaceholder}};
+        c.error = shell::InvalidPublishedNameText(name);
+        cases.push_back(c);
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Check, CheckCases, ::testing::ValuesIn(CheckTable()),
+                         [](const auto &info) { return info.param.name + std::to_string(info.index); });
+
+TEST(PublishedNames, OnlyPlainFileNamesPass)
+{
+    for (const auto &name : kHostile)
+        EXPECT_FALSE(shell::IsPlainFileName(name)) << name;
+    EXPECT_FALSE(shell::IsPlainFileName(""));
+    EXPECT_FALSE(shell::IsPlainFileName("."));
+    EXPECT_FALSE(shell::IsPlainFileName(std::string("a\0b.mdb", 7)));
+    EXPECT_FALSE(shell::IsPlainFileName("a\x7f.mdb"));
+    EXPECT_TRUE(shell::IsPlainFileName(kNewest));
+    EXPECT_TRUE(shell::IsPlainFileName("..a.mdb"));
+    EXPECT_TRUE(shell::IsPlainFileName("Mapa \xe1\xe9.mdb"));
+    EXPECT_EQ(shell::InvalidPublishedNameText("a\x1b\n.mdb"),
+              fw::AnsiText("El mapa publicado tiene un nombre de fichero no válido: \"a??.mdb\""));
+}
+
+TEST_F(Scripted, ARefusedListingRunsTheEndingStepsBeforeItGoesOn)
+{
+    server.Answer("CWD", "550 No such directory.\r\n");
+    StartDirect();
+    form->Label4->SetCaption("antes");
+    form->cxProgressBar2->SetPosition(5);
+    form->StatusBar1->SetPanelText(1, "65536 Bytes.");
+
+    std::string error;
+    try {
+        form->ComprobarAct1();
+    } catch (const std::exception &e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, "550 No such directory.");
+    EXPECT_EQ(form->Label4->Caption(), "antes");
+    EXPECT_EQ(form->cxProgressBar2->Position(), 0);
+    EXPECT_EQ(form->StatusBar1->PanelText(1), "");
+    EXPECT_TRUE(form->cxButton1->Enabled());
+    EXPECT_EQ(form->FListaHost, nullptr);
+    EXPECT_FALSE(form->FtpBusy());
+}
+
+TEST_F(Scripted, RefusedLogInKeepsTheLabelsAndTheConnection)
+{
+    server.Answer("PASS", "530 Login incorrect.\r\n");
+    server.listing = kNewest + "\r\n";
+    StartDirect();
+    form->cxButton1->Click();
+
+    EXPECT_EQ(errors(), Texts{"530 Login incorrect."});  // the report adds no second full stop
+    EXPECT_EQ(messages(), Texts{});
+    EXPECT_EQ(form->Label4->Caption(), "");
+    EXPECT_FALSE(form->Image2->Visible());
+    EXPECT_TRUE(form->FConectado) << "the connection stays until the server closes it";
+    EXPECT_TRUE(form->cxButton1->Enabled());
+    EXPECT_EQ(Count(server.Lines(), "CWD"), 0);
+}
+
+TEST_F(Scripted, StartUpCheckFailureIsReportedAndTheProgramRunsOn)
+{
+    server.Answer("PASS", "530 Login incorrect.\r\n");
+    Start(RoadTest::ThroughProxy(server.Port(), true));
+
+    EXPECT_EQ(errors(), Texts{"530 Login incorrect."});
+    EXPECT_EQ(server.Lines().at(0), "USER drovanel@" + TFPral::UpdateHost());
+    EXPECT_EQ(form->Caption(), "Drovanel - Descargas de actualizaciones 9.3 [Watcher]");
+    EXPECT_TRUE(form->cxButton1->Enabled());
+}
+
+// ---- The download
+
+TEST_F(Scripted, NoMapOnTheServerGivesTwoMessagesAndNothingElse)
+{
+    server.listing = ".\r\n..\r\n";
+    StartDirect();
+    form->cxButton1->Click();
+
+    EXPECT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(messages(), (Texts{"No hay mapa en el Host", "No hay mapa de puntos en el Host"}));
+    EXPECT_EQ(Count(server.Lines(), "RETR"), 0);
+    EXPECT_TRUE(form->cxButton1->Enabled());
+}
+
+TEST_F(Scripted, SecondPressDownloadsAndConvertsAgainWithoutACheck)
+{
+    server.listing = kNewest + "\r\n";
+    server.File(kNewest, kMap);
+    server.File("news.dat", kNews);
+    WriteFile(local(kPlaceholder), "");
+    StartDirect();
+    form->cxButton1->Click();
+    ASSERT_EQ(ReadFile(local(kNewest)), kMap);
+
+    server.File(kNewest, "574C otra\r\n");
+    form->cxButton1->Click();
+
+    EXPECT_EQ(errors(), Texts{});
+    EXPECT_EQ(messages(), (Texts{shell::MapReceivedText(), shell::MapReceivedText()}));
+    EXPECT_EQ(ReadFile(local(kNewest)), "574C otra\r\n");
+    EXPECT_EQ(melodies(), 2);
+    EXPECT_EQ(opened.size(), 1u);
+    const Texts lines = server.Lines();
+    EXPECT_EQ(Count(lines, "NLST"), 1);
+    EXPECT_EQ(Count(lines, "RETR " + kNewest), 2);
+    EXPECT_EQ(Count(lines, "USER"), 1) << "one log-in for the whole run";
+    EXPECT_EQ(Count(lines, "QUIT"), 0);
+}
+
+struct FailureCase {
+    const char *name;
+    std::function<void(ScriptedFtpServer &)> script;
+    std::string error;
+    std::string partial;  // what "temp.mdb" holds afterwards
+};
+
+void PrintTo(const FailureCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+const std::string kHalf(20000, 'h');
+
+std::vector<FailureCase> FailureTable()
+{
+    return {
+        {"MissingMap", [](ScriptedFtpServer &) {}, "550 No such file", ""},
+        {"BrokenHalfWay",
+         [](ScriptedFtpServer &s) {
+             s.File(kNewest, kHalf + kHalf);
+             s.On("RETR", [](FtpSession &session, const std::string &name) {
+                 session.Reply("150 Opening BINARY mode data connection");
+                 if (name != kNewest) {
+                     session.SendData(kNews);
+                     session.Reply("226 Transfer complete");
+                     return;
+                 }
+                 session.SendData(kHalf);
+                 session.Reply("426 Transfer aborted");
+             });
+         },
+         "426 Transfer aborted", kHalf},
+        {"ShortButReportedComplete",
+         [](ScriptedFtpServer &s) {
+             s.File(kNewest, kHalf);
+             s.Answer("SIZE", "213 40000\r\n");
+         },
+         shell::IncompleteDownloadText(20000, 40000), kHalf},
+        {"LongerThanAnnounced",
+         [](ScriptedFtpServer &s) {
+             s.File(kNewest, kHalf + kHalf);
+             s.Answer("SIZE", "213 20000\r\n");
+         },
+         shell::IncompleteDownloadText(40000, 20000), kHalf + kHalf},
+    };
+}
+
+class DownloadFailures : public Scripted, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(DownloadFailures, NothingIsConvertedAndThePreviousMapStays)
+{
+    const FailureCase &c = GetParam();
+    server.listing = kNewest + "\r\n";
+    server.File("news.dat", kNews);
+    c.script(server);
+    WriteFile(local(kPlaceholder), "574C el mapa anterior\r\n");
+    StartDirect();
+    form->cxButton1->Click();
+
+    EXPECT_EQ(errors(), Texts{c.error + "."});
+    EXPECT_EQ(messages(), Texts{});
+    EXPECT_EQ(melodies(), 0);
+    ASSERT_TRUE(Present("temp.mdb"));
+    EXPECT_EQ(ReadFile(local("temp.mdb")), c.partial);
+    EXPECT_FALSE(Present(kNewest));
+    EXPECT_EQ(ReadFile(local(kPlaceholder)), "574C el mapa anterior\r\n");
+    EXPECT_EQ(form->Label3->Caption(), kPlaceholder);
+    EXPECT_EQ(form->Label4->Caption(), kNewest);
+    EXPECT_TRUE(form->Image2->Visible());
+    EXPECT_TRUE(form->cxButton1->Enabled());
+    EXPECT_FALSE(form->RxTrayIcon1->Animated());
+}
+
+INSTANTIATE_TEST_SUITE_P(Download, DownloadFailures, ::testing::ValuesIn(FailureTable()),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(Scripted, HostilePublishedNameIsNeverFetched)
+{
+    StartDirect();
+    form->FUltimaPublicada = "../x.mdb";
+    form->Label4->SetCaption("../x.mdb");
+    form->cxButton1->Click();
+
+    EXPECT_EQ(errors(), Texts{shell::InvalidPublishedNameText("../x.mdb")});
+    EXPECT_TRUE(server.Lines().empty()) << "nothing was asked of the server";
+    EXPECT_FALSE(Present("temp.mdb"));
+    EXPECT_TRUE(form->cxButton1->Enabled());
+}
+
+TEST_F(Scripted, UnknownSizeShowsABusyBarWhileTheMapArrives)
+{
+    server.listing = kNewest + "\r\n";
+    server.File(kNewest, kMap);
+    server.Answer("SIZE", "550 Could not get file size.\r\n");
+    WriteFile(local(kNewest), "");  // equal names: no news, only the map's transfer
+    StartDirect();
+    std::vector<std::pair<bool, int>> seen;
+    auto handler = form->msFTPClient1->OnDataTransferProgress;
+    form->msFTPClient1->OnDataTransferProgress = [&, handler](fw::TObject *sender, std::int32_t byteCount) {
+        handler(sender, byteCount);
+        seen.emplace_back(form->cxProgressBar2->Busy(), form->cxProgressBar2->Max());
+    };
+    form->cxButton1->Click();
+
+    EXPECT_EQ(errors(), Texts{});
+    EXPECT_EQ(ReadFile(local(kNewest)), kMap);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), std::make_pair(true, -1));
+    EXPECT_FALSE(form->cxProgressBar2->Busy()) << "at rest once the transfer has ended";
+}
+
+TEST_F(Scripted, AStalledTransferShowsTheLastCountReceived)
+{
+    testutil::Gate second, rest;
+    const std::string partA(1000, 'a'), partB(700, 'b');
+    server.listing = kNewest + "\r\n";
+    server.File(kNewest, partA + partB + "tail");
+    server.On("RETR", [&](FtpSession &s, const std::string &) {
+        s.Reply("150 Opening BINARY mode data connection");
+        s.OpenData();
+        testutil::SendAll(s.dataFd, partA);
+        second.WaitFor(std::chrono::seconds(10));
+        testutil::SendAll(s.dataFd, partB);
+        rest.WaitFor(std::chrono::seconds(3));  // silent until the window has shown partB
+        testutil::SendAll(s.dataFd, "tail");
+        s.CloseData();
+        s.Reply("226 Transfer complete");
+    });
+    WriteFile(local(kNewest), "");
+    StartDirect();
+    const std::string stalledAt = std::to_string(partA.size() + partB.size()) + " Bytes.";
+    bool shownWhileStalled = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (form->StatusBar1->PanelText(1) == stalledAt) {
+            shownWhileStalled = true;
+            rest.Open();
+        }
+    });
+    auto handler = form->msFTPClient1->OnDataTransferProgress;
+    form->msFTPClient1->OnDataTransferProgress = [&, handler](fw::TObject *sender, std::int32_t byteCount) {
+        handler(sender, byteCount);
+        if (byteCount == static_cast<std::int32_t>(partA.size())) {  // the map's first block
+            second.Open();
+            watch.start(5);
+        }
+    };
+    form->cxButton1->Click();
+    rest.Open();
+
+    EXPECT_TRUE(shownWhileStalled);
+    EXPECT_EQ(form->StatusBar1->PanelText(1), std::to_string(partA.size() + partB.size() + 4) + " Bytes.");
+}
+
+// ---- Closing the window
+
+TEST_F(Scripted, CloseDuringATransferWaitsForItThenSendsQuit)
+{
+    testutil::Gate rest;
+    std::string second;
+    for (int i = 0; i < 2000; ++i)
+        second += "-0312347+40414V3\r\n";
+    server.listing = kNewest + "\r\n";
+    server.File(kNewest, kMap + second);
+    server.On("RETR", [&](FtpSession &s, const std::string &) {
+        s.Reply("150 Opening BINARY mode data connection");
+        s.OpenData();
+        testutil::SendAll(s.dataFd, kMap);
+        rest.WaitFor(std::chrono::seconds(10));
+        testutil::SendAll(s.dataFd, second);
+        s.CloseData();
+        s.Reply("226 Transfer complete");
+    });
+    WriteFile(local(kNewest), "");
+    StartDirect();
+    bool asked = false, closedAtOnce = true;
+    Texts linesWhenAsked;
+    auto handler = form->msFTPClient1->OnDataTransferProgress;
+    form->msFTPClient1->OnDataTransferProgress = [&, handler](fw::TObject *sender, std::int32_t byteCount) {
+        handler(sender, byteCount);
+        if (asked)
+            return;
+        asked = true;
+        // As the user would, from the tray's "Finalizar" or the window manager, while RETR waits.
+        closedAtOnce = form->Close();
+        linesWhenAsked = server.Lines();
+        rest.Open();
+    };
+    form->cxButton1->Click();
+
+    ASSERT_TRUE(asked);
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_EQ(Count(linesWhenAsked, "QUIT"), 0);
+    EXPECT_EQ(errors(), Texts{});
+    EXPECT_EQ(ReadFile(local(kNewest)), kMap + second) << "the transfer ran to its end and was converted";
+    EXPECT_EQ(messages(), Texts{shell::MapReceivedText()});
+
+    // The close that waited runs now: QUIT, the connection closed, the program ends.
+    ASSERT_TRUE(testutil::PumpUntil([] { return fw::Application().Terminated(); }));
+    const Texts lines = server.Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "QUIT");
+    EXPECT_FALSE(form->FConectado);
+}
+
+struct CloseCase {
+    const char *name;
+    bool connected;
+    std::string quitReply;
+    bool closes;
+    Texts errors;
+};
+
+class CloseCases : public Scripted, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseCases, QuitOverAnOpenConnection)
+{
+    const CloseCase &c = GetParam();
+    server.Answer("QUIT", c.quitReply);
+    server.listing = ".\r\n..\r\n";
+    StartDirect();
+    if (c.connected)
+        form->ComprobarAct1();
+    ASSERT_EQ(form->FConectado, c.connected);
+
+    EXPECT_EQ(form->Close(), c.closes);
+    EXPECT_EQ(fw::Application().Terminated(), c.closes);
+    EXPECT_EQ(errors(), c.errors);
+    EXPECT_EQ(Count(server.Lines(), "QUIT"), c.connected ? 1 : 0);
+    EXPECT_EQ(form->FConectado, c.connected && !c.closes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Close, CloseCases,
+    ::testing::Values(CloseCase{"NotConnected", false, "221 Goodbye\r\n", true, {}},
+                      CloseCase{"Connected", true, "221 Goodbye\r\n", true, {}},
+                      CloseCase{"QuitRefused", true, "500 Syntax error\r\n", false, {"500 Syntax error."}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+}  // namespace
