@@ -5,13 +5,16 @@
 #include "framework/FileSystem.h"
 #include "framework/TextFile.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <unistd.h>
 
 namespace shell {
@@ -96,6 +99,10 @@ bool ConvertLines(fw::TextFileReader &in, fw::TextFileWriter &out, int deviceMod
     return true;
 }
 
+// The part files of a conversion: ".drovanel-<process id>-<number>.part".
+constexpr const char *kPartPrefix = ".drovanel-";
+constexpr const char *kPartSuffix = ".part";
+
 std::string FolderOf(const std::string &path)
 {
     return fw::PathToAnsi(QFileInfo(fw::PathFromAnsi(path)).path());
@@ -108,8 +115,8 @@ std::string CreateBeside(fw::TextFileWriter &out, const std::string &destination
     static std::atomic<unsigned> counter{0};
     const std::string folder = FolderOf(destination);
     for (int attempt = 0;; ++attempt) {
-        const std::string name =
-            folder + "/.drovanel-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)) + ".part";
+        const std::string name = folder + "/" + kPartPrefix + std::to_string(::getpid()) + "-" +
+                                 std::to_string(counter.fetch_add(1)) + kPartSuffix;
         try {
             out.CreateNew(name, 0666);
             return name;
@@ -248,6 +255,25 @@ const std::string &MapReceivedText()
     static const std::string text = fw::AnsiText("¡¡Fichero recibido!!\r\rEste nuevo fichero de datos le servirá"
                                                  "\rpara cargar su Sentry III o Watcher");
     return text;
+}
+
+void RemoveLeftoverPartFiles(const std::string &folder)
+{
+    QDir dir(fw::PathFromAnsi(folder));
+    const QString prefix = QString::fromLatin1(kPartPrefix);
+    const QStringList names =
+        dir.entryList({prefix + "*" + QString::fromLatin1(kPartSuffix)}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        bool ok = false;
+        const qlonglong pid = name.mid(prefix.size()).section(QLatin1Char('-'), 0, 0).toLongLong(&ok);
+        if (!ok || pid <= 0 || pid > std::numeric_limits<pid_t>::max())
+            continue;
+        // kill with signal 0 only asks whether the process exists; EPERM means it does, as
+        // another user's.
+        if (pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        dir.remove(name);
+    }
 }
 
 }  // namespace shell

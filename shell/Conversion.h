@@ -86,4 +86,9 @@ const std::string &InvalidDestinationNameText();  // the destination name fails 
 const std::string &InvalidPointsFileText();       // ConversionResult::InvalidHeader
 const std::string &MapReceivedText();             // ConversionResult::Converted, for every model
 
+// Removes from `folder` the part files of conversions whose process has ended without finishing
+// them (killed, or the machine lost power). Those of a process still running, this one or another,
+// stay. Nothing is reported: a file that cannot be removed is tried again at the next start.
+void RemoveLeftoverPartFiles(const std::string &folder);
+
 }  // namespace shell

@@ -6,6 +6,7 @@
 #include "framework/Exceptions.h"
 #include "framework/FileSystem.h"
 #include "framework/FormatSettings.h"
+#include "shell/Conversion.h"
 #include "shell/StoredProperties.h"
 
 #include <QStandardPaths>
@@ -392,6 +393,7 @@ void TFPral::FormCreate(fw::TObject *)
     // From here on the download folder is the current directory: the conversion opens its files
     // by relative names.
     FileListBox1->ApplyFilePath(DirectoryEdit1->Text());
+    shell::RemoveLeftoverPartFiles(".");
     BarradeEstado();
     if (ComprobarChk->Checked())
         ComprobarAct1();

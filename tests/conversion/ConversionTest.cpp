@@ -15,6 +15,7 @@
 #include <map>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -601,3 +602,32 @@ TEST(Conversion, MessagesAreSingleByteTexts)
 }
 
 }  // namespace
+
+// A conversion killed midway leaves its part file; the next start removes it, but never the part
+// file of a conversion that is still running here or in another process.
+TEST(Conversion, LeftoverPartFilesOfEndedProcessesAreRemoved)
+{
+    testutil::TempDir dir;
+    // A process that has ended: its id is free until the system hands it out again.
+    const pid_t ended = ::fork();
+    if (ended == 0)
+        ::_exit(0);
+    ASSERT_GT(ended, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(ended, &status, 0), ended);
+
+    const std::string endedPart = ".drovanel-" + std::to_string(ended) + "-3.part";
+    const std::string ownPart = ".drovanel-" + std::to_string(::getpid()) + "-0.part";
+    const std::string runningPart = ".drovanel-1-0.part";  // process 1 always runs
+    const std::vector<std::string> kept = {ownPart, runningPart, ".drovanel-x-0.part", "Watcher-261101.mdb",
+                                           "drovanel-" + std::to_string(ended) + "-3.part"};
+    WriteFile(dir.file(endedPart), "574C half");
+    for (const auto &name : kept)
+        WriteFile(dir.file(name), "574C");
+
+    shell::RemoveLeftoverPartFiles(dir.path());
+
+    EXPECT_FALSE(fs::exists(dir.file(endedPart)));
+    for (const auto &name : kept)
+        EXPECT_TRUE(fs::exists(dir.file(name))) << name;
+}
