@@ -2,10 +2,6 @@
 // host and a sound server, against the sample update server reached through the FTP proxy setting
 // ("Usuario con no Logon"), driven with xdotool and judged by its windows, its files and the
 // server's log. Each step leaves a screenshot in the artifacts folder of its test.
-//
-// The cases named DISABLED_ need the update check and download, the melody and the tray icon of
-// the program; they are written against the behaviour those bring and are switched on (the prefix
-// removed) once those are in the program.
 #include "e2e/Desktop.h"
 
 #include <QCoreApplication>
@@ -239,7 +235,7 @@ TEST_F(E2e, FirstRunQuestionAnsweredMainWindowShownEndsCleanly)
 // download with its melody, the converted map, "Finalizar" from the tray sending QUIT, and the
 // settings file. Switched on once the update check and download, the melody and the tray icon are
 // in the program.
-TEST_F(E2e, DISABLED_WholeRoadFromFirstRunToFinalizar)
+TEST_F(E2e, WholeRoadFromFirstRunToFinalizar)
 {
     StartServer();
     WriteProfile({"--first-run"});
@@ -326,7 +322,7 @@ TEST_F(E2e, DISABLED_WholeRoadFromFirstRunToFinalizar)
 
 // The server dies half-way through a download: an error dialog, the previous map intact, no
 // conversion, the program still usable, and a retry succeeding once the server is back.
-TEST_F(E2e, DISABLED_ServerKilledHalfWayThroughADownload)
+TEST_F(E2e, ServerKilledHalfWayThroughADownload)
 {
     StartServer({"--size", "8M", "--rate", "1000000"});  // eight seconds on the wire
     WriteProfile({});
@@ -356,7 +352,7 @@ TEST_F(E2e, DISABLED_ServerKilledHalfWayThroughADownload)
 
 // The program killed during the conversion of a large map: the previous map intact, and no half
 // file left beside it at the next start.
-TEST_F(E2e, DISABLED_KilledDuringTheConversionOfALargeMap)
+TEST_F(E2e, KilledDuringTheConversionOfALargeMap)
 {
     StartServer({"--size", "200M", "--maps", "1"});
     WriteProfile({});
@@ -385,7 +381,7 @@ TEST_F(E2e, DISABLED_KilledDuringTheConversionOfALargeMap)
 
 // A download folder the user cannot write: a clear error, nothing lost. Run as an unprivileged
 // user when the test runs as root, so the refusal is real.
-TEST_F(E2e, DISABLED_ReadOnlyDownloadFolder)
+TEST_F(E2e, ReadOnlyDownloadFolder)
 {
     StartServer();
     WriteProfile({"--no-check"});
