@@ -88,6 +88,7 @@ public:
     // ---- Handlers
     void FormCreate(fw::TObject *Sender);
     void cxButton2Click(fw::TObject *Sender);  // every "Guardar": back to the main page
+    void GuardarClick(fw::TObject *Sender);    // ... and the settings saved at once
     void General1Click(fw::TObject *Sender);
     void ConfigurarProxy1Click(fw::TObject *Sender);
     void Carpetadedescarga1Click(fw::TObject *Sender);
@@ -131,4 +132,6 @@ private:
     void RestoreSettings();
     void ConfigurarFTP();
     void PrimeraVez();
+    // Saves the settings once more if the process ends without destroying the form.
+    void InstallSettingsGuards();
 };

@@ -49,7 +49,10 @@ void TFileListBox::ApplyFilePath(std::string_view text)
     const QString path = PathFromAnsi(text);
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     const QString last = slash < 0 ? path : path.mid(slash + 1);
-    const bool wildcard = last.contains(QLatin1Char('*')) || last.contains(QLatin1Char('?'));
+    // A folder whose real name holds "*" or "?" is entered like any other: only a last component
+    // that names no folder is taken for a file mask.
+    const bool wildcard =
+        (last.contains(QLatin1Char('*')) || last.contains(QLatin1Char('?'))) && !DirectoryExists(text);
     const QFileInfo info(path);
     const bool existingFile = info.exists() && !info.isDir();
     std::string folder(text);
@@ -107,10 +110,14 @@ TFolderBrowser::TFolderBrowser(QWidget *parent, const QString &text, const QStri
     for (int column = 1; column < m_model->columnCount(); ++column)
         m_tree->hideColumn(column);
     m_tree->header()->hide();
-    const QModelIndex startIndex = m_model->index(start);
-    if (startIndex.isValid()) {
-        m_tree->setCurrentIndex(startIndex);
-        m_tree->scrollTo(startIndex);
+    // The model reads folders in the background: the rows above the start folder arrive after
+    // this, and each arrival would push it out of view. It is scrolled to again as each folder on
+    // its way has been read, and once more when the browser is shown.
+    m_start = m_model->index(start);
+    if (m_start.isValid()) {
+        m_tree->setCurrentIndex(m_start);
+        m_tree->scrollTo(m_start, QAbstractItemView::PositionAtCenter);
+        connect(m_model, &QFileSystemModel::directoryLoaded, this, [this](const QString &) { ScrollToStart(); });
     }
     layout->addWidget(m_tree, 1);
 
@@ -121,6 +128,18 @@ TFolderBrowser::TFolderBrowser(QWidget *parent, const QString &text, const QStri
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     resize(320, 380);
+}
+
+void TFolderBrowser::ScrollToStart()
+{
+    if (m_start.isValid() && m_tree->currentIndex() == m_start)
+        m_tree->scrollTo(m_start, QAbstractItemView::PositionAtCenter);
+}
+
+void TFolderBrowser::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    ScrollToStart();
 }
 
 QString TFolderBrowser::SelectedFolder() const

@@ -209,7 +209,10 @@ TEST_F(Store, StoredTextsRestoreIntoTheControls)
           {"ProxyServerEdit1_Text", Sz("\tproxy.example.com  ")}},
          {{"DirectoryEdit1.Text", QStringLiteral("/home/ana/Mapas")},
           {"ProxyServerEdit1.Text", QStringLiteral("proxy.example.com")}}},
-        {"texts are single-byte Windows-1252",
+        {"texts are UTF-8",
+         {{"DirectoryEdit1_Text", Sz("/home/ana/Año €/Карты/地图")}},
+         {{"DirectoryEdit1.Text", QString::fromUtf8("/home/ana/Año €/Карты/地图")}}},
+        {"a text that is not UTF-8 is read as Windows-1252",
          {{"DirectoryEdit1_Text", Sz("/home/ana/A\xF1o \x80")}},
          {{"DirectoryEdit1.Text", QString::fromUtf8("/home/ana/Año €")}}},
         {"a text ends at its first NUL",
@@ -330,7 +333,7 @@ TEST_F(Store, AllTwentyOneValuesSurviveASaveAndARestore)
             form.SetValue(entry, value);
         form.FormStorage1->Save();
     }
-    EXPECT_EQ(Stored("DirectoryEdit1_Text"), "/home/ana/Descargas/A\xF1o");
+    EXPECT_EQ(Stored("DirectoryEdit1_Text"), "/home/ana/Descargas/Año");
     EXPECT_EQ(Stored("ComprobarChk_Checked"), "False");
     EXPECT_EQ(Stored("Minimizar_Checked"), "True");
     EXPECT_EQ(Stored("cxTrackBar12_Position"), "2");
@@ -349,8 +352,13 @@ TEST_F(Store, FloatingPointIsWrittenWithAPointUnderAnyLocale)
     struct Case {
         double value;
         const char *text;
-    } const cases[] = {
-        {21, "21"}, {21.5, "21.5"}, {-0.25, "-0.25"}, {1e20, "1E20"}, {1.5e-7, "1.49999999999999993E-7"}};
+    } const cases[] = {{21, "21"},
+                       {21.5, "21.5"},
+                       {-0.25, "-0.25"},
+                       {1e20, "1E20"},
+                       {1.5e-7, "1.5E-7"},
+                       {21.1, "21.1"},
+                       {0.1 + 0.2, "0.30000000000000004"}};
     for (const auto &c : cases) {
         TFPral form;
         form.FormStorage1->Restore();
