@@ -41,7 +41,7 @@ TEST(RegFile, ReportsTheLinesItSkipsAndUsesTheRest)
          {2, 3}},
         {"value before any key", "REGEDIT4\r\n\"W\"=\"2\"\r\n[HKEY_CURRENT_USER\\A]\r\n\"V\"=\"1\"\r\n", {2}},
         {"NUL in one line",
-         std::string("REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"W\"=\"\0\"\r\n\"V\"=\"1\"\r\n", 47),
+         std::string("REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"W\"=\"\0\"\r\n\"V\"=\"1\"\r\n", 51),
          {3}},
         {"broken hex over two lines",
          "REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"W\"=hex:01,\\\r\n  zz\r\n\"V\"=\"1\"\r\n",
