@@ -1,6 +1,7 @@
 // The main form's settings outside the store's own hooks: saved when a settings page's "Guardar"
 // is pressed, and once more when the process ends without the window's destruction (the display
 // connection lost), so a crash, a killed X server or a power cut loses no setting that was saved.
+#include "platform/Registry.h"
 #include "shell/Pral.h"
 
 #include <QPointer>
@@ -39,6 +40,10 @@ void TFPral::GuardarClick(fw::TObject *Sender)
 
 void TFPral::InstallSettingsGuards()
 {
+    // Exit handlers and the destructors of static objects run in the reverse order of their
+    // making: the registry's own state must exist before the handler is registered, so that it
+    // outlives the handler's save.
+    platform::RegistryFile();
     static const bool registered = std::atexit(saveAtExit) == 0;
     (void)registered;
     g_settingsForm = this;
