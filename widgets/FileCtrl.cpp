@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -110,14 +111,18 @@ TFolderBrowser::TFolderBrowser(QWidget *parent, const QString &text, const QStri
     for (int column = 1; column < m_model->columnCount(); ++column)
         m_tree->hideColumn(column);
     m_tree->header()->hide();
-    // The model reads folders in the background: the rows above the start folder arrive after
-    // this, and each arrival would push it out of view. It is scrolled to again as each folder on
-    // its way has been read, and once more when the browser is shown.
+    // The model reads folders in the background: the rows above the start folder arrive (and are
+    // sorted) after this, and each change would push it out of view. It is scrolled to again
+    // after each, and once more when the browser is shown.
     m_start = m_model->index(start);
     if (m_start.isValid()) {
         m_tree->setCurrentIndex(m_start);
         m_tree->scrollTo(m_start, QAbstractItemView::PositionAtCenter);
-        connect(m_model, &QFileSystemModel::directoryLoaded, this, [this](const QString &) { ScrollToStart(); });
+        const auto later = [this] { QTimer::singleShot(0, this, &TFolderBrowser::ScrollToStart); };
+        connect(m_model, &QFileSystemModel::directoryLoaded, this, later);
+        // The model sorts what it has read after it has told so.
+        connect(m_model, &QAbstractItemModel::layoutChanged, this, later);
+        connect(m_model, &QAbstractItemModel::rowsInserted, this, later);
     }
     layout->addWidget(m_tree, 1);
 

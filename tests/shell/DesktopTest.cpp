@@ -55,8 +55,8 @@ const std::string kPoints = "574C,Mapa de puntos 100101,v2\r\n"
 
 TEST_F(PralTest, AnyFolderNameFromTheFirstRunToTheConversion)
 {
-    const std::string names[] = {"Escritorio", "Música y vídeos", "Рабочий стол", "桌面", "Mis  mapas 2024",
-                                 "¿dónde?", "todo*aquí"};
+    const std::string names[] = {"Escritorio",      "Música y vídeos", "Рабочий стол", "桌面",
+                                 "Mis  mapas 2024", "¿dónde?",         "todo*aquí"};
     for (const std::string &name : names) {
         SCOPED_TRACE(name);
         const std::string desktopFolder = home() + "/" + name;
@@ -79,8 +79,9 @@ TEST_F(PralTest, AnyFolderNameFromTheFirstRunToTheConversion)
             form.FormStorage1->Save();
         }
         const std::string chosen = folder + "/" + name;
-        EXPECT_NE(readFile(home() + "/.config/drovanel/registry.reg").find("\"DirectoryEdit1_Text\"=\"" + chosen + "\""),
-                  std::string::npos)
+        EXPECT_NE(
+            readFile(home() + "/.config/drovanel/registry.reg").find("\"DirectoryEdit1_Text\"=\"" + chosen + "\""),
+            std::string::npos)
             << "stored as UTF-8 text";
         platform::RegistryUseFile(QString());
         dialogs.shown.clear();
@@ -134,8 +135,9 @@ TEST_F(PralTest, SkippedLinesOfTheSettingsFileAreToldOnceWithTheCopy)
     const std::string content = "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
                                 "[HKEY_CURRENT_USER\\Software\\shell_tests\\TFPral]\r\n"
                                 "\"DirectoryEdit1_Text\"=\"" +
-                                home() + "\"\r\n\"ComprobarChk_Checked\"=\"False\"\r\n"
-                                         "\"Avisadores_ItemIndex\"=dword:zz\r\n";
+                                home() +
+                                "\"\r\n\"ComprobarChk_Checked\"=\"False\"\r\n"
+                                "\"Avisadores_ItemIndex\"=dword:zz\r\n";
     writeFile(file, content);
     platform::RegistryUseFile(QString());
     TestPral form;
