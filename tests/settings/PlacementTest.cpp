@@ -661,26 +661,27 @@ TEST_F(Store, ReadOnlyConfigurationFolderGivesTheRegistryErrorText)
     form.FormStorage1->Save();
     const std::string before = ReadFile(file);
     form.show();
+    testutil::GiveToUnprivilegedUser(dir.path());
 
-    testutil::PermissionChecksEnforced enforced;
-    ASSERT_TRUE(enforced.Effective());
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-    const std::string expected = "Error al guardar '" + file + "'";
-    form.DirectoryEdit1->SetText(QStringLiteral("/not saved"));
-    try {
-        form.FormStorage1->Save();
-        FAIL() << "a save that reached no file was reported as done";
-    } catch (const settings::ERegistryException &e) {
-        EXPECT_EQ(e.Message(), expected);
-    }
+    testutil::RunWithoutRoot([&] {
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+        const std::string expected = "Error al guardar '" + file + "'";
+        form.DirectoryEdit1->SetText(QStringLiteral("/not saved"));
+        try {
+            form.FormStorage1->Save();
+            ADD_FAILURE() << "a save that reached no file was reported as done";
+        } catch (const settings::ERegistryException &e) {
+            EXPECT_EQ(e.Message(), expected);
+        }
 
-    // Through the close hook the error goes to the error report and the window closes all the same.
-    testutil::ScriptedDialogs dialogs;
-    EXPECT_TRUE(form.close());
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].text, fw::ErrorReportText(expected));
-    EXPECT_EQ(ReadFile(file), before);
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        // Through the close hook the error goes to the error report and the window closes all
+        // the same.
+        testutil::ScriptedDialogs dialogs;
+        EXPECT_TRUE(form.close());
+        ASSERT_EQ(dialogs.shown.size(), 1u);
+        EXPECT_EQ(dialogs.shown[0].text, fw::ErrorReportText(expected));
+        EXPECT_EQ(ReadFile(file), before);
+    });
 }
 
 TEST_F(Store, KeyThatCannotBeCreatedGivesTheRegistryErrorText)

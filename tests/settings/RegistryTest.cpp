@@ -441,58 +441,64 @@ TEST_F(Registry, ReadOnlyFolderFailsTheLastCloseAndKeepsTheChangePending)
     ASSERT_EQ(SetText(key, "V", "old"), ERROR_SUCCESS);
     ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     const std::string before = ReadFile(file);
+    testutil::GiveToUnprivilegedUser(dir.path());
 
-    testutil::PermissionChecksEnforced enforced;
-    ASSERT_TRUE(enforced.Effective());
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-    const HKEY again = Create("Software\\App");
-    ASSERT_EQ(SetText(again, "V", "new"), ERROR_SUCCESS);
-    EXPECT_EQ(RegCloseKey(again), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegistryOpenKeyCount(), 0) << "the handle is closed all the same";
-    EXPECT_EQ(ReadFile(file), before);
-    EXPECT_EQ(testutil::FilesStartingWith(dir.path(), ".registry").size(), 0);
-    EXPECT_EQ(QueryText("Software\\App", "V"), "new") << "the process goes on with its own values";
+    testutil::RunWithoutRoot([&] {
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+        const HKEY again = Create("Software\\App");
+        ASSERT_EQ(SetText(again, "V", "new"), ERROR_SUCCESS);
+        EXPECT_EQ(RegCloseKey(again), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(RegistryOpenKeyCount(), 0) << "the handle is closed all the same";
+        EXPECT_EQ(ReadFile(file), before);
+        EXPECT_EQ(testutil::FilesStartingWith(dir.path(), ".registry").size(), 0);
+        EXPECT_EQ(QueryText("Software\\App", "V"), "new") << "the process goes on with its own values";
 
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
-    const HKEY later = Create("Software\\App");
-    EXPECT_EQ(RegCloseKey(later), ERROR_SUCCESS);
-    EXPECT_NE(ReadFile(file).find("\"V\"=\"new\""), std::string::npos) << "the pending change was written";
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        const HKEY later = Create("Software\\App");
+        EXPECT_EQ(RegCloseKey(later), ERROR_SUCCESS);
+        EXPECT_NE(ReadFile(file).find("\"V\"=\"new\""), std::string::npos) << "the pending change was written";
+    });
 }
 
 TEST_F(Registry, CorruptFileInAReadOnlyFolderIsNeverWrittenOver)
 {
     WriteFile(file, "not a registry file");
-    testutil::PermissionChecksEnforced enforced;
-    ASSERT_TRUE(enforced.Effective());
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-    HKEY key = Create("Software\\App");
-    ASSERT_EQ(SetText(key, "V", "new"), ERROR_SUCCESS);
-    EXPECT_EQ(RegCloseKey(key), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(ReadFile(file), "not a registry file");
+    testutil::GiveToUnprivilegedUser(dir.path());
+    testutil::RunWithoutRoot([&] {
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+        HKEY key = Create("Software\\App");
+        ASSERT_EQ(SetText(key, "V", "new"), ERROR_SUCCESS);
+        EXPECT_EQ(RegCloseKey(key), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(ReadFile(file), "not a registry file");
+        EXPECT_TRUE(testutil::FilesStartingWith(dir.path(), "registry.reg.corrupt-").isEmpty());
 
-    // Once the folder can be written, the old file goes aside first, then the hive is written.
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
-    key = Create("Software\\App");
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-    const auto aside = testutil::FilesStartingWith(dir.path(), "registry.reg.corrupt-");
-    ASSERT_EQ(aside.size(), 1);
-    EXPECT_EQ(ReadFile(dir.file(aside[0].toStdString())), "not a registry file");
-    EXPECT_NE(ReadFile(file).find("\"V\"=\"new\""), std::string::npos);
+        // Once the folder can be written, the old file's copy is kept first, then the hive is
+        // written.
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        key = Create("Software\\App");
+        EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+        const auto aside = testutil::FilesStartingWith(dir.path(), "registry.reg.corrupt-");
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_EQ(ReadFile(dir.file(aside[0].toStdString())), "not a registry file");
+        EXPECT_NE(ReadFile(file).find("\"V\"=\"new\""), std::string::npos);
+        EXPECT_EQ(RegistryTakeSkippedCopy().toStdString(), dir.file(aside[0].toStdString()));
+    });
 }
 
 TEST_F(Registry, UnreadableFileIsLeftAloneAndReported)
 {
     WriteFile(file, "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"V\"=\"mine\"\r\n");
-    testutil::PermissionChecksEnforced enforced;
-    ASSERT_TRUE(enforced.Effective());
-    ASSERT_EQ(::chmod(file.c_str(), 0), 0);
-    HKEY key = 0;
-    EXPECT_EQ(
-        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\App", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-        ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(testutil::FilesStartingWith(dir.path(), "registry.reg.corrupt").isEmpty());
-    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
-    EXPECT_EQ(QueryText("Software\\App", "V"), "mine") << "read once it can be read";
+    testutil::GiveToUnprivilegedUser(dir.path());
+    testutil::RunWithoutRoot([&] {
+        ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+        HKEY key = 0;
+        EXPECT_EQ(
+            RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\App", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_ACCESS_DENIED);
+        EXPECT_TRUE(testutil::FilesStartingWith(dir.path(), "registry.reg.corrupt").isEmpty());
+        ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+        EXPECT_EQ(QueryText("Software\\App", "V"), "mine") << "read once it can be read";
+    });
 }
 
 TEST_F(Registry, MissingFoldersAreCreatedAndFileModeIsKept)

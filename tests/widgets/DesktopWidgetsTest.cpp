@@ -116,7 +116,8 @@ TEST(DesktopFolderBrowser, OpensScrolledToItsFolder)
     testutil::TempDir dir;
     // Many folders before the start folder, so it lies far below the first screenful.
     for (int i = 0; i < 150; ++i)
-        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dir.path()) + QStringLiteral("/a%1").arg(i, 3, 10, QChar('0'))));
+        ASSERT_TRUE(
+            QDir().mkpath(QString::fromStdString(dir.path()) + QStringLiteral("/a%1").arg(i, 3, 10, QChar('0'))));
     const QString start = QString::fromStdString(dir.path()) + QStringLiteral("/zz destino");
     ASSERT_TRUE(QDir().mkpath(start));
 
