@@ -478,6 +478,15 @@ TEST_F(Store, WindowPositionComesFromTheScreenSizeValueOrThePlainOne)
         {"a position on no screen is brought back onto the screen",
          {{"NormPos", Sz("-5000,-5000,-4604,-4709")}, {"PixelsPerInch", Sz(ppi)}},
          {0, 0}},
+        {"the most negative position comes onto the screen without overflow",
+         {{"NormPos", Sz("-2147483648,-2147483648,-2147483648,-2147483648")}, {"PixelsPerInch", Sz(ppi)}},
+         {0, 0}},
+        {"the most positive position comes onto the screen without overflow",
+         {{"NormPos", Sz("2147483647,2147483647,2147483647,2147483647")}, {"PixelsPerInch", Sz(ppi)}},
+         {0, 0}},
+        {"an extreme rectangle of a whole range comes onto the screen without overflow",
+         {{"NormPos", Sz("-2147483648,-2147483648,2147483647,2147483647")}, {"PixelsPerInch", Sz(ppi)}},
+         {0, 0}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
