@@ -1,18 +1,21 @@
 #pragma once
-// The program's texts are single-byte Windows-1252 strings; the widgets speak Unicode. These two
-// convert at that boundary, and only there.
+// The program's byte texts (captions, messages, paths, settings) are UTF-8, the encoding of the
+// user's locale, which plays here the part of the Windows "ANSI" code page. The widgets speak
+// Unicode; these convert at that boundary, and only there. Paths reach the file system as the
+// bytes they are (framework/FileSystem.h).
 #include <QString>
 #include <string>
 #include <string_view>
 
 namespace fw {
 
+// A byte text for the screen: UTF-8 when it is valid UTF-8, otherwise read as Windows-1252 (a
+// server reply or a file written on Windows), so no text shows as replacement marks.
 QString FromAnsi(std::string_view text);
-// Characters outside Windows-1252 become "?", as the ANSI code page would show them.
+// Unicode text as the program's UTF-8 bytes; nothing is lost.
 std::string ToAnsi(const QString &text);
 
-// A text written in the source (UTF-8) as the program's single-byte text: lets Spanish texts be
-// written as they read ("Información") while they travel as Windows-1252 bytes.
+// A text written in the source (UTF-8) as the program's byte text: the same bytes.
 std::string AnsiText(std::string_view utf8);
 
 }  // namespace fw

@@ -1,6 +1,5 @@
 #include "framework/FileSystem.h"
 
-#include "framework/Ansi.h"
 #include "framework/Exceptions.h"
 
 #include <QFile>
@@ -13,29 +12,33 @@
 namespace fw {
 namespace {
 
-QByteArray osName(std::string_view path)
+// The bytes of the path as the system takes them: unchanged, ended by a NUL.
+// A NUL would cut the name short and name another file: such a text names no file at all.
+std::string osName(std::string_view path)
 {
-    return QFile::encodeName(PathFromAnsi(path));
+    if (path.find('\0') != std::string_view::npos)
+        throw EInOutError::FromErrno(ENOENT);
+    return std::string(path);
 }
 
 bool statIs(std::string_view path, mode_t type)
 {
-    if (path.empty())
+    if (path.empty() || path.find('\0') != std::string_view::npos)
         return false;
     struct stat st {};
-    return ::stat(osName(path).constData(), &st) == 0 && (st.st_mode & S_IFMT) == type;
+    return ::stat(osName(path).c_str(), &st) == 0 && (st.st_mode & S_IFMT) == type;
 }
 
 }  // namespace
 
 QString PathFromAnsi(std::string_view path)
 {
-    return FromAnsi(path);
+    return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
 }
 
 std::string PathToAnsi(const QString &path)
 {
-    return ToAnsi(path);
+    return QFile::encodeName(path).toStdString();
 }
 
 std::string JoinPath(std::string_view folder, std::string_view name)
@@ -49,10 +52,10 @@ std::string JoinPath(std::string_view folder, std::string_view name)
 
 bool FileExists(std::string_view path)
 {
-    if (path.empty())
+    if (path.empty() || path.find('\0') != std::string_view::npos)
         return false;
     struct stat st {};
-    return ::stat(osName(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return ::stat(osName(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool DirectoryExists(std::string_view path)
@@ -64,7 +67,7 @@ void CreateDir(std::string_view path)
 {
     if (path.empty())
         throw EInOutError::FromErrno(ENOENT);
-    if (::mkdir(osName(path).constData(), 0777) != 0)
+    if (::mkdir(osName(path).c_str(), 0777) != 0)
         throw EInOutError::FromErrno(errno);
 }
 
@@ -72,7 +75,7 @@ void CreateEmptyFile(std::string_view path)
 {
     if (path.empty())
         throw EInOutError::FromErrno(ENOENT);
-    const int fd = ::open(osName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd = ::open(osName(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         throw EInOutError::FromErrno(errno);
     ::close(fd);
@@ -82,7 +85,7 @@ void SetCurrentDir(std::string_view path)
 {
     if (path.empty())
         throw EInOutError::FromErrno(ENOENT);
-    if (::chdir(osName(path).constData()) != 0)
+    if (::chdir(osName(path).c_str()) != 0)
         throw EInOutError::FromErrno(errno);
 }
 
@@ -94,7 +97,7 @@ std::string GetCurrentDir()
             throw EInOutError::FromErrno(errno);
         buffer.resize(buffer.size() * 2);
     }
-    return PathToAnsi(QFile::decodeName(buffer.data()));
+    return std::string(buffer.data());
 }
 
 }  // namespace fw

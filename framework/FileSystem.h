@@ -1,13 +1,15 @@
 #pragma once
-// The framework's file routines over the program's single-byte path texts. A path text is
-// Windows-1252, as every text of the program; it becomes a file-system name only here.
+// The framework's file routines over the program's path texts. A path text is UTF-8, as every
+// text of the program, and it is the file-system name itself: every call here hands its bytes to
+// the system unchanged, so any folder name the system allows (accents, Cyrillic, "?" or "*")
+// works.
 #include <QString>
 #include <string>
 #include <string_view>
 
 namespace fw {
 
-// The file-system name of a path text, and back.
+// A path text for the widgets (UTF-8 decoded), and a widget's path back to the path text.
 QString PathFromAnsi(std::string_view path);
 std::string PathToAnsi(const QString &path);
 

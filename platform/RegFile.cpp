@@ -1,5 +1,8 @@
 #include "platform/RegFile.h"
 
+#include "platform/Text.h"
+
+#include <QString>
 #include <cstdio>
 #include <optional>
 
@@ -14,22 +17,16 @@ constexpr std::string_view kRootShort = "HKCU";
 // regedit starts a continuation line before a hex line would pass 80 columns.
 constexpr size_t kHexLineLimit = 77;
 
-char foldChar(char c)
+// Folds one byte; `previous` is the byte before it, which tells a UTF-8 Latin-1 letter.
+char foldChar(char previous, char c)
 {
     const auto b = static_cast<unsigned char>(c);
     if (b >= 'a' && b <= 'z')
         return static_cast<char>(b - 0x20);
-    if (b >= 0xE0 && b <= 0xFE && b != 0xF7)
+    // U+00E0..U+00FE (but the division sign) is C3 A0..BE; their capitals are C3 80..9E.
+    if (static_cast<unsigned char>(previous) == 0xC3 && b >= 0xA0 && b <= 0xBE && b != 0xB7)
         return static_cast<char>(b - 0x20);
-    switch (b) {
-    case 0x9A:  // s caron
-    case 0x9C:  // oe
-    case 0x9E:  // z caron
-        return static_cast<char>(b - 0x10);
-    case 0xFF:  // y diaeresis
-        return static_cast<char>(0x9F);
-    default: return c;
-    }
+    return c;
 }
 
 bool equalFolded(std::string_view a, std::string_view b)
@@ -37,7 +34,9 @@ bool equalFolded(std::string_view a, std::string_view b)
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (foldChar(a[i]) != foldChar(b[i]))
+        const char pa = i ? a[i - 1] : '\0';
+        const char pb = i ? b[i - 1] : '\0';
+        if (foldChar(pa, a[i]) != foldChar(pb, b[i]))
             return false;
     }
     return true;
@@ -204,12 +203,13 @@ void appendHex(std::string &out, std::string_view bytes)
     }
 }
 
-// A text of REG_SZ that the quoted form carries exactly: one NUL at its end and no line break.
+// A text of REG_SZ that the quoted form carries exactly: one NUL at its end, no line break, and
+// UTF-8 (other bytes would be read back as Windows-1252, so they go as hex(1)).
 bool isPlainText(const Value &value)
 {
     const std::string &d = value.data;
     return value.type == kRegSz && !d.empty() && d.back() == '\0' &&
-           d.find_first_of(std::string_view("\0\r\n", 3)) == d.size() - 1;
+           d.find_first_of(std::string_view("\0\r\n", 3)) == d.size() - 1 && IsValidUtf8(d);
 }
 
 void appendValue(std::string &out, const Value &value)
@@ -241,20 +241,116 @@ void appendValue(std::string &out, const Value &value)
     out += "\r\n";
 }
 
-void writeKey(std::string &out, const Key &key, const std::string &path, bool isRoot)
+// The text of a file: a UTF-16LE file (regedit's own export) is converted to UTF-8, a UTF-8
+// byte-order mark dropped. Lines that are not UTF-8 are read as Windows-1252 later, one by one.
+std::string decodeFile(std::string_view bytes)
 {
-    if (key.isVolatile)
-        return;
-    if (!isRoot || !key.values.empty()) {
-        out += '[';
-        out += path;
-        out += "]\r\n";
-        for (const auto &value : key.values)
-            appendValue(out, value);
-        out += "\r\n";
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        bytes.remove_prefix(2);
+        QString text(static_cast<qsizetype>(bytes.size() / 2), Qt::Uninitialized);
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+            const auto unit = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                    static_cast<unsigned char>(bytes[i + 1]) << 8);
+            text[static_cast<qsizetype>(i / 2)] = QChar(unit);
+        }
+        // An odd last byte is half a character; a lone surrogate becomes a replacement mark.
+        const QByteArray utf8 = text.toUtf8();
+        return std::string(utf8.constData(), static_cast<size_t>(utf8.size()));
     }
-    for (const auto &[folded, child] : key.children)
-        writeKey(out, *child, path + "\\" + child->name, false);
+    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
+        bytes.remove_prefix(3);
+    return std::string(bytes);
+}
+
+bool isHeader(std::string_view line)
+{
+    return line == "REGEDIT4" || line == "Windows Registry Editor Version 5.00";
+}
+
+// The value of one value line: its type and bytes, or a deletion; nullopt when it cannot be read.
+struct ParsedValue {
+    std::string name;
+    DWORD type = 0;
+    std::string bytes;
+    bool remove = false;
+};
+
+std::optional<ParsedValue> parseValueLine(std::string_view line, const std::string &hexList, bool isHex)
+{
+    ParsedValue v;
+    size_t pos = 0;
+    if (line.front() == '@') {
+        pos = 1;
+    } else if (!parseQuoted(line, pos, v.name)) {
+        return std::nullopt;
+    }
+    while (pos < line.size() && isBlank(line[pos]))
+        ++pos;
+    if (pos >= line.size() || line[pos] != '=')
+        return std::nullopt;
+    ++pos;
+    while (pos < line.size() && isBlank(line[pos]))
+        ++pos;
+    const std::string_view data = line.substr(pos);
+    if (isHex) {
+        std::string_view rest = data.substr(3);
+        v.type = kRegBinary;
+        if (!rest.empty() && rest.front() == '(') {
+            const size_t close = rest.find(')');
+            if (close == std::string_view::npos)
+                return std::nullopt;
+            const auto number = parseHexNumber(rest.substr(1, close - 1));
+            if (!number)
+                return std::nullopt;
+            v.type = *number;
+            rest.remove_prefix(close + 1);
+        }
+        if (rest.empty() || rest.front() != ':')
+            return std::nullopt;
+        auto parsed = parseHexBytes(hexList);
+        if (!parsed)
+            return std::nullopt;
+        v.bytes = std::move(*parsed);
+    } else if (!data.empty() && data.front() == '"') {
+        size_t p = 0;
+        if (!parseQuoted(data, p, v.bytes) || !trimBlanks(data.substr(p)).empty())
+            return std::nullopt;
+        v.bytes += '\0';
+        v.type = kRegSz;
+    } else if (data == "-") {
+        v.remove = true;
+    } else if (startsWithFolded(data, "dword:")) {
+        const auto number = parseHexNumber(data.substr(6));
+        if (!number)
+            return std::nullopt;
+        for (int b = 0; b < 4; ++b)
+            v.bytes += static_cast<char>((*number >> (8 * b)) & 0xFF);
+        v.type = kRegDword;
+    } else {
+        return std::nullopt;
+    }
+    return v;
+}
+
+// Where the data of a hex value line begins ("hex..."), or npos for any other line.
+size_t hexDataPosition(std::string_view line)
+{
+    size_t pos = 0;
+    std::string name;
+    if (line.front() == '@') {
+        pos = 1;
+    } else if (!parseQuoted(line, pos, name)) {
+        return std::string_view::npos;
+    }
+    while (pos < line.size() && isBlank(line[pos]))
+        ++pos;
+    if (pos >= line.size() || line[pos] != '=')
+        return std::string_view::npos;
+    ++pos;
+    while (pos < line.size() && isBlank(line[pos]))
+        ++pos;
+    return startsWithFolded(line.substr(pos), "hex") ? pos : std::string_view::npos;
 }
 
 }  // namespace
@@ -262,8 +358,8 @@ void writeKey(std::string &out, const Key &key, const std::string &path, bool is
 std::string Fold(std::string_view text)
 {
     std::string out(text);
-    for (char &c : out)
-        c = foldChar(c);
+    for (size_t i = 0; i < text.size(); ++i)
+        out[i] = foldChar(i ? text[i - 1] : '\0', text[i]);
     return out;
 }
 
@@ -323,144 +419,164 @@ void Key::RemoveValue(std::string_view valueName)
     }
 }
 
-std::unique_ptr<Key> Parse(std::string_view text)
+ParseResult Parse(std::string_view bytes)
 {
-    if (text.find('\0') != std::string_view::npos)
-        return nullptr;
-    const auto lines = splitLines(text);
+    ParseResult result;
+    result.root = std::make_unique<Key>();
+    const std::string text = decodeFile(bytes);
+    // A line that is not UTF-8 is Windows-1252: what earlier versions of this file, regedit's
+    // REGEDIT4 export and a hand edit in an old editor hold. Decided line by line, so one such
+    // line changes the reading of no other.
+    std::vector<std::string> decoded;
+    for (const std::string_view line : splitLines(text))
+        decoded.push_back(Utf8FromAnyText(line));
+    const std::vector<std::string_view> lines(decoded.begin(), decoded.end());
+    const auto skip = [&result](size_t first, size_t last) {
+        for (size_t n = first; n <= last; ++n)
+            result.skipped.push_back(n + 1);
+    };
+
     size_t i = 0;
     while (i < lines.size() && trimBlanks(lines[i]).empty())
         ++i;
-    if (i == lines.size() || trimBlanks(lines[i]) != "REGEDIT4")
-        return nullptr;
-    ++i;
+    // A file without a header is still read: what follows may well be good.
+    if (i < lines.size() && isHeader(trimBlanks(lines[i])))
+        ++i;
 
-    auto root = std::make_unique<Key>();
     Key *current = nullptr;
     bool underDeletion = false;  // values below a "[-key]" header are ignored, as regedit does
     for (; i < lines.size(); ++i) {
         const std::string_view line = trimBlanks(lines[i]);
         if (line.empty() || line.front() == ';')
             continue;
+        if (line.find('\0') != std::string_view::npos) {
+            skip(i, i);
+            continue;
+        }
         if (line.front() == '[') {
-            if (line.back() != ']' || line.size() < 2)
-                return nullptr;
-            std::string_view inner = line.substr(1, line.size() - 2);
-            const bool remove = !inner.empty() && inner.front() == '-';
-            if (remove)
-                inner.remove_prefix(1);
-            const auto names = parseHeaderPath(inner);
-            if (!names)
-                return nullptr;
+            // Whatever happens to the header, the values below it belong to no key we know
+            // until it has been read.
+            current = nullptr;
+            underDeletion = false;
+            std::optional<std::vector<std::string>> names;
+            bool remove = false;
+            if (line.size() >= 2 && line.back() == ']') {
+                std::string_view inner = line.substr(1, line.size() - 2);
+                remove = !inner.empty() && inner.front() == '-';
+                if (remove)
+                    inner.remove_prefix(1);
+                names = parseHeaderPath(inner);
+            }
+            if (!names || names->size() > kMaxKeyDepth) {
+                skip(i, i);
+                continue;
+            }
             if (remove) {
-                Key *parent = root.get();
+                Key *parent = result.root.get();
                 for (size_t n = 0; parent && n + 1 < names->size(); ++n)
                     parent = parent->Find((*names)[n]);
                 if (names->empty()) {
-                    root = std::make_unique<Key>();
+                    result.root = std::make_unique<Key>();
                 } else if (parent) {
                     parent->Remove(names->back());
                 }
-                current = nullptr;
                 underDeletion = true;
             } else {
-                current = root.get();
+                current = result.root.get();
                 for (const auto &name : *names)
                     current = current->Add(name, false);
-                underDeletion = false;
             }
             continue;
         }
-        if (line.front() != '"' && line.front() != '@')
-            return nullptr;
-        if (!current && !underDeletion)
-            return nullptr;
 
-        std::string name;
-        size_t pos = 0;
-        if (line.front() == '@') {
-            pos = 1;
-        } else if (!parseQuoted(line, pos, name)) {
-            return nullptr;
-        }
-        while (pos < line.size() && isBlank(line[pos]))
-            ++pos;
-        if (pos >= line.size() || line[pos] != '=')
-            return nullptr;
-        ++pos;
-        while (pos < line.size() && isBlank(line[pos]))
-            ++pos;
-        std::string_view data = line.substr(pos);
-
-        DWORD type = 0;
-        std::string bytes;
-        bool remove = false;
-        if (!data.empty() && data.front() == '"') {
-            size_t p = 0;
-            if (!parseQuoted(data, p, bytes) || !trimBlanks(data.substr(p)).empty())
-                return nullptr;
-            bytes += '\0';
-            type = kRegSz;
-        } else if (data == "-") {
-            remove = true;
-        } else if (startsWithFolded(data, "dword:")) {
-            const auto number = parseHexNumber(data.substr(6));
-            if (!number)
-                return nullptr;
-            for (int b = 0; b < 4; ++b)
-                bytes += static_cast<char>((*number >> (8 * b)) & 0xFF);
-            type = kRegDword;
-        } else if (startsWithFolded(data, "hex")) {
-            std::string_view rest = data.substr(3);
-            type = kRegBinary;
-            if (!rest.empty() && rest.front() == '(') {
-                const size_t close = rest.find(')');
-                if (close == std::string_view::npos)
-                    return nullptr;
-                const auto number = parseHexNumber(rest.substr(1, close - 1));
-                if (!number)
-                    return nullptr;
-                type = *number;
-                rest.remove_prefix(close + 1);
-            }
-            if (rest.empty() || rest.front() != ':')
-                return nullptr;
-            rest.remove_prefix(1);
-            // A line ending in a backslash goes on in the next line.
-            std::string list;
+        // A value line; a hex list may go on in the lines after it, each ending in a backslash.
+        const size_t first = i;
+        std::string hexList;
+        const bool valueLine = line.front() == '"' || line.front() == '@';
+        const size_t hexAt = valueLine ? hexDataPosition(line) : std::string_view::npos;
+        const bool hex = hexAt != std::string_view::npos;
+        bool complete = true;
+        if (hex) {
+            const size_t colon = line.find(':', hexAt);
+            std::string_view rest = colon == std::string_view::npos ? std::string_view() : line.substr(colon + 1);
             for (;;) {
                 rest = trimBlanks(rest);
                 if (rest.empty() || rest.back() != '\\') {
-                    list += rest;
+                    hexList += rest;
                     break;
                 }
                 rest.remove_suffix(1);
-                list += rest;
-                if (++i == lines.size())
-                    return nullptr;
-                rest = lines[i];
+                hexList += rest;
+                if (i + 1 == lines.size()) {
+                    complete = false;
+                    break;
+                }
+                rest = lines[++i];
+                if (rest.find('\0') != std::string_view::npos) {
+                    complete = false;
+                    break;
+                }
             }
-            auto parsed = parseHexBytes(list);
-            if (!parsed)
-                return nullptr;
-            bytes = std::move(*parsed);
-        } else {
-            return nullptr;
         }
-        if (!current)
+        if (underDeletion)
             continue;
-        if (remove)
-            current->RemoveValue(name);
+        std::optional<ParsedValue> value;
+        if (complete && valueLine)
+            value = parseValueLine(line, hexList, hex);
+        if (!value || !current) {
+            skip(first, i);
+            continue;
+        }
+        if (value->remove)
+            current->RemoveValue(value->name);
         else
-            current->Set(name, type, std::move(bytes));
+            current->Set(value->name, value->type, std::move(value->bytes));
     }
-    return root;
+    return result;
 }
 
 std::string Write(const Key &root)
 {
     std::string out = "REGEDIT4\r\n\r\n";
-    writeKey(out, root, std::string(kRoot), true);
+    // Depth first without recursion: a deep hive must not exhaust the stack. `path` holds the
+    // names down to the key on top; each entry remembers how long it was above the key.
+    struct Entry {
+        const Key *key;
+        size_t parentLength;
+    };
+    std::string path(kRoot);
+    std::vector<Entry> stack{{&root, 0}};
+    const auto hasWrittenChild = [](const Key &key) {
+        for (const auto &[folded, child] : key.children) {
+            if (!child->isVolatile)
+                return true;
+        }
+        return false;
+    };
+    while (!stack.empty()) {
+        const Entry entry = stack.back();
+        stack.pop_back();
+        const Key &key = *entry.key;
+        if (key.isVolatile)
+            continue;
+        if (&key != &root) {
+            path.resize(entry.parentLength);
+            path += '\\';
+            path += key.name;
+        }
+        const bool isRoot = &key == &root;
+        if (!key.values.empty() || (!isRoot && !hasWrittenChild(key))) {
+            out += '[';
+            out += path;
+            out += "]\r\n";
+            for (const auto &value : key.values)
+                appendValue(out, value);
+            out += "\r\n";
+        }
+        // Pushed in reverse, so the children come out in their listed order.
+        for (auto it = key.children.rbegin(); it != key.children.rend(); ++it)
+            stack.push_back(Entry{it->second.get(), path.size()});
+    }
     return out;
 }
 

@@ -129,28 +129,90 @@ void sweepStaleTemps(const std::string &target)
         ::unlink(path.c_str());
 }
 
-// Moves an unreadable hive aside under a name that exists nowhere yet; never replaces a file.
-bool moveAside(const std::string &path)
+// A name beside the file that exists nowhere yet, for a copy of the file as it was.
+std::string asideName(const std::string &path, const std::string &stamp, int n)
 {
-    const std::string stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString();
+    std::string target = path + ".corrupt-" + stamp;
+    if (n > 1)
+        target += "-" + std::to_string(n);
+    return target;
+}
+
+std::string timeStamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString();
+}
+
+// Moves an unreadable hive aside under a name that exists nowhere yet; never replaces a file.
+bool moveAside(const std::string &path, std::string &moved)
+{
+    const std::string stamp = timeStamp();
     for (int n = 1; n < 1000; ++n) {
-        std::string target = path + ".corrupt-" + stamp;
-        if (n > 1)
-            target += "-" + std::to_string(n);
-        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        const std::string target = asideName(path, stamp, n);
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+            moved = target;
             return true;
+        }
         if (errno == EEXIST)
             continue;
         if (errno != EINVAL && errno != ENOSYS)
             return false;
         // A file system without RENAME_NOREPLACE: a hard link fails rather than replace.
-        if (::link(path.c_str(), target.c_str()) == 0)
+        if (::link(path.c_str(), target.c_str()) == 0) {
+            moved = target;
             return ::unlink(path.c_str()) == 0;
+        }
         if (errno != EEXIST)
             return false;
     }
     errno = EEXIST;
     return false;
+}
+
+// Keeps the bytes of a file whose lines were not all used beside it, durably, under a name that
+// exists nowhere yet; the file itself stays until the next save replaces it.
+bool keepCopy(const std::string &path, const std::string &bytes, std::string &copy)
+{
+    const std::string stamp = timeStamp();
+    for (int n = 1; n < 1000; ++n) {
+        const std::string target = asideName(path, stamp, n);
+        const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        const bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+        const int err = errno;
+        ::close(fd);
+        if (!ok) {
+            ::unlink(target.c_str());
+            errno = err;
+            return false;
+        }
+        copy = target;
+        return true;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+// The file a symbolic link leads to, followed link by link, also when it does not exist yet;
+// the path itself when it is no link.
+std::string linkTarget(std::string path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        std::vector<char> buffer(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+        const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
+        if (n < 0 || static_cast<size_t>(n) >= buffer.size())
+            return path;
+        const std::string next(buffer.data(), static_cast<size_t>(n));
+        path = !next.empty() && next.front() == '/' ? next : dirOf(path) + "/" + next;
+    }
+    return path;
 }
 
 struct Handle {
@@ -172,6 +234,8 @@ public:
         m_root.reset();
         m_dirty = false;
         m_blocked = false;
+        m_pendingCopy.clear();
+        m_notice.clear();
         return true;
     }
 
@@ -227,7 +291,8 @@ private:
         if (m_root)
             return ERROR_SUCCESS;
         const std::string path = localPath(file());
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Without O_NONBLOCK, opening a FIFO would wait for a writer that never comes.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             if (errno != ENOENT)
                 return errorFromErrno(errno);
@@ -238,13 +303,17 @@ private:
         std::string bytes;
         bool tooLarge = false;
         struct stat st {};
-        if (::fstat(fd, &st) == 0 && st.st_size > kMaxFileSize) {
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return ERROR_BAD_FILE_TYPE;
+        }
+        if (st.st_size > kMaxFileSize) {
             tooLarge = true;
         } else {
             char buffer[65536];
             for (;;) {
                 const ssize_t n = ::read(fd, buffer, sizeof buffer);
-                if (n < 0 && errno == EINTR)
+                if (n < 0 && (errno == EINTR || errno == EAGAIN))
                     continue;
                 if (n < 0) {
                     const int err = errno;
@@ -261,14 +330,28 @@ private:
             }
         }
         ::close(fd);
-        auto root = tooLarge ? nullptr : regfile::Parse(bytes);
-        if (root) {
-            m_root = std::move(root);
-        } else {
+        if (tooLarge) {
             // Nothing of the user's is destroyed: the file keeps its bytes under a new name. Until
             // it has been moved, the hive is never written over it.
-            m_blocked = !moveAside(path);
+            std::string moved;
+            m_blocked = !moveAside(path, moved);
+            if (!m_blocked)
+                m_notice = moved;
             m_root = std::make_unique<Key>();
+        } else {
+            regfile::ParseResult parsed = regfile::Parse(bytes);
+            m_root = std::move(parsed.root);
+            if (!parsed.Clean()) {
+                // The next save drops the lines that were skipped: a copy of the file as it was
+                // is kept first. Until it exists, the hive is never written over the file.
+                std::string copy;
+                if (keepCopy(path, bytes, copy)) {
+                    m_notice = copy;
+                } else {
+                    m_blocked = true;
+                    m_pendingCopy = std::move(bytes);
+                }
+            }
         }
         sweepStaleTemps(path);
         return ERROR_SUCCESS;
@@ -278,20 +361,21 @@ private:
     {
         if (!m_dirty || !m_root)
             return ERROR_SUCCESS;
-        std::string target = localPath(file());
+        const std::string path = localPath(file());
         if (m_blocked) {
-            if (!moveAside(target))
+            std::string aside;
+            const bool kept = m_pendingCopy.empty() ? moveAside(path, aside) : keepCopy(path, m_pendingCopy, aside);
+            if (!kept)
                 return errorFromErrno(errno);
+            m_notice = aside;
+            m_pendingCopy.clear();
             m_blocked = false;
         }
         // Write through a symbolic link (a user's settings kept elsewhere), not over it.
+        const std::string target = linkTarget(path);
         struct stat st {};
-        if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            if (char *real = ::realpath(target.c_str(), nullptr)) {
-                target = real;
-                std::free(real);
-            }
-        }
+        if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return ERROR_BAD_FILE_TYPE;
         mode_t mode = 0600;
         if (::stat(target.c_str(), &st) == 0)
             mode = st.st_mode & 07777;
@@ -327,7 +411,13 @@ private:
         return ERROR_SUCCESS;
     }
 
+public:
+    // The copy kept of a file with skipped lines, until someone takes it to tell the user.
+    std::string m_notice;
+
+private:
     QString m_path;
+    std::string m_pendingCopy;  // the file's bytes, while no copy of them could be kept
     std::unique_ptr<Key> m_root;
     std::map<HKEY, Handle> m_handles;
     HKEY m_nextHandle = 0x1000;
@@ -505,6 +595,15 @@ bool RegistryUseFile(const QString &path)
 {
     Hive &h = hive();
     return h.useFile(path);
+}
+
+QString RegistryTakeSkippedCopy()
+{
+    Hive &h = hive();
+    const std::lock_guard lock(h.mutex);
+    const QString copy = QString::fromLocal8Bit(h.m_notice.data(), static_cast<qsizetype>(h.m_notice.size()));
+    h.m_notice.clear();
+    return copy;
 }
 
 int RegistryOpenKeyCount()

@@ -2,13 +2,16 @@
 // The current user's registry: keys, subkeys and typed values behind the advapi32 calls that the
 // settings store uses, with Windows' argument orders, results and error codes.
 //
-// The hive lives in one Windows .reg text file (REGEDIT4, Windows-1252, CR LF) in the user's
-// configuration folder, so a user can read, back up or edit it and import it on Windows. It is
-// read at the first open of a key and kept in memory for the rest of the process. When the last
-// open key is closed and something changed, the whole hive is written to a temporary file beside
-// it, flushed to the disk and renamed over it: a crash or a full disk leaves either the old or the
-// new file, never a torn one. A file that cannot be parsed is moved aside under a new name and
-// the hive starts empty.
+// The hive lives in one Windows .reg text file (REGEDIT4, UTF-8, CR LF) in the user's
+// configuration folder, so a user can read, back up or edit it. It is read at the first open of a
+// key and kept in memory for the rest of the process. When the last open key is closed and
+// something changed, the whole hive is written to a temporary file beside it, flushed to the disk
+// and renamed over it: a crash or a full disk leaves either the old or the new file, never a torn
+// one. A file edited by hand is read line by line (platform/RegFile.h): a line that cannot be read
+// is skipped and the rest used; a copy of the file as it was is then kept beside it under a new
+// name, and the hive is never written over the file before that copy exists. A settings path that
+// is no regular file (a folder, a FIFO) fails at once with ERROR_BAD_FILE_TYPE; a symbolic link is
+// written through and stays.
 //
 // Departures from Windows, all on the side of a file that can always be read back: key and value
 // names holding a line break are refused (ERROR_INVALID_PARAMETER), and RegCloseKey of the last
@@ -41,6 +44,7 @@ inline constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
 inline constexpr LONG ERROR_DISK_FULL = 112;
 inline constexpr LONG ERROR_BAD_PATHNAME = 161;
+inline constexpr LONG ERROR_BAD_FILE_TYPE = 222;
 inline constexpr LONG ERROR_MORE_DATA = 234;
 inline constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016;
 inline constexpr LONG ERROR_CHILD_MUST_BE_VOLATILE = 1021;
@@ -87,6 +91,9 @@ QString RegistryFile();
 // Forgets the hive in memory (pending changes included) and uses `path` from the next open on;
 // an empty path means the default file. Returns false, changing nothing, while a key is open.
 bool RegistryUseFile(const QString &path);
+// The path of the copy kept of a settings file whose lines were not all read (or that was too
+// large to read), once: later calls give an empty text until another copy is kept.
+QString RegistryTakeSkippedCopy();
 // Number of key handles open now (not counting the predefined root keys).
 int RegistryOpenKeyCount();
 

@@ -2,12 +2,14 @@
 
 #include "framework/Ansi.h"
 #include "framework/Application.h"
+#include "framework/Dialogs.h"
 #include "settings/WinPlacement.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocale>
 #include <QWidget>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -35,7 +37,7 @@ namespace {
 }
 [[noreturn]] void raiseInvalidType(const std::string &name)
 {
-    throw ERegistryException(fw::AnsiText("Tipo de dato inválido para '") + name + "'");
+    throw ERegistryException("Tipo de dato inválido para '" + name + "'");
 }
 
 HKEY rootKey(TFormPlacement::TPlacementRegRoot root)
@@ -97,12 +99,28 @@ std::vector<std::string> positionWords(std::string_view text)
     return words;
 }
 
+// Stored coordinates beyond this lie on no screen anyway; keeping them within it lets the window
+// arithmetic (right = left + width) never overflow, and the window is then brought onto a screen.
+constexpr int kFarthestCoordinate = 1 << 20;
+
 int wordOrDefault(const std::vector<std::string> &words, size_t index, int def)
 {
     int value = 0;
     if (index < words.size() && TryStrToInt(words[index], value))
-        return value;
+        return std::clamp(value, -kFarthestCoordinate, kFarthestCoordinate);
     return def;
+}
+
+// Tells the user once that the settings file had lines that were not read, and where its copy is.
+void reportSkippedLines()
+{
+    const QString copy = RegistryTakeSkippedCopy();
+    if (copy.isEmpty())
+        return;
+    fw::ShowMessage("Algunas líneas del archivo de configuración no se han podido leer y no se han tenido en "
+                    "cuenta; el resto de la configuración se ha cargado.\rSe ha guardado una copia del archivo "
+                    "tal como estaba en:\r" +
+                    fw::ToAnsi(copy));
 }
 
 // The class name as written in the source, without namespaces.
@@ -171,8 +189,10 @@ bool TryStrToInt(std::string_view text, int &value)
 
 std::string FloatToText(double value)
 {
+    // The shortest text that reads back as the same number: 21.1 is "21.1", not the 18 digits of
+    // the double nearest to it.
     char text[64];
-    const auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 18);
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::general);
     if (ec != std::errc())
         return "0";
     std::string out(text, end);
@@ -222,9 +242,13 @@ bool TryTextToFloat(std::string_view text, double &value)
 TStoreKey::TStoreKey(HKEY root, std::string path) : m_path(std::move(path))
 {
     DWORD disposition = 0;
-    if (RegCreateKeyExA(root, m_path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &m_key,
-                        &disposition) != ERROR_SUCCESS) {
+    const LONG rc = RegCreateKeyExA(root, m_path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                    &m_key, &disposition);
+    if (rc != ERROR_SUCCESS) {
         m_key = 0;
+        if (rc == ERROR_BAD_FILE_TYPE)
+            throw ERegistryException("El archivo de configuración '" + fw::ToAnsi(RegistryFile()) +
+                                     "' no es un archivo normal (es una carpeta o una tubería)");
         raiseCreateFailed(m_path);
     }
 }
@@ -380,6 +404,7 @@ void TFormPlacement::Restore()
         // registry keeps any change pending and the next save reports a failed write.
         key->Close();
     }
+    reportSkippedLines();
     ApplyMaxPosition();
 }
 
@@ -458,6 +483,13 @@ void TFormPlacement::ApplyMaxPosition()
 void TFormPlacement::Save()
 {
     SaveAs(false);
+}
+
+void TFormPlacement::SaveNow()
+{
+    const bool saved = m_saved;
+    SaveAs(false);
+    m_saved = saved;
 }
 
 void TFormPlacement::SaveAs(bool destroying)

@@ -107,6 +107,10 @@ public:
     // Writes the form's position and the stored properties, with "Visible" "0". Does nothing until
     // a Restore has happened. Raises ERegistryException.
     void Save();
+    // A save that the user asked for while the window stays open (a settings page's "Guardar"),
+    // or a last save when the process is ending unexpectedly: writes as Save does, durably, but
+    // leaves the saved mark as it was, so the destroy hook still saves what changes after it.
+    void SaveNow();
 
     // Call once the owner's controls exist (the form has been "loaded"): binds what the store
     // keeps and takes over the form's show and close-query events. From then on, while Active,

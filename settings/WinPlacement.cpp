@@ -5,7 +5,9 @@
 #include <QScreen>
 #include <QVariant>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace settings::win {
 namespace {
@@ -92,7 +94,12 @@ bool SetWindowPlacement(QWidget *window, const WINDOWPLACEMENT *placement)
         window->setWindowState(window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
 
     const RECT &r = placement->rcNormalPosition;
-    const QRect wanted = keptOnScreen(QRect(r.left, r.top, r.right - r.left, r.bottom - r.top));
+    // In 64 bits and within a range no screen reaches: any stored rectangle, however extreme,
+    // gives a window rectangle without overflow, which is then brought onto a screen.
+    static constexpr std::int64_t kFar = 1 << 20;
+    const auto clamped = [](std::int64_t v) { return static_cast<int>(std::clamp<std::int64_t>(v, -kFar, kFar)); };
+    const QRect wanted = keptOnScreen(QRect(clamped(r.left), clamped(r.top), clamped(std::int64_t{r.right} - r.left),
+                                            clamped(std::int64_t{r.bottom} - r.top)));
     const QRect frame = window->frameGeometry();
     if (wanted.size() != frame.size() && wanted.width() > 0 && wanted.height() > 0) {
         const QSize extra = frame.size() - window->geometry().size();

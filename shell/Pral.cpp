@@ -81,6 +81,7 @@ TFPral::TFPral(QWidget *parent) : fw::TForm("FPral", parent)
     FormStorage1->setObjectName(QStringLiteral("FormStorage1"));
     FormStorage1->SetStoredProps(shell::MainFormStoredProps());
     FormStorage1->Loaded();
+    InstallSettingsGuards();
 }
 
 TFPral::~TFPral()
@@ -123,7 +124,7 @@ fw::TButton *TFPral::addSaveButton(QWidget *page, std::string_view name)
     button->SetGlyph(picture("save.png"));
     button->SetFlat(true);
     button->SetTabStop(false);
-    button->OnClick = [this](fw::TObject *sender) { cxButton2Click(sender); };
+    button->OnClick = [this](fw::TObject *sender) { GuardarClick(sender); };
     return button;
 }
 
@@ -486,7 +487,10 @@ void TFPral::Tiposdeavisos1Click(fw::TObject *)
 
 void TFPral::AvisadoresPropertiesChange(fw::TObject *)
 {
-    BarradeEstado();
+    // Not while the start-up restores the device model, before the version is known: a start-up
+    // that then fails keeps the caption the window was built with.
+    if (!FVersion.empty())
+        BarradeEstado();
 }
 
 void TFPral::Salir1Click(fw::TObject *)

@@ -96,6 +96,7 @@ public:
     // ---- Handlers
     void FormCreate(fw::TObject *Sender);
     void cxButton2Click(fw::TObject *Sender);  // every "Guardar": back to the main page
+    void GuardarClick(fw::TObject *Sender);    // ... and the settings saved at once
     void General1Click(fw::TObject *Sender);
     void ConfigurarProxy1Click(fw::TObject *Sender);
     void Carpetadedescarga1Click(fw::TObject *Sender);
@@ -185,4 +186,6 @@ private:
     std::int32_t m_pendingByteCount = -1;
     QElapsedTimer m_progressShown;
     QTimer *m_progressLater = nullptr;
+    // Saves the settings once more if the process ends without destroying the form.
+    void InstallSettingsGuards();
 };

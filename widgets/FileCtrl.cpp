@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -48,7 +49,10 @@ void TFileListBox::ApplyFilePath(std::string_view text)
         return;
     const QFileInfo info(PathFromAnsi(text));
     const QString last = info.fileName();
-    const bool wildcard = last.contains(QLatin1Char('*')) || last.contains(QLatin1Char('?'));
+    // A folder whose real name holds "*" or "?" is entered like any other: only a last component
+    // that names no folder is taken for a file mask.
+    const bool wildcard =
+        (last.contains(QLatin1Char('*')) || last.contains(QLatin1Char('?'))) && !DirectoryExists(text);
     const bool existingFile = info.exists() && !info.isDir();
     std::string folder(text);
     if (wildcard || existingFile)
@@ -103,10 +107,18 @@ TFolderBrowser::TFolderBrowser(QWidget *parent, const QString &text, const QStri
     for (int column = 1; column < m_model->columnCount(); ++column)
         m_tree->hideColumn(column);
     m_tree->header()->hide();
-    const QModelIndex startIndex = m_model->index(start);
-    if (startIndex.isValid()) {
-        m_tree->setCurrentIndex(startIndex);
-        m_tree->scrollTo(startIndex);
+    // The model reads folders in the background: the rows above the start folder arrive (and are
+    // sorted) after this, and each change would push it out of view. It is scrolled to again
+    // after each, and once more when the browser is shown.
+    m_start = m_model->index(start);
+    if (m_start.isValid()) {
+        m_tree->setCurrentIndex(m_start);
+        m_tree->scrollTo(m_start, QAbstractItemView::PositionAtCenter);
+        const auto later = [this] { QTimer::singleShot(0, this, &TFolderBrowser::ScrollToStart); };
+        connect(m_model, &QFileSystemModel::directoryLoaded, this, later);
+        // The model sorts what it has read after it has told so.
+        connect(m_model, &QAbstractItemModel::layoutChanged, this, later);
+        connect(m_model, &QAbstractItemModel::rowsInserted, this, later);
     }
     layout->addWidget(m_tree, 1);
 
@@ -117,6 +129,18 @@ TFolderBrowser::TFolderBrowser(QWidget *parent, const QString &text, const QStri
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     resize(320, 380);
+}
+
+void TFolderBrowser::ScrollToStart()
+{
+    if (m_start.isValid() && m_tree->currentIndex() == m_start)
+        m_tree->scrollTo(m_start, QAbstractItemView::PositionAtCenter);
+}
+
+void TFolderBrowser::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    ScrollToStart();
 }
 
 QString TFolderBrowser::SelectedFolder() const

@@ -4,6 +4,7 @@
 #include "widgets/Controls.h"
 
 #include <QDialog>
+#include <QPersistentModelIndex>
 #include <functional>
 #include <optional>
 
@@ -29,7 +30,8 @@ public:
     std::string Directory() const { return m_directory; }
 
     // Points the list at the folder named by `text`; an empty text changes nothing. The last
-    // component is entered as a folder unless it names an existing file or holds "*" or "?".
+    // component is entered as a folder unless it names an existing file, or holds "*" or "?" and
+    // names no existing folder.
     // The process's current directory becomes that folder. Raises EInOutError when it cannot be
     // entered.
     void ApplyFilePath(std::string_view text);
@@ -57,13 +59,19 @@ public:
     TFolderBrowser(QWidget *parent, const QString &text, const QString &start);
     QString SelectedFolder() const;
     QTreeView *Tree() const { return m_tree; }
+    // Brings the start folder into view, unless the user has moved on to another one.
+    void ScrollToStart();
 
     // Shows the browser; the chosen folder, or nothing when the user cancels.
     static std::optional<QString> Execute(QWidget *parent, const QString &text, const QString &start);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     QTreeView *m_tree;
     QFileSystemModel *m_model;
+    QPersistentModelIndex m_start;
 };
 
 // A text field for a folder with a button that opens the folder browser. The browser starts at

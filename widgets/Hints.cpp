@@ -74,10 +74,8 @@ void THintBalloon::ShowHint(const QString &hint, const QPoint &tip)
     update();
 }
 
-void THintBalloon::paintEvent(QPaintEvent *)
+QPainterPath THintBalloon::Outline() const
 {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
     const QRectF body = QRectF(rect()).adjusted(0.5, kTail + 0.5, -1.5, -1.5);
     QPainterPath path;
     path.addRoundedRect(body, kRadius, kRadius);
@@ -86,7 +84,25 @@ void THintBalloon::paintEvent(QPaintEvent *)
     tail.lineTo(kRadius + 2, body.top() + 1);
     tail.lineTo(kRadius + 14, body.top() + 1);
     tail.closeSubpath();
-    path = path.united(tail);
+    return path.united(tail);
+}
+
+void THintBalloon::resizeEvent(QResizeEvent *)
+{
+    // Without a compositor a translucent window's clear pixels show black: the window itself is
+    // cut to the balloon's outline, so the shape holds on every desktop. Grown by a pixel so the
+    // smoothed edge is not cut off where translucency works.
+    QPainterPathStroker stroker;
+    stroker.setWidth(2);
+    const QPainterPath outline = Outline();
+    setMask(QRegion(outline.united(stroker.createStroke(outline)).toFillPolygon().toPolygon()));
+}
+
+void THintBalloon::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QPainterPath path = Outline();
     p.setPen(QPen(QColor(0x40, 0x40, 0x40), 1));
     p.setBrush(Color());
     p.drawPath(path);

@@ -5,6 +5,7 @@
 #include <QBasicTimer>
 #include <QColor>
 #include <QObject>
+#include <QPainterPath>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -24,9 +25,12 @@ public:
     static QColor Color() { return QColor(255, 255, 128); }
     static QFont CaptionFont();
     static QFont BodyFont();
+    // The balloon's shape (body and pointer) in its own coordinates.
+    QPainterPath Outline() const;
 
 protected:
     void paintEvent(QPaintEvent *) override;
+    void resizeEvent(QResizeEvent *) override;
 
 private:
     QString m_caption;

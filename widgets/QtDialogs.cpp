@@ -8,10 +8,28 @@
 #include <QScreen>
 
 namespace fw {
+namespace {
+
+// A message box lays itself out only as it is shown (a long text wraps then): it is centred on
+// the screen by that final size, not by the size it had before.
+class CentredMessageBox final : public QMessageBox {
+protected:
+    void showEvent(QShowEvent *event) override
+    {
+        QMessageBox::showEvent(event);
+        if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+};
+
+}  // namespace
 
 DialogResult QtDialogBackend::Show(DialogKind kind, const std::string &title, const std::string &text)
 {
-    QMessageBox box;
+    CentredMessageBox box;
     box.setWindowTitle(FromAnsi(title));
     box.setTextFormat(Qt::PlainText);
     box.setText(DialogDisplayText(text));
@@ -25,16 +43,15 @@ DialogResult QtDialogBackend::Show(DialogKind kind, const std::string &title, co
     case DialogKind::Error: box.setIcon(QMessageBox::Critical); break;
     }
     if (kind == DialogKind::Confirmation) {
+        // Yes is the default: Enter accepts what the question proposes.
         yes = box.addButton(QStringLiteral("&Si"), QMessageBox::YesRole);
-        box.setDefaultButton(box.addButton(QStringLiteral("&No"), QMessageBox::NoRole));
+        box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+        box.setDefaultButton(yes);
     } else if (kind == DialogKind::Error) {
         box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     } else {
         box.addButton(QStringLiteral("Aceptar"), QMessageBox::AcceptRole);
     }
-    box.adjustSize();
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        box.move(screen->availableGeometry().center() - box.rect().center());
     box.exec();
     if (kind == DialogKind::Confirmation)
         return box.clickedButton() == yes ? DialogResult::Yes : DialogResult::No;

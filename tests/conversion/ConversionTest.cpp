@@ -591,14 +591,12 @@ TEST(Conversion, DeletingTheDownload)
     shell::DeleteDownload(dir.file("no/such/folder"));
 }
 
-TEST(Conversion, MessagesAreSingleByteTexts)
+TEST(Conversion, MessagesAreUtf8Texts)
 {
-    EXPECT_EQ(shell::InvalidDestinationNameText(), "No ha seleccionado un fichero final de datos v\xE1lido!");
-    EXPECT_EQ(shell::InvalidPointsFileText(), "\xA1"
-                                              "Fichero de Watcher no v\xE1lido!");
-    EXPECT_EQ(shell::MapReceivedText(), "\xA1\xA1"
-                                        "Fichero recibido!!\r\rEste nuevo fichero de datos le "
-                                        "servir\xE1\rpara cargar su Sentry III o Watcher");
+    EXPECT_EQ(shell::InvalidDestinationNameText(), "No ha seleccionado un fichero final de datos válido!");
+    EXPECT_EQ(shell::InvalidPointsFileText(), "¡Fichero de Watcher no válido!");
+    EXPECT_EQ(shell::MapReceivedText(), "¡¡Fichero recibido!!\r\rEste nuevo fichero de datos le "
+                                        "servirá\rpara cargar su Sentry III o Watcher");
 }
 
 }  // namespace

@@ -93,15 +93,25 @@ TEST(StringList, SortsByTheUserLocaleWithoutRegardToLetterCase)
     QLocale::setDefault(saved);
 }
 
-TEST(Ansi, EveryByteSurvivesTheRoundTripThroughTheWidgets)
+TEST(Ansi, TextsAreUtf8AndOtherBytesReadAsWindows1252)
 {
+    // Every character, from every script, survives the way to the widgets and back.
+    const std::string utf8 = "/home/ana/Música/Карты/地图/a?b*c €\x01\x7F";
+    EXPECT_EQ(fw::FromAnsi(utf8), QString::fromUtf8(utf8.c_str()));
+    EXPECT_EQ(fw::ToAnsi(fw::FromAnsi(utf8)), utf8);
+    EXPECT_EQ(fw::ToAnsi(QString::fromUtf8("¡Año!")), "¡Año!");
+    EXPECT_EQ(fw::AnsiText("¡Año!"), "¡Año!");
+    // A text that is not UTF-8 (a server reply from Windows) shows as Windows-1252, every byte a
+    // character.
     std::string all;
     for (int b = 1; b < 256; ++b)
         all.push_back(static_cast<char>(b));
-    EXPECT_EQ(fw::ToAnsi(fw::FromAnsi(all)), all);
-    EXPECT_EQ(fw::FromAnsi("\x80"), QString(QChar(0x20AC)));
-    EXPECT_EQ(fw::AnsiText("¡Año!"), "\xA1"
-                                     "A\xF1o!");
+    const QString shown = fw::FromAnsi(all);
+    EXPECT_EQ(shown.size(), 255);
+    EXPECT_EQ(shown.at(0x80 - 1), QChar(0x20AC));
+    EXPECT_EQ(shown.at(0xF1 - 1), QChar(0xF1));
+    EXPECT_EQ(fw::FromAnsi("550 Direcci\xF3n no v\xE1lida"), QString::fromUtf8("550 Dirección no válida"));
+    EXPECT_EQ(fw::FromAnsi("550 Dirección no válida"), QString::fromUtf8("550 Dirección no válida"));
 }
 
 TEST(Streams, MemoryStreamReadsWritesAndSeeks)

@@ -210,7 +210,10 @@ TEST_F(Store, StoredTextsRestoreIntoTheControls)
           {"ProxyServerEdit1_Text", Sz("\tproxy.example.com  ")}},
          {{"DirectoryEdit1.Text", QStringLiteral("/home/ana/Mapas")},
           {"ProxyServerEdit1.Text", QStringLiteral("proxy.example.com")}}},
-        {"texts are single-byte Windows-1252",
+        {"texts are UTF-8",
+         {{"DirectoryEdit1_Text", Sz("/home/ana/Año €/Карты/地图")}},
+         {{"DirectoryEdit1.Text", QString::fromUtf8("/home/ana/Año €/Карты/地图")}}},
+        {"a text that is not UTF-8 is read as Windows-1252",
          {{"DirectoryEdit1_Text", Sz("/home/ana/A\xF1o \x80")}},
          {{"DirectoryEdit1.Text", QString::fromUtf8("/home/ana/Año €")}}},
         {"a text ends at its first NUL",
@@ -331,7 +334,7 @@ TEST_F(Store, AllTwentyOneValuesSurviveASaveAndARestore)
             form.SetValue(entry, value);
         form.FormStorage1->Save();
     }
-    EXPECT_EQ(Stored("DirectoryEdit1_Text"), "/home/ana/Descargas/A\xF1o");
+    EXPECT_EQ(Stored("DirectoryEdit1_Text"), "/home/ana/Descargas/Año");
     EXPECT_EQ(Stored("ComprobarChk_Checked"), "False");
     EXPECT_EQ(Stored("Minimizar_Checked"), "True");
     EXPECT_EQ(Stored("cxTrackBar12_Position"), "2");
@@ -350,8 +353,13 @@ TEST_F(Store, FloatingPointIsWrittenWithAPointUnderAnyLocale)
     struct Case {
         double value;
         const char *text;
-    } const cases[] = {
-        {21, "21"}, {21.5, "21.5"}, {-0.25, "-0.25"}, {1e20, "1E20"}, {1.5e-7, "1.49999999999999993E-7"}};
+    } const cases[] = {{21, "21"},
+                       {21.5, "21.5"},
+                       {-0.25, "-0.25"},
+                       {1e20, "1E20"},
+                       {1.5e-7, "1.5E-7"},
+                       {21.1, "21.1"},
+                       {0.1 + 0.2, "0.30000000000000004"}};
     for (const auto &c : cases) {
         TFPral form;
         form.FormStorage1->Restore();
@@ -470,6 +478,15 @@ TEST_F(Store, WindowPositionComesFromTheScreenSizeValueOrThePlainOne)
          {160, 164}},
         {"a position on no screen is brought back onto the screen",
          {{"NormPos", Sz("-5000,-5000,-4604,-4709")}, {"PixelsPerInch", Sz(ppi)}},
+         {0, 0}},
+        {"the most negative position comes onto the screen without overflow",
+         {{"NormPos", Sz("-2147483648,-2147483648,-2147483648,-2147483648")}, {"PixelsPerInch", Sz(ppi)}},
+         {0, 0}},
+        {"the most positive position comes onto the screen without overflow",
+         {{"NormPos", Sz("2147483647,2147483647,2147483647,2147483647")}, {"PixelsPerInch", Sz(ppi)}},
+         {0, 0}},
+        {"an extreme rectangle of a whole range comes onto the screen without overflow",
+         {{"NormPos", Sz("-2147483648,-2147483648,2147483647,2147483647")}, {"PixelsPerInch", Sz(ppi)}},
          {0, 0}},
     };
     for (const auto &c : cases) {
@@ -654,26 +671,27 @@ TEST_F(Store, ReadOnlyConfigurationFolderGivesTheRegistryErrorText)
     form.FormStorage1->Save();
     const std::string before = ReadFile(file);
     form.show();
+    testutil::GiveToUnprivilegedUser(dir.path());
 
-    testutil::PermissionChecksEnforced enforced;
-    ASSERT_TRUE(enforced.Effective());
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-    const std::string expected = "Error al guardar '" + file + "'";
-    form.DirectoryEdit1->SetText(QStringLiteral("/not saved"));
-    try {
-        form.FormStorage1->Save();
-        FAIL() << "a save that reached no file was reported as done";
-    } catch (const settings::ERegistryException &e) {
-        EXPECT_EQ(e.Message(), expected);
-    }
+    testutil::RunWithoutRoot([&] {
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+        const std::string expected = "Error al guardar '" + file + "'";
+        form.DirectoryEdit1->SetText(QStringLiteral("/not saved"));
+        try {
+            form.FormStorage1->Save();
+            ADD_FAILURE() << "a save that reached no file was reported as done";
+        } catch (const settings::ERegistryException &e) {
+            EXPECT_EQ(e.Message(), expected);
+        }
 
-    // Through the close hook the error goes to the error report and the window closes all the same.
-    testutil::ScriptedDialogs dialogs;
-    EXPECT_TRUE(form.close());
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].text, fw::ErrorReportText(expected));
-    EXPECT_EQ(ReadFile(file), before);
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        // Through the close hook the error goes to the error report and the window closes all
+        // the same.
+        testutil::ScriptedDialogs dialogs;
+        EXPECT_TRUE(form.close());
+        ASSERT_EQ(dialogs.shown.size(), 1u);
+        EXPECT_EQ(dialogs.shown[0].text, fw::ErrorReportText(expected));
+        EXPECT_EQ(ReadFile(file), before);
+    });
 }
 
 TEST_F(Store, KeyThatCannotBeCreatedGivesTheRegistryErrorText)

@@ -186,9 +186,8 @@ TEST_F(Registry, FileIsWrittenWhenTheLastOpenKeyIsClosed)
     ASSERT_EQ(RegCloseKey(inner), ERROR_SUCCESS);
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(file))) << "a key is still open";
     ASSERT_EQ(RegCloseKey(outer), ERROR_SUCCESS);
+    // Keys with subkeys only are implied by their subkeys' blocks, as regedit imports them.
     EXPECT_EQ(ReadFile(file), "REGEDIT4\r\n\r\n"
-                              "[HKEY_CURRENT_USER\\Software]\r\n\r\n"
-                              "[HKEY_CURRENT_USER\\Software\\App]\r\n\r\n"
                               "[HKEY_CURRENT_USER\\Software\\App\\TFPral]\r\n"
                               "\"FormVersion\"=\"0\"\r\n\r\n");
 }
@@ -227,7 +226,8 @@ TEST_F(Registry, EveryKindOfValueSurvivesTheFile)
         {"Lines", REG_SZ, std::string("one\r\ntwo\0", 9)},
         {"InnerNul", REG_SZ, std::string("a\0b\0", 4)},
         {"Quotes \"and\" \\slashes\\", REG_SZ, std::string("C:\\Program Files\\\"x\"\0", 21)},
-        {"A\xF1o \xC1rbol", REG_SZ, std::string("Informaci\xF3n \x80\0", 14)},
+        {"Año Árbol Карты", REG_SZ, std::string("Información € 地图") + '\0'},
+        {"Latin", REG_SZ, std::string("Informaci\xF3n \x80\0", 14)},
         {"Expand", REG_EXPAND_SZ, std::string("%HOME%\\x\0", 9)},
         {"Number", REG_DWORD, std::string("\x78\x56\x34\x12", 4)},
         {"ShortNumber", REG_DWORD, std::string("\x01\x02", 2)},
@@ -260,6 +260,8 @@ TEST_F(Registry, EveryKindOfValueSurvivesTheFile)
               std::string::npos)
         << text;
     EXPECT_NE(text.find("@=\"the default\"\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"Año Árbol Карты\"=\"Información € 地图\"\r\n"), std::string::npos) << "UTF-8 as text";
+    EXPECT_NE(text.find("\"Latin\"=hex(1):"), std::string::npos) << "bytes that are not UTF-8 go as hex";
     EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Kinds\\Empty Key]\r\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("Fleeting"), std::string::npos) << "a volatile key reached the file";
     for (const auto &line : QString::fromLatin1(text.c_str()).split("\r\n"))
@@ -308,27 +310,27 @@ TEST_F(Registry, ReadsAFileEditedByHand)
     EXPECT_TRUE(testutil::FilesStartingWith(dir.path(), "registry.reg.corrupt").isEmpty());
 }
 
-TEST_F(Registry, CorruptFileIsMovedAsideAndTheHiveStartsEmpty)
+TEST_F(Registry, LinesThatCannotBeReadAreSkippedAndTheFileIsKeptBesideIt)
 {
+    // Each file has one good value, "Good"="kept" under Software\App, besides its fault.
+    const std::string good = "[HKEY_CURRENT_USER\\Software\\App]\r\n\"Good\"=\"kept\"\r\n";
     const std::string cases[] = {
-        "",
-        "garbage\r\n",
-        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software]\r\n",
-        "REGEDIT4\r\n\"Orphan\"=\"a value before any key\"\r\n",
-        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\App]\r\n",
-        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\App\r\n",
-        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\\\App]\r\n",
-        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"V\"=\"unterminated\r\n",
-        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"V\"=\"x\" trailing\r\n",
-        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"V\"=dword:123456789\r\n",
-        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"V\"=dword:\r\n",
-        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"V\"=hex:01,zz\r\n",
-        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"V\"=hex:01,,02\r\n",
-        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"V\"=hex(2:01\r\n",
-        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"V\"=hex:01,\\\r\n",
-        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"V\"=text\r\n",
-        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"V\" \"x\"\r\n",
-        std::string("REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"V\"=\"a\0b\"\r\n", 50),
+        "garbage\r\n" + good,
+        "REGEDIT4\r\n\"Orphan\"=\"a value before any key\"\r\n" + good,
+        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\App]\r\n\"Other\"=\"hive\"\r\n" + good,
+        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Bad\r\n\"Lost\"=\"x\"\r\n" + good,
+        "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\\\Bad]\r\n" + good,
+        "REGEDIT4\r\n" + good + "\"V\"=\"unterminated\r\n",
+        "REGEDIT4\r\n" + good + "\"V\"=\"x\" trailing\r\n",
+        "REGEDIT4\r\n" + good + "\"V\"=dword:123456789\r\n",
+        "REGEDIT4\r\n" + good + "\"V\"=dword:\r\n",
+        "REGEDIT4\r\n" + good + "\"V\"=hex:01,zz\r\n",
+        "REGEDIT4\r\n" + good + "\"V\"=hex:01,,02\r\n",
+        "REGEDIT4\r\n" + good + "\"V\"=hex(2:01\r\n",
+        "REGEDIT4\r\n" + good + "\"V\"=text\r\n",
+        "REGEDIT4\r\n" + good + "\"V\" \"x\"\r\n",
+        "REGEDIT4\r\n" + good + std::string("\"V\"=\"a\0b\"\r\n", 11),
+        "REGEDIT4\r\n" + good + "\"V\"=hex:01,\\\r\n",
     };
     for (const auto &content : cases) {
         SCOPED_TRACE(content);
@@ -337,18 +339,84 @@ TEST_F(Registry, CorruptFileIsMovedAsideAndTheHiveStartsEmpty)
         WriteFile(path, content);
         ASSERT_TRUE(RegistryUseFile(QString::fromStdString(path)));
 
-        HKEY key = 0;
-        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(QueryText("Software\\App", "Good"), "kept") << "the rest of the file is used";
+        EXPECT_FALSE(Query("Software\\App", "V"));
         const auto aside = testutil::FilesStartingWith(folder.path(), "registry.reg.corrupt-");
         ASSERT_EQ(aside.size(), 1);
-        EXPECT_EQ(ReadFile(folder.file(aside[0].toStdString())), content) << "the user's bytes are kept";
-        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(path)));
+        const std::string copy = folder.file(aside[0].toStdString());
+        EXPECT_EQ(ReadFile(copy), content) << "the user's bytes are kept";
+        EXPECT_EQ(RegistryTakeSkippedCopy().toStdString(), copy) << "named once";
+        EXPECT_TRUE(RegistryTakeSkippedCopy().isEmpty());
+        EXPECT_EQ(ReadFile(path), content) << "nothing is written until a save";
 
-        key = Create("Software\\App");
+        const HKEY key = Create("Software\\App");
         ASSERT_EQ(SetText(key, "V", "fresh"), ERROR_SUCCESS);
         ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
         EXPECT_NE(ReadFile(path).find("\"V\"=\"fresh\""), std::string::npos);
+        EXPECT_NE(ReadFile(path).find("\"Good\"=\"kept\""), std::string::npos);
+        EXPECT_EQ(ReadFile(copy), content);
+        EXPECT_EQ(testutil::FilesStartingWith(folder.path(), "registry.reg.corrupt-").size(), 1);
     }
+}
+
+TEST_F(Registry, FilesAsRegeditWritesThemAreReadWhole)
+{
+    const std::string body = "[HKEY_CURRENT_USER\\Software\\App]\r\n\"Carpeta\"=\"/home/ana/Música\"\r\n";
+    std::u16string utf16 = u"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n"
+                           u"[HKEY_CURRENT_USER\\Software\\App]\r\n\"Carpeta\"=\"/home/ana/Música\"\r\n";
+    std::string utf16Bytes;
+    for (const char16_t unit : utf16) {
+        utf16Bytes += static_cast<char>(unit & 0xFF);
+        utf16Bytes += static_cast<char>(unit >> 8);
+    }
+    const std::string cases[] = {
+        "REGEDIT4\r\n\r\n" + body,
+        "\xEF\xBB\xBFREGEDIT4\r\n\r\n" + body,
+        "Windows Registry Editor Version 5.00\r\n\r\n" + body,
+        "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n" + body,
+        utf16Bytes,
+        // Written by earlier versions, or by regedit's REGEDIT4 export: Windows-1252.
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"Carpeta\"=\"/home/ana/M\xFAsica\"\r\n",
+        "REGEDIT4\n[HKCU\\Software\\App]\n\"Carpeta\"=\"/home/ana/Música\"\n",
+    };
+    for (const auto &content : cases) {
+        SCOPED_TRACE(content);
+        WriteFile(file, content);
+        Reload();
+        EXPECT_EQ(QueryText("Software\\App", "Carpeta"), "/home/ana/Música");
+        EXPECT_TRUE(RegistryTakeSkippedCopy().isEmpty());
+        EXPECT_TRUE(testutil::FilesStartingWith(dir.path(), "registry.reg.corrupt").isEmpty());
+    }
+}
+
+TEST_F(Registry, SettingsPathThatIsNoRegularFileFailsAtOnce)
+{
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    HKEY key = 0;
+    // Opening a FIFO for reading would wait for a writer for ever.
+    EXPECT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\App", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        ERROR_BAD_FILE_TYPE);
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    ASSERT_EQ(::mkdir(file.c_str(), 0700), 0);
+    Reload();
+    EXPECT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\App", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        ERROR_BAD_FILE_TYPE);
+    EXPECT_EQ(RegistryOpenKeyCount(), 0);
+}
+
+TEST_F(Registry, DanglingSymbolicLinkIsWrittenThroughAndStays)
+{
+    const std::string real = dir.file("elsewhere.reg");
+    ASSERT_EQ(::symlink("elsewhere.reg", file.c_str()), 0);
+    const HKEY key = Create("Software\\App");
+    ASSERT_EQ(SetText(key, "V", "through"), ERROR_SUCCESS);
+    ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    struct stat st {};
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_NE(ReadFile(real).find("\"V\"=\"through\""), std::string::npos);
 }
 
 TEST_F(Registry, SecondCorruptFileGetsANameOfItsOwn)
@@ -373,58 +441,64 @@ TEST_F(Registry, ReadOnlyFolderFailsTheLastCloseAndKeepsTheChangePending)
     ASSERT_EQ(SetText(key, "V", "old"), ERROR_SUCCESS);
     ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     const std::string before = ReadFile(file);
+    testutil::GiveToUnprivilegedUser(dir.path());
 
-    testutil::PermissionChecksEnforced enforced;
-    ASSERT_TRUE(enforced.Effective());
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-    const HKEY again = Create("Software\\App");
-    ASSERT_EQ(SetText(again, "V", "new"), ERROR_SUCCESS);
-    EXPECT_EQ(RegCloseKey(again), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegistryOpenKeyCount(), 0) << "the handle is closed all the same";
-    EXPECT_EQ(ReadFile(file), before);
-    EXPECT_EQ(testutil::FilesStartingWith(dir.path(), ".registry").size(), 0);
-    EXPECT_EQ(QueryText("Software\\App", "V"), "new") << "the process goes on with its own values";
+    testutil::RunWithoutRoot([&] {
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+        const HKEY again = Create("Software\\App");
+        ASSERT_EQ(SetText(again, "V", "new"), ERROR_SUCCESS);
+        EXPECT_EQ(RegCloseKey(again), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(RegistryOpenKeyCount(), 0) << "the handle is closed all the same";
+        EXPECT_EQ(ReadFile(file), before);
+        EXPECT_EQ(testutil::FilesStartingWith(dir.path(), ".registry").size(), 0);
+        EXPECT_EQ(QueryText("Software\\App", "V"), "new") << "the process goes on with its own values";
 
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
-    const HKEY later = Create("Software\\App");
-    EXPECT_EQ(RegCloseKey(later), ERROR_SUCCESS);
-    EXPECT_NE(ReadFile(file).find("\"V\"=\"new\""), std::string::npos) << "the pending change was written";
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        const HKEY later = Create("Software\\App");
+        EXPECT_EQ(RegCloseKey(later), ERROR_SUCCESS);
+        EXPECT_NE(ReadFile(file).find("\"V\"=\"new\""), std::string::npos) << "the pending change was written";
+    });
 }
 
 TEST_F(Registry, CorruptFileInAReadOnlyFolderIsNeverWrittenOver)
 {
     WriteFile(file, "not a registry file");
-    testutil::PermissionChecksEnforced enforced;
-    ASSERT_TRUE(enforced.Effective());
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-    HKEY key = Create("Software\\App");
-    ASSERT_EQ(SetText(key, "V", "new"), ERROR_SUCCESS);
-    EXPECT_EQ(RegCloseKey(key), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(ReadFile(file), "not a registry file");
+    testutil::GiveToUnprivilegedUser(dir.path());
+    testutil::RunWithoutRoot([&] {
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+        HKEY key = Create("Software\\App");
+        ASSERT_EQ(SetText(key, "V", "new"), ERROR_SUCCESS);
+        EXPECT_EQ(RegCloseKey(key), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(ReadFile(file), "not a registry file");
+        EXPECT_TRUE(testutil::FilesStartingWith(dir.path(), "registry.reg.corrupt-").isEmpty());
 
-    // Once the folder can be written, the old file goes aside first, then the hive is written.
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
-    key = Create("Software\\App");
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-    const auto aside = testutil::FilesStartingWith(dir.path(), "registry.reg.corrupt-");
-    ASSERT_EQ(aside.size(), 1);
-    EXPECT_EQ(ReadFile(dir.file(aside[0].toStdString())), "not a registry file");
-    EXPECT_NE(ReadFile(file).find("\"V\"=\"new\""), std::string::npos);
+        // Once the folder can be written, the old file's copy is kept first, then the hive is
+        // written.
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        key = Create("Software\\App");
+        EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+        const auto aside = testutil::FilesStartingWith(dir.path(), "registry.reg.corrupt-");
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_EQ(ReadFile(dir.file(aside[0].toStdString())), "not a registry file");
+        EXPECT_NE(ReadFile(file).find("\"V\"=\"new\""), std::string::npos);
+        EXPECT_EQ(RegistryTakeSkippedCopy().toStdString(), dir.file(aside[0].toStdString()));
+    });
 }
 
 TEST_F(Registry, UnreadableFileIsLeftAloneAndReported)
 {
     WriteFile(file, "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\App]\r\n\"V\"=\"mine\"\r\n");
-    testutil::PermissionChecksEnforced enforced;
-    ASSERT_TRUE(enforced.Effective());
-    ASSERT_EQ(::chmod(file.c_str(), 0), 0);
-    HKEY key = 0;
-    EXPECT_EQ(
-        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\App", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-        ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(testutil::FilesStartingWith(dir.path(), "registry.reg.corrupt").isEmpty());
-    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
-    EXPECT_EQ(QueryText("Software\\App", "V"), "mine") << "read once it can be read";
+    testutil::GiveToUnprivilegedUser(dir.path());
+    testutil::RunWithoutRoot([&] {
+        ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+        HKEY key = 0;
+        EXPECT_EQ(
+            RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\App", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_ACCESS_DENIED);
+        EXPECT_TRUE(testutil::FilesStartingWith(dir.path(), "registry.reg.corrupt").isEmpty());
+        ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+        EXPECT_EQ(QueryText("Software\\App", "V"), "mine") << "read once it can be read";
+    });
 }
 
 TEST_F(Registry, MissingFoldersAreCreatedAndFileModeIsKept)

@@ -82,8 +82,7 @@ TEST(Controls, PropertiesWrittenThroughTheMetaObjectReachTheControl)
     EXPECT_TRUE(check.Checked());
     EXPECT_TRUE(check.Widget()->isChecked());
     ASSERT_TRUE(edit.setProperty("Text", QString::fromUtf8("proxy.espa\u00f1a")));
-    EXPECT_EQ(edit.Text(), "proxy.espa\xF1"
-                           "a");  // Windows-1252 on the program's side
+    EXPECT_EQ(edit.Text(), "proxy.españa");  // UTF-8 on the program's side
     ASSERT_TRUE(spin.setProperty("Value", 8021.0));
     EXPECT_EQ(spin.Value(), 8021.0);
     EXPECT_EQ(spin.Widget()->value(), 8021.0);
@@ -95,17 +94,20 @@ TEST(Controls, PropertiesWrittenThroughTheMetaObjectReachTheControl)
     EXPECT_EQ(track.Widget()->value(), 1);
 }
 
-TEST(Controls, TextsCrossTheWidgetBoundaryAsWindows1252)
+TEST(Controls, TextsCrossTheWidgetBoundaryAsUtf8)
 {
     QWidget page;
     fw::TLabel label(&page, "cxLabel7");
     label.SetCaption(fw::AnsiText("Máx"));
     EXPECT_EQ(label.caption(), QString::fromUtf8("M\u00e1x"));
     label.setCaption(QString::fromUtf8("\u00daltima \u20ac"));
-    EXPECT_EQ(label.Caption(), "\xDAltima \x80");
-    // A character that Windows-1252 lacks arrives as "?", as the ANSI code page would show it.
-    label.setCaption(QString::fromUtf8("\u0416"));
-    EXPECT_EQ(label.Caption(), "?");
+    EXPECT_EQ(label.Caption(), "Última €");
+    // Every script arrives whole: nothing becomes "?".
+    label.setCaption(QString::fromUtf8("\u0416 \u5730\u56fe"));
+    EXPECT_EQ(label.Caption(), "Ж 地图");
+    // Bytes that are not UTF-8 (a server reply from Windows) show as Windows-1252.
+    label.SetCaption("\xDAltima \x80");
+    EXPECT_EQ(label.caption(), QString::fromUtf8("\u00daltima \u20ac"));
 }
 
 TEST(Controls, VisibleAndEnabledAreTheControlsOwnFlags)

@@ -1,0 +1,139 @@
+// Dialogs, hint balloons and the folder browser as a desktop shows them: message boxes centred by
+// the size they end up with, "Si" as the default of a question, balloons cut to their shape where
+// no compositor draws translucency, and a folder browser that opens with its folder in view.
+#include "common/TempDir.h"
+#include "widgets/FileCtrl.h"
+#include "widgets/Hints.h"
+#include "widgets/QtDialogs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileSystemModel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A test before this one may have ended the application's loop; a modal loop would then return
+// at once. A loop of the application's own clears that.
+void clearEndedLoop()
+{
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QApplication::exec();
+}
+
+struct SeenBox {
+    QRect frame;
+    QString defaultButton;
+    bool seen = false;
+};
+
+// Shows one dialog through the real backend and looks at it while it waits for the user.
+SeenBox showAndLook(fw::DialogKind kind, const std::string &text)
+{
+    clearEndedLoop();
+    SeenBox seen;
+    QTimer::singleShot(0, [&seen] {
+        (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000);
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen.seen = true;
+        seen.frame = box->frameGeometry();
+        if (box->defaultButton())
+            seen.defaultButton = box->defaultButton()->text();
+        // Enter answers with the default button.
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    fw::QtDialogBackend backend;
+    backend.Show(kind, "Drovanel", text);
+    return seen;
+}
+
+TEST(DesktopDialogs, MessageBoxesAreCentredByTheirFinalSize)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const std::string texts[] = {
+        "Corto",
+        "Es la primera vez que arranca esta aplicación\ry antes de nada deberá configurar la carpeta de descarga de "
+        "las actualizaciones? Un texto tan largo que el cuadro lo parte en varias líneas al mostrarse, y con ello "
+        "cambia de alto y de ancho después de haberse colocado.",
+    };
+    for (const auto &text : texts) {
+        const SeenBox seen = showAndLook(fw::DialogKind::Warning, text);
+        ASSERT_TRUE(seen.seen);
+        EXPECT_LE(std::abs(seen.frame.center().x() - screen.center().x()), 1) << text;
+        EXPECT_LE(std::abs(seen.frame.center().y() - screen.center().y()), 1) << text;
+    }
+}
+
+TEST(DesktopDialogs, QuestionDefaultsToYes)
+{
+    clearEndedLoop();
+    SeenBox seen;
+    fw::DialogResult result = fw::DialogResult::No;
+    QTimer::singleShot(0, [&seen] {
+        (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000);
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen.seen = true;
+        seen.defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    fw::QtDialogBackend backend;
+    result = backend.Show(fw::DialogKind::Confirmation, "Confirmación", "¿Crear la carpeta?");
+    ASSERT_TRUE(seen.seen);
+    EXPECT_EQ(seen.defaultButton, QStringLiteral("&Si"));
+    EXPECT_EQ(result, fw::DialogResult::Yes) << "Enter accepts what the question proposes";
+}
+
+TEST(DesktopHints, BalloonIsCutToItsShape)
+{
+    QWidget window;
+    window.resize(300, 200);
+    window.show();
+    fw::THintBalloon balloon(&window);
+    balloon.ShowHint(QStringLiteral("Aviso Máximo\r\nAvisa con indicación del tipo de punto"), QPoint(50, 50));
+    const QRegion mask = balloon.mask();
+    ASSERT_FALSE(mask.isEmpty()) << "no mask: a black rectangle without a compositor";
+    const QRect r = balloon.rect();
+    EXPECT_TRUE(mask.contains(r.center()));
+    // The rounded corners and the space beside the pointer lie outside the balloon.
+    EXPECT_FALSE(mask.contains(QPoint(r.right(), r.bottom())));
+    EXPECT_FALSE(mask.contains(QPoint(r.left(), r.bottom())));
+    EXPECT_FALSE(mask.contains(QPoint(r.right(), r.top() + 2)));
+    EXPECT_FALSE(mask.contains(QPoint(r.right(), r.top() + 12)));
+}
+
+TEST(DesktopFolderBrowser, OpensScrolledToItsFolder)
+{
+    testutil::TempDir dir;
+    // Many folders before the start folder, so it lies far below the first screenful.
+    for (int i = 0; i < 150; ++i)
+        ASSERT_TRUE(
+            QDir().mkpath(QString::fromStdString(dir.path()) + QStringLiteral("/a%1").arg(i, 3, 10, QChar('0'))));
+    const QString start = QString::fromStdString(dir.path()) + QStringLiteral("/zz destino");
+    ASSERT_TRUE(QDir().mkpath(start));
+
+    fw::TFolderBrowser browser(nullptr, QStringLiteral("Carpeta"), start);
+    browser.show();
+    QTreeView *tree = browser.Tree();
+    auto *model = qobject_cast<QFileSystemModel *>(tree->model());
+    ASSERT_TRUE(model);
+    const QModelIndex target = model->index(start);
+    // Until its siblings have been read the folder is trivially in view; wait for them.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount(target.parent()) >= 151; }, 10000));
+    QTest::qWait(50);
+    QApplication::processEvents();
+    EXPECT_EQ(browser.SelectedFolder(), start);
+    const QRect shown = tree->visualRect(tree->currentIndex());
+    EXPECT_TRUE(tree->viewport()->rect().contains(shown)) << "the start folder is out of view";
+}
+
+}  // namespace
