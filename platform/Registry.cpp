@@ -600,7 +600,6 @@ bool RegistryUseFile(const QString &path)
 QString RegistryTakeSkippedCopy()
 {
     Hive &h = hive();
-    const std::lock_guard lock(h.mutex);
     const QString copy = QString::fromLocal8Bit(h.m_notice.data(), static_cast<qsizetype>(h.m_notice.size()));
     h.m_notice.clear();
     return copy;
