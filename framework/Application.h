@@ -42,4 +42,15 @@ private:
 // The one application object of the process.
 TApplication &Application();
 
+// Fires an event from a signal of the widget toolkit. No exception may cross Qt's event loop, so
+// one that leaves the handler goes to the standard error report, as from any other handler.
+template <typename Event, typename... Args> void FireFromSignal(TObject *sender, const Event &event, Args &&...args)
+{
+    try {
+        Fire(event, std::forward<Args>(args)...);
+    } catch (...) {
+        Application().HandleException(sender);
+    }
+}
+
 }  // namespace fw

@@ -1,6 +1,7 @@
 #include "widgets/ComCtrls.h"
 
 #include "framework/Ansi.h"
+#include "framework/Application.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -165,7 +166,7 @@ void TProgressBar::paintEvent(QPaintEvent *)
 TTrackBar::TTrackBar(QWidget *parent, std::string_view name) : TControl(parent, name), m_slider(new LevelSlider(this))
 {
     SetInner(m_slider);
-    connect(m_slider, &QSlider::valueChanged, this, [this] { Fire(OnChange, this); });
+    connect(m_slider, &QSlider::valueChanged, this, [this] { FireFromSignal(this, OnChange, this); });
 }
 
 int TTrackBar::Position() const

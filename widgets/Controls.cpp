@@ -1,6 +1,7 @@
 #include "widgets/Controls.h"
 
 #include "framework/Ansi.h"
+#include "framework/Application.h"
 #include "widgets/Hints.h"
 
 #include <QButtonGroup>
@@ -320,7 +321,7 @@ void TGroupBox::paintEvent(QPaintEvent *)
 TButton::TButton(QWidget *parent, std::string_view name)
     : TControl(parent, name), m_button(fill(this, new QPushButton(this)))
 {
-    connect(m_button, &QPushButton::clicked, this, [this] { Fire(OnClick, this); });
+    connect(m_button, &QPushButton::clicked, this, [this] { FireFromSignal(this, OnClick, this); });
 }
 
 std::string TButton::Caption() const
@@ -369,7 +370,7 @@ void TButton::Click()
 TCheckBox::TCheckBox(QWidget *parent, std::string_view name)
     : TControl(parent, name), m_box(fill(this, new QCheckBox(this)))
 {
-    connect(m_box, &QCheckBox::toggled, this, [this] { Fire(OnChange, this); });
+    connect(m_box, &QCheckBox::toggled, this, [this] { FireFromSignal(this, OnChange, this); });
 }
 
 std::string TCheckBox::Caption() const
@@ -516,7 +517,13 @@ void TRadioGroup::SetItems(const std::vector<std::string> &items)
         auto *button = new QRadioButton(FromAnsi(items[i]), m_group);
         button->setAutoExclusive(false);  // the group decides which one is on
         const int index = static_cast<int>(i);
-        connect(button, &QRadioButton::clicked, this, [this, index] { SetItemIndex(index); });
+        connect(button, &QRadioButton::clicked, this, [this, index] {
+            try {
+                SetItemIndex(index);
+            } catch (...) {
+                Application().HandleException(this);
+            }
+        });
         m_buttons.push_back(button);
         button->show();
     }

@@ -1,7 +1,9 @@
 // The controls' published properties, as the settings store and the program reach them.
 #include "widgets/Controls.h"
 
+#include "common/ScriptedDialogs.h"
 #include "framework/Ansi.h"
+#include "framework/Exceptions.h"
 #include "widgets/ComCtrls.h"
 #include "widgets/Menus.h"
 
@@ -389,6 +391,37 @@ TEST(Buttons, ClickRunsOnClickOnlyWhenEnabled)
     button.SetEnabled(false);
     button.Click();
     EXPECT_EQ(clicks, 1);
+}
+
+// What the user does with a control reaches its handler from inside Qt's event loop, which no
+// exception may cross: a handler's exception ends in the standard error report.
+TEST(Controls, AHandlersExceptionFromUserInputGoesToTheErrorReport)
+{
+    testutil::ScriptedDialogs dialogs;
+    QWidget page;
+    fw::TButton button(&page, "cxButton1");
+    fw::TCheckBox check(&page, "ComprobarChk");
+    fw::TTrackBar bar(&page, "cxTrackBar1");
+    fw::TRadioGroup group(&page, "Avisadores");
+    group.SetItems({"Sentry III", "Watcher"});
+    const auto thrower = [](const char *what) { return [what](fw::TObject *) { throw fw::Exception(what); }; };
+    button.OnClick = thrower("boton");
+    check.OnChange = thrower("casilla");
+    bar.OnChange = thrower("barra");
+    group.OnChange = thrower("grupo");
+    page.show();
+
+    QTest::mouseClick(button.Widget(), Qt::LeftButton);
+    page.findChild<QCheckBox *>()->click();
+    page.findChild<QSlider *>()->setValue(1);
+    group.Button(1)->click();
+
+    std::vector<std::string> texts;
+    for (const auto &d : dialogs.shown) {
+        EXPECT_EQ(d.kind, fw::DialogKind::Error);
+        texts.push_back(d.text);
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"boton.", "casilla.", "barra.", "grupo."}));
 }
 
 TEST(Menus, ItemsAreFoundByNameAndRunTheirHandlers)
