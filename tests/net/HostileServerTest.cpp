@@ -337,8 +337,9 @@ TEST(HostileServer, RetrievalPastTheAnnouncedSizeOrTheCap)
         std::string error;
     };
     const Case cases[] = {
-        {"more than the preliminary reply announced", "150 Opening BINARY mode data connection for map.mdb (1000 bytes)",
-         false, kMaxFileBytes, 5000, 1000, "The server sent more than the 1000 bytes it announced"},
+        {"more than the preliminary reply announced",
+         "150 Opening BINARY mode data connection for map.mdb (1000 bytes)", false, kMaxFileBytes, 5000, 1000,
+         "The server sent more than the 1000 bytes it announced"},
         {"more than SIZE said", "150 Opening", true, kMaxFileBytes, 5000, 1000,
          "The server sent more than the 1000 bytes it announced"},
         {"SIZE smaller than the preliminary reply says", "150 Opening for map.mdb (5000 Bytes).", true, kMaxFileBytes,
