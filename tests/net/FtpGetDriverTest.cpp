@@ -62,8 +62,7 @@ TEST(FtpGetDriver, UnwritableDestinationFailsWithTheSystemsText)
     };
     const Case cases[] = {
         {"full device", "/dev/full", {}, "No space left on device\n"},
-        {"file size limit",
-         dir.file("temp.mdb"),
+        {"file size limit", dir.file("temp.mdb"),
          [] {
              const rlimit limit{4096, 4096};
              ::setrlimit(RLIMIT_FSIZE, &limit);
