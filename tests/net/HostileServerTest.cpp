@@ -325,6 +325,24 @@ TEST(HostileServer, RepliesCutOffByTheClose)
     }
 }
 
+TEST(AnnouncedSize, Cases)
+{
+    const std::pair<const char *, std::int64_t> cases[] = {
+        {"150 Opening BINARY mode data connection for map.mdb (12345 bytes).", 12345},
+        {"150 Opening for map.mdb (0 BYTES)", 0},
+        {"150 Opening BINARY mode data connection", -1},
+        {"150 Opening for (x) (12345)", -1},
+        {"150 Opening for map.mdb (abc bytes)", -1},
+        {"150 Opening for map.mdb (-5 bytes)", -1},
+        {"150 Opening for map.mdb ( 5 bytes)", -1},
+        {"150 Opening for map.mdb (99999999999999999999 bytes)", -1},
+        {"150 Opening for a (1 bytes) (2 bytes)", 2},
+        {"150 (", -1},
+    };
+    for (const auto &[reply, size] : cases)
+        EXPECT_EQ(AnnouncedSize(reply), size) << reply;
+}
+
 TEST(HostileServer, RetrievalPastTheAnnouncedSizeOrTheCap)
 {
     struct Case {
