@@ -76,11 +76,17 @@ public:
     void NameList(fw::TStringList &list);
     // The size of a server file in bytes, or -1 when the server refuses or gives no size.
     std::int32_t GetFileSize(const std::string &name);
+    // Raises EmsLimitError past MaxFileSize, or past a size the server announced for a binary
+    // retrieval (in its preliminary reply, or in a SIZE answer asked during the retrieval), and
+    // the framework's I/O error when the local file cannot be written.
     void RetrieveFile(const std::string &remoteName, const std::string &localName);
 
     void TransferData(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt);
     void TransferPassive(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt);
     void TransferActive(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt);
+    // The six numbers between the parentheses of a PASV reply; false when one is missing, not a
+    // number, or outside 0 to 255. Only the port is used: the data connection goes to the control
+    // connection's peer.
     static bool ParsePasvReply(const std::string &reply, std::string &host, std::uint16_t &port);
 
 private:
