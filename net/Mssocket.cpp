@@ -302,11 +302,7 @@ void TmsSocket::SendLine(const std::string &text)
 std::string TmsSocket::ReadLine()
 {
     TmsWinsock &ws = GlobalWinsock();
-    std::array<char, kLineBufferSize> buffer{};
-    int kept = 0;          // bytes of the line in the buffer
-    int consumed = 0;      // bytes of the line taken from the socket, its LF included
-    bool tooLong = false;  // the text did not fit the buffer
-    bool zeroByte = false;
+    LineAssembler assembler;
     bool done = false;
     m_lastLineComplete = false;
     {
@@ -326,31 +322,15 @@ std::string TmsSocket::ReadLine()
                     m_peerClosed = true;
                     done = true;
                 } else {
-                    ++consumed;
-                    if (byte == '\n') {
-                        done = true;
-                        m_lastLineComplete = true;
-                    } else if (kept < kLineBufferSize - 2) {
-                        buffer[static_cast<size_t>(kept++)] = byte;
-                        zeroByte = zeroByte || byte == '\0';
-                    } else {
-                        tooLong = true;  // the rest of the line is consumed and dropped
-                    }
-                    if (!done && consumed >= kMaxLineBytes)
-                        throw EmsLineError("Line too long");
+                    done = assembler.Add(byte);
                 }
             }
             EndPass(progress, done);
         } while (!done && !TimedOut() && !CancelRequested);
     }
+    m_lastLineComplete = assembler.Complete();
     FinishWait();
-    if (tooLong)
-        throw EmsLineError("Line too long");
-    if (zeroByte)
-        throw EmsLineError("Line holds a zero byte");
-    std::string line(buffer.data(), static_cast<size_t>(kept));
-    if (const auto cr = line.find('\r'); cr != std::string::npos)
-        line.erase(cr, 1);
+    std::string line = assembler.Take();
     fw::Fire(OnLineReceived, this, line);
     return line;
 }
@@ -471,6 +451,7 @@ void TmsClientSocket::Connect()
         address.sin_port = ws.htons(m_port);
         address.sin_addr.S_addr = ws.ParseAddress(ws.ResolveHost(m_host));
     }
+    m_peerAddress = address.sin_addr.S_addr;
     ApplyBlockingMode(m_blocking);
     SelectEvents();
     winsock::SOCKADDR name{};
@@ -508,21 +489,14 @@ int TmsClientSocket::ReadReplyLine(std::string &line)
 
 int TmsClientSocket::ReadReply()
 {
-    const int code = ReadReplyLine(m_lastReply);
-    bool complete = m_lastLineComplete;
-    if (code > 0 && m_lastReply.find('-') == 3) {
-        // The reply goes on until a line with the same code and a blank after it. A read that
-        // runs into the peer's close ends it too, in either mode (every further line would be
-        // empty). The close notice alone does not: it comes while lines may still be unread.
-        bool ended = false;
-        do {
-            const int lineCode = ReadReplyLine(m_lastReply);
-            ended = lineCode == code && m_lastReply.find(' ') == 3;
-        } while (!ended && m_lastLineComplete);
-        complete = ended && m_lastLineComplete;
-    }
-    m_lastReplyComplete = complete;
-    return code;
+    ReplyAssembler reply;
+    m_lastReplyComplete = false;
+    int code = 0;
+    do
+        code = ReadReplyLine(m_lastReply);
+    while (!reply.Add(m_lastReply, code, m_lastLineComplete));
+    m_lastReplyComplete = reply.Complete();
+    return reply.Code();
 }
 
 // ---- TmsListenerSocketBase ----
@@ -538,7 +512,7 @@ void TmsListenerSocketBase::StartListening()
     winsock::SOCKADDR_IN address{};
     address.sin_family = winsock::WS_AF_INET;
     address.sin_port = ws.htons(m_port);
-    address.sin_addr.S_addr = winsock::WS_INADDR_ANY;
+    address.sin_addr.S_addr = m_bindAddress;
     winsock::SOCKADDR name{};
     std::memcpy(&name, &address, sizeof name);
     m_lastResult = ws.bind(m_socket, &name, sizeof name);
@@ -596,6 +570,14 @@ void TmsSimpleListenerSocket::AcceptConnection()
     const SOCKET accepted = ws.accept(m_socket, &peer, &length);
     if (accepted == winsock::INVALID_SOCKET)
         RaiseWinsockError(ws.WSAGetLastError());
+    winsock::SOCKADDR_IN from{};
+    std::memcpy(&from, &peer, sizeof from);
+    if (m_allowedPeer != winsock::WS_INADDR_ANY && from.sin_addr.S_addr != m_allowedPeer) {
+        ws.closesocket(accepted);  // not the peer this listener waits for
+        return;
+    }
+    // A connection that a newer one replaces is closed, not leaked.
+    m_acceptedSocket->Disconnect();
     m_acceptedSocket->SetSocketHandle(accepted);
     m_acceptedSocket->SelectEvents();
     fw::Fire(OnSLSConnectionRequested, this);

@@ -7,6 +7,7 @@
 #include "framework/Classes.h"
 #include "framework/Exceptions.h"
 #include "framework/Streams.h"
+#include "net/msReply.h"
 #include "net/msTimers.h"
 #include "net/msWinsock.h"
 #include "platform/MessageWindow.h"
@@ -22,10 +23,6 @@ namespace net {
 inline constexpr platform::UINT kSocketMessage = 2146;
 // Stream transfers move at most this many bytes per call.
 inline constexpr int kTransferBlockSize = 32768;
-// ReadLine keeps a line in a buffer of this size: up to 2046 bytes of text and the LF.
-inline constexpr int kLineBufferSize = 2048;
-// A line that goes on this long without an LF is given up: reading stops and the line is refused.
-inline constexpr int kMaxLineBytes = 65536;
 
 class EmsTimedOutError : public fw::Exception {
 public:
@@ -46,6 +43,13 @@ public:
 // A received line that cannot be used as text: longer than the line buffer, or holding a zero
 // byte. The line has been consumed up to its LF (unless it ran past kMaxLineBytes).
 class EmsLineError : public fw::Exception {
+public:
+    using Exception::Exception;
+};
+
+// The server sent more than the client takes: a listing or a file past its cap, more bytes than it
+// announced. Nothing beyond the limit has been kept.
+class EmsLimitError : public fw::Exception {
 public:
     using Exception::Exception;
 };
@@ -177,6 +181,9 @@ public:
     const std::string &LastReply() const { return m_lastReply; }
     // Whether the last reply arrived whole (false when the peer closed before its end).
     bool LastReplyComplete() const { return m_lastReplyComplete; }
+    // The IPv4 address (network byte order) that the last Connect went to: the server's, or the
+    // proxy's when one is set.
+    std::uint32_t PeerAddress() const { return m_peerAddress; }
 
     virtual int GetReplyCode(const std::string &line);
     virtual void Connect();
@@ -191,6 +198,7 @@ protected:
     std::string m_lastReply;
     bool m_lastReplyComplete = false;
     std::uint16_t m_defaultPort = 0;
+    std::uint32_t m_peerAddress = winsock::WS_INADDR_ANY;
 
 private:
     QString HostText() const;
@@ -216,6 +224,10 @@ public:
     void SetServerSocketTimeOut(std::int32_t seconds) { m_serverSocketTimeOut = seconds; }
     bool BlockingServerSockets() const { return m_blockingServerSockets; }
     void SetBlockingServerSockets(bool value) { m_blockingServerSockets = value; }
+    // The local IPv4 address (network byte order) to listen on; INADDR_ANY, the default, listens
+    // on every interface.
+    std::uint32_t BindAddress() const { return m_bindAddress; }
+    void SetBindAddress(std::uint32_t address) { m_bindAddress = address; }
 
     void StartListening();
     void StopListening();
@@ -228,6 +240,7 @@ protected:
     std::uint16_t m_port = 0;
     std::int32_t m_serverSocketTimeOut = 60;
     bool m_blockingServerSockets = false;
+    std::uint32_t m_bindAddress = winsock::WS_INADDR_ANY;
 
 private:
     int PortValue() const { return m_port; }
@@ -243,12 +256,18 @@ public:
 
     fw::TNotifyEvent OnSLSConnectionRequested;
     TmsSocket &AcceptedSocket() const { return *m_acceptedSocket; }
+    // The only IPv4 address (network byte order) whose connections are taken; a connection from
+    // any other is closed at once and the listener goes on waiting. INADDR_ANY, the default, takes
+    // every peer.
+    std::uint32_t AllowedPeer() const { return m_allowedPeer; }
+    void SetAllowedPeer(std::uint32_t address) { m_allowedPeer = address; }
 
 protected:
     void AcceptConnection() override;
 
 private:
     TmsSocket *m_acceptedSocket;  // owned by this listener (Qt parent)
+    std::uint32_t m_allowedPeer = winsock::WS_INADDR_ANY;
 };
 
 // A port number given after a colon in a host or proxy text: decimal, 0 to 65535; anything else

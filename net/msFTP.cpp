@@ -4,6 +4,7 @@
 #include "platform/MessageWindow.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -13,6 +14,36 @@ namespace net {
 namespace {
 
 constexpr int kMaxDataWaitSliceMs = 1000;
+
+// A stream that checks, before each write, the position the write would reach, so that a check
+// can refuse what goes beyond a limit before it is written.
+class LimitedStream final : public fw::TStream {
+public:
+    LimitedStream(fw::TStream &target, std::function<void(std::int64_t end)> check)
+        : m_target(target), m_check(std::move(check))
+    {
+    }
+    std::int64_t Read(void *buffer, std::int64_t count) override { return m_target.Read(buffer, count); }
+    std::int64_t Write(const void *buffer, std::int64_t count) override
+    {
+        m_check(m_target.Position() + count);
+        return m_target.Write(buffer, count);
+    }
+    std::int64_t Seek(std::int64_t offset, fw::SeekOrigin origin) override { return m_target.Seek(offset, origin); }
+    std::int64_t Size() override { return m_target.Size(); }
+
+private:
+    fw::TStream &m_target;
+    std::function<void(std::int64_t end)> m_check;
+};
+
+std::string DottedAddress(std::uint32_t networkOrder)
+{
+    unsigned char bytes[4];
+    std::memcpy(bytes, &networkOrder, 4);
+    return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." + std::to_string(bytes[2]) + "." +
+           std::to_string(bytes[3]);
+}
 
 int ReplyClass(int code)
 {
@@ -30,31 +61,6 @@ bool ParseSignedInt(const std::string &text, int &value)
         ++first;
     const auto [end, ec] = std::from_chars(first, last, value, 10);
     return ec == std::errc() && end == last;
-}
-
-// The lines of a name listing: cut at CR LF, a lone LF or a lone CR; the text ends at the first
-// zero byte; a line end at the very end adds no empty line.
-void LoadLines(const std::string &bytes, fw::TStringList &list)
-{
-    list.Clear();
-    const std::string text = bytes.substr(0, bytes.find('\0'));
-    std::string line;
-    bool open = false;  // a line has begun since the last line end
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            list.Add(line);
-            line.clear();
-            open = false;
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-            continue;
-        }
-        line += c;
-        open = true;
-    }
-    if (open)
-        list.Add(line);
 }
 
 }  // namespace
@@ -110,13 +116,16 @@ void TmsFTPClient::SetProxy(const std::string &value)
 
 int TmsFTPClient::GetReplyCode(const std::string &line)
 {
-    if (line.size() < 3 || !std::all_of(line.begin(), line.begin() + 3, [](char c) { return c >= '0' && c <= '9'; }))
-        return -1;
-    return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+    return FtpReplyCode(line);
 }
 
 int TmsFTPClient::ReadFtpReply()
 {
+    if (m_pendingReply) {  // already read while the data connection was awaited; in LastReply
+        const int code = *m_pendingReply;
+        m_pendingReply.reset();
+        return code;
+    }
     const int code = ReadReply();
     // A reply cut short by the server's close would otherwise be judged on a fragment (or on an
     // empty line): say what happened instead.
@@ -166,11 +175,19 @@ void TmsFTPClient::ChangeDir(const std::string &dir)
 void TmsFTPClient::NameList(fw::TStringList &list)
 {
     fw::TMemoryStream stream;
+    LimitedStream limited(stream, [](std::int64_t end) {
+        if (end > kMaxListingBytes)
+            throw EmsLimitError("The name list is larger than " + std::to_string(kMaxListingBytes) + " bytes");
+    });
     Exchange("TYPE A", [](int code) { return ReplyClass(code) == 2; });
-    TransferData("NLST", stream, false, 0);
+    TransferData("NLST", limited, false, 0);
     if (ReplyClass(ReadFtpReply()) != 2)
         throw EmsServerError(m_lastReply);
-    LoadLines(stream.ToString(), list);
+    const auto names =
+        SplitNameList(std::string_view(stream.Memory(), static_cast<size_t>(stream.Size())), kMaxListingNames);
+    list.Clear();
+    for (const auto &name : names)
+        list.Add(name);
 }
 
 std::int32_t TmsFTPClient::GetFileSize(const std::string &name)
@@ -178,7 +195,21 @@ std::int32_t TmsFTPClient::GetFileSize(const std::string &name)
     SendLine("SIZE " + name);
     if (ReplyClass(ReadFtpReply()) != 2)
         return -1;
-    return FetchWordAsInteger(m_lastReply, 1);
+    const std::int32_t size = FetchWordAsInteger(m_lastReply, 1);
+    // Asked during a retrieval of that very file (the shell asks from OnDataTransferStart): the
+    // retrieval holds the server to it.
+    if (m_retrieving && *m_retrieving == name && size >= 0)
+        m_announcedSize = size;
+    return size;
+}
+
+void TmsFTPClient::NoteAnnouncedSize(const std::string &reply)
+{
+    if (!m_retrieving)
+        return;
+    const std::int64_t size = AnnouncedSize(reply);
+    if (size >= 0 && (m_announcedSize < 0 || size < m_announcedSize))
+        m_announcedSize = size;
 }
 
 void TmsFTPClient::RetrieveFile(const std::string &remoteName, const std::string &localName)
@@ -186,13 +217,30 @@ void TmsFTPClient::RetrieveFile(const std::string &remoteName, const std::string
     // Created (or emptied) before anything is sent; closed however the retrieval ends.
     fw::TFileStream file(localName, fw::FileMode::Create);
     Exchange(m_transferType == ttBinary ? "TYPE I" : "TYPE A", [](int code) { return ReplyClass(code) == 2; });
-    TransferData("RETR " + remoteName, file, false, 0);
+    m_announcedSize = -1;
+    // An announced size counts in binary mode only: in ASCII mode the server may turn LF into CR LF.
+    if (m_transferType == ttBinary)
+        m_retrieving = remoteName;
+    const auto forget = qScopeGuard([this] { m_retrieving.reset(); });
+    LimitedStream limited(file, [this](std::int64_t end) {
+        if (m_announcedSize >= 0 && end > m_announcedSize)
+            throw EmsLimitError("The server sent more than the " + std::to_string(m_announcedSize) +
+                                " bytes it announced");
+        if (end > m_maxFileSize)
+            throw EmsLimitError("The file is larger than " + std::to_string(m_maxFileSize) + " bytes");
+    });
+    TransferData("RETR " + remoteName, limited, false, 0);
     if (ReplyClass(ReadFtpReply()) != 2)
         throw EmsServerError(m_lastReply);
 }
 
 void TmsFTPClient::TransferData(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt)
 {
+    // A completion reply kept from a transfer that failed is no reply of the next command.
+    const auto drop = qScopeGuard([this] {
+        if (std::uncaught_exceptions() > 0)
+            m_pendingReply.reset();
+    });
     if (m_passiveMode)
         TransferPassive(command, stream, upload, restartAt);
     else
@@ -219,12 +267,13 @@ bool TmsFTPClient::ParsePasvReply(const std::string &reply, std::string &host, s
         } else {
             part = inner.substr(pos);
         }
-        if (!ParseSignedInt(part, numbers[i]) || numbers[i] == -1)
+        // An address byte or port byte outside 0 to 255 is no address: refused, never wrapped.
+        if (!ParseSignedInt(part, numbers[i]) || numbers[i] < 0 || numbers[i] > 255)
             return false;
     }
     host = std::to_string(numbers[0]) + "." + std::to_string(numbers[1]) + "." + std::to_string(numbers[2]) + "." +
            std::to_string(numbers[3]);
-    port = static_cast<std::uint16_t>(numbers[4] * 256 + numbers[5]);
+    port = static_cast<std::uint16_t>(numbers[4] * 256 + numbers[5]);  // at most 65535
     return true;
 }
 
@@ -233,7 +282,16 @@ void TmsFTPClient::HandleDataProgress(fw::TObject *dataSocket, std::int32_t byte
     fw::Fire(OnDataTransferProgress, dataSocket, byteCount);
 }
 
-void TmsFTPClient::WaitForDataConnection()
+bool TmsFTPClient::ControlReplyWaiting()
+{
+    if (m_peerClosed)
+        return true;  // reading says so at once
+    winsock::u_long waiting = 0;
+    return GlobalWinsock().ioctlsocket(m_socket, winsock::WS_FIONREAD, &waiting) != winsock::SOCKET_ERROR &&
+           waiting > 0;
+}
+
+void TmsFTPClient::WaitForDataConnection(bool watchControl)
 {
     // Bounded by the client's time-out: a server that never connects must not hold the client.
     QElapsedTimer clock;
@@ -243,6 +301,18 @@ void TmsFTPClient::WaitForDataConnection()
     while (!m_dataReady) {
         if (CancelRequested)
             throw EmsCanceledError();
+        // A server that cannot connect says so on the control connection (425) instead of
+        // connecting; that ends the wait at once, and its reply is read here, not by the next
+        // command. A completion reply that overtook the connection's accept waits for the caller.
+        if (watchControl && !m_pendingReply && ControlReplyWaiting()) {
+            const int code = ReadFtpReply();
+            if (ReplyClass(code) == 2)
+                m_pendingReply = code;
+            else if (ReplyClass(code) != 1)
+                throw EmsServerError(m_lastReply);
+            platform::ProcessMessages();
+            continue;
+        }
         const qint64 left = limitMs - clock.elapsed();
         if (left <= 0)
             throw EmsTimedOutError();
@@ -250,28 +320,49 @@ void TmsFTPClient::WaitForDataConnection()
     }
 }
 
-void TmsFTPClient::DataPhase(TmsSocket &socket, fw::TStream &stream, bool upload, std::int32_t restartAt)
+std::exception_ptr TmsFTPClient::DataPhase(TmsSocket &socket, fw::TStream &stream, bool upload, std::int32_t restartAt)
 {
-    // Failures of the data phase are not reported here: the completion reply decides.
+    std::exception_ptr local;
     try {
         if (upload)
             socket.SendStream(stream, restartAt);
         else
             socket.ReceiveToStream(stream, 0, restartAt);
         socket.Disconnect();
+        return nullptr;
+    } catch (const EWinsockError &) {
+        // The connection failed: the completion reply decides.
+    } catch (const EmsTimedOutError &) {
+    } catch (const EmsCanceledError &) {
     } catch (...) {
-        try {
-            socket.Disconnect();
-        } catch (...) {
-        }
+        local = std::current_exception();  // a file that cannot be written, a limit passed
     }
+    try {
+        socket.Disconnect();
+    } catch (...) {
+    }
+    return local;
+}
+
+void TmsFTPClient::RaiseDataFailure(const std::exception_ptr &failure)
+{
+    if (!failure)
+        return;
+    // The server answers the closed data connection (426, or 226 for what it sent); that answer
+    // belongs to this transfer. Whatever goes wrong reading it, the local failure is the news.
+    try {
+        ReadFtpReply();
+    } catch (...) {
+    }
+    std::rethrow_exception(failure);
 }
 
 void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt)
 {
     fw::Fire(OnDataTransferStart, this);
     m_dataReady = false;
-    auto data = std::make_unique<TmsClientSocket>(this);
+    // Owned here alone, no Qt parent: freed before the end event, however the transfer ends.
+    auto data = std::make_unique<TmsClientSocket>();
     TmsClientSocket *raw = data.get();
     data->OnTransferProgress = [this, raw](fw::TObject *, std::int32_t, std::int32_t byteCount, std::int32_t) {
         HandleDataProgress(raw, byteCount);
@@ -286,40 +377,58 @@ void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stre
         data.reset();
         fw::Fire(OnDataTransferTerminate, this);
     };
+    std::exception_ptr failure;
     try {
         Exchange("PASV", [](int code) { return ReplyClass(code) == 2; });
         std::string host;
         std::uint16_t port = 0;
         if (!ParsePasvReply(m_lastReply, host, port))
             throw EmsServerError("Problems getting the parameters");
-        data->SetHost(host);
+        // Only the port is taken from the reply: the data connection goes to the host that the
+        // control connection went to (the proxy, when there is one). A server could otherwise
+        // send the client to any host and port.
+        data->SetHost(DottedAddress(m_peerAddress));
         data->SetPort(port);
         data->Connect();
-        WaitForDataConnection();
+        WaitForDataConnection(false);
         if (restartAt > 0)
             Exchange("REST " + std::to_string(restartAt), [](int code) { return ReplyClass(code) == 3; });
         Exchange(command, [](int code) { return ReplyClass(code) == 1; });
-        DataPhase(*data, stream, upload, restartAt);
+        NoteAnnouncedSize(m_lastReply);
+        failure = DataPhase(*data, stream, upload, restartAt);
     } catch (...) {
         finish();
         throw;
     }
     finish();
+    RaiseDataFailure(failure);
 }
 
 void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt)
 {
     m_dataReady = false;
     fw::Fire(OnDataTransferStart, this);
-    auto listener = std::make_unique<TmsSimpleListenerSocket>(this);
+    // Owned here alone, no Qt parent: freed before the end event, however the transfer ends.
+    auto listener = std::make_unique<TmsSimpleListenerSocket>();
+    TmsSimpleListenerSocket *raw = listener.get();
     TmsSocket *accepted = &listener->AcceptedSocket();
     accepted->OnTransferProgress = [this, accepted](fw::TObject *, std::int32_t, std::int32_t byteCount, std::int32_t) {
         HandleDataProgress(accepted, byteCount);
     };
-    listener->OnSLSConnectionRequested = [this](fw::TObject *) { m_dataReady = true; };
+    bool stopped = false;
+    // One connection is taken: listening stops at once, so nobody else can connect or replace it.
+    listener->OnSLSConnectionRequested = [this, raw, &stopped](fw::TObject *) {
+        m_dataReady = true;
+        if (!stopped) {
+            stopped = true;
+            try {
+                raw->StopListening();
+            } catch (...) {
+            }
+        }
+    };
     listener->SetPort(0);
     listener->SetServerSocketTimeOut(m_timeOut);
-    bool stopped = false;
     const auto finish = [&] {
         try {
             accepted->Disconnect();
@@ -334,20 +443,25 @@ void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &strea
         listener.reset();
         fw::Fire(OnDataTransferTerminate, this);
     };
+    std::exception_ptr failure;
     try {
-        listener->StartListening();
         TmsWinsock &ws = GlobalWinsock();
         winsock::SOCKADDR name{};
         int length = sizeof name;
-        if (ws.getsockname(listener->SocketHandle(), &name, &length) == winsock::SOCKET_ERROR)
-            RaiseWinsockError(ws.WSAGetLastError());
-        winsock::SOCKADDR_IN listening{};
-        std::memcpy(&listening, &name, sizeof listening);
-        length = sizeof name;
         if (ws.getsockname(m_socket, &name, &length) == winsock::SOCKET_ERROR)
             RaiseWinsockError(ws.WSAGetLastError());
         winsock::SOCKADDR_IN control{};
         std::memcpy(&control, &name, sizeof control);
+        // Listen on the interface of the control connection only, and take the connection of the
+        // control connection's peer only (the server, or the proxy that relays it).
+        listener->SetBindAddress(control.sin_addr.S_addr);
+        listener->SetAllowedPeer(m_peerAddress);
+        listener->StartListening();
+        length = sizeof name;
+        if (ws.getsockname(listener->SocketHandle(), &name, &length) == winsock::SOCKET_ERROR)
+            RaiseWinsockError(ws.WSAGetLastError());
+        winsock::SOCKADDR_IN listening{};
+        std::memcpy(&listening, &name, sizeof listening);
         unsigned char address[4];
         std::memcpy(address, &control.sin_addr.S_addr, 4);
         unsigned char portBytes[2];
@@ -359,15 +473,19 @@ void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &strea
         if (restartAt > 0)
             Exchange("REST " + std::to_string(restartAt), [](int code) { return ReplyClass(code) == 3; });
         Exchange(command, [](int code) { return ReplyClass(code) == 1; });
-        WaitForDataConnection();
-        DataPhase(*accepted, stream, upload, restartAt);
-        listener->StopListening();
-        stopped = true;
+        NoteAnnouncedSize(m_lastReply);
+        WaitForDataConnection(true);
+        failure = DataPhase(*accepted, stream, upload, restartAt);
+        if (!stopped) {
+            listener->StopListening();
+            stopped = true;
+        }
     } catch (...) {
         finish();
         throw;
     }
     finish();
+    RaiseDataFailure(failure);
 }
 
 }  // namespace net

@@ -8,11 +8,20 @@
 #include "net/msFtpCls.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace net {
+
+// A name list may hold this much text and this many names; a server that sends more (an endless
+// listing) is refused before it fills the memory.
+inline constexpr std::int64_t kMaxListingBytes = 16 * 1024 * 1024;
+inline constexpr std::size_t kMaxListingNames = 100000;
+// A retrieved file may be this large unless the caller sets another limit (MaxFileSize).
+inline constexpr std::int64_t kMaxFileBytes = std::int64_t{1} << 30;
 
 enum TmsTransferType : std::uint8_t { ttBinary, ttASCII };
 enum TmsProxyType : std::uint8_t { fpUserNoLogon, fpProxyOpen };
@@ -50,6 +59,9 @@ public:
     void SetProxyType(TmsProxyType type) { m_proxyType = type; }
     TmsFTPDirList &DirList() const { return *m_dirList; }
     bool DataReady() const { return m_dataReady; }
+    // The largest file RetrieveFile takes, in bytes: a server that sends more fills no disk.
+    std::int64_t MaxFileSize() const { return m_maxFileSize; }
+    void SetMaxFileSize(std::int64_t bytes) { m_maxFileSize = bytes; }
 
     fw::TNotifyEvent OnDataTransferStart;
     fw::TNotifyEvent OnDataTransferTerminate;
@@ -64,11 +76,17 @@ public:
     void NameList(fw::TStringList &list);
     // The size of a server file in bytes, or -1 when the server refuses or gives no size.
     std::int32_t GetFileSize(const std::string &name);
+    // Raises EmsLimitError past MaxFileSize, or past a size the server announced for a binary
+    // retrieval (in its preliminary reply, or in a SIZE answer asked during the retrieval), and
+    // the framework's I/O error when the local file cannot be written.
     void RetrieveFile(const std::string &remoteName, const std::string &localName);
 
     void TransferData(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt);
     void TransferPassive(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt);
     void TransferActive(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt);
+    // The six numbers between the parentheses of a PASV reply; false when one is missing, not a
+    // number, or outside 0 to 255. Only the port is used: the data connection goes to the control
+    // connection's peer.
     static bool ParsePasvReply(const std::string &reply, std::string &host, std::uint16_t &port);
 
 private:
@@ -76,8 +94,17 @@ private:
     int ReadFtpReply();
     // A command exchange: the line, its reply, and EmsServerError when `accepted` refuses it.
     int Exchange(const std::string &line, const std::function<bool(int code)> &accepted);
-    void WaitForDataConnection();
-    void DataPhase(TmsSocket &socket, fw::TStream &stream, bool upload, std::int32_t restartAt);
+    // Waits until the data connection is up. With `watchControl` (the server connects to us) a
+    // reply on the control connection ends the wait too: a refusal at once, with its error.
+    void WaitForDataConnection(bool watchControl);
+    bool ControlReplyWaiting();
+    // The local failure of the data phase (a stream that cannot be written, a limit passed), to be
+    // raised once the transfer has ended; failures of the connection itself are dropped.
+    std::exception_ptr DataPhase(TmsSocket &socket, fw::TStream &stream, bool upload, std::int32_t restartAt);
+    // After the transfer's end event: a local failure of the data phase is raised, once the
+    // server's completion reply has been read so that the next command reads its own reply.
+    void RaiseDataFailure(const std::exception_ptr &failure);
+    void NoteAnnouncedSize(const std::string &reply);
     void HandleDataProgress(fw::TObject *dataSocket, std::int32_t byteCount);
 
     QString UserNameText() const;
@@ -102,6 +129,13 @@ private:
     TmsProxyType m_proxyType = fpUserNoLogon;
     std::unique_ptr<TmsFTPDirList> m_dirList;
     bool m_dataReady = false;
+    std::int64_t m_maxFileSize = kMaxFileBytes;
+    // A completion reply that came while the data connection was awaited, for the caller to read.
+    std::optional<int> m_pendingReply;
+    // The retrieval under way, and the size the server announced for it (by its preliminary reply
+    // or by a SIZE answer during the retrieval), -1 when none.
+    std::optional<std::string> m_retrieving;
+    std::int64_t m_announcedSize = -1;
 };
 
 }  // namespace net

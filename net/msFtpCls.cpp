@@ -1,6 +1,7 @@
 #include "net/msFtpCls.h"
 
 #include "framework/Exceptions.h"
+#include "net/Mssocket.h"
 
 #include <charconv>
 
@@ -96,6 +97,48 @@ std::int32_t FetchWordAsInteger(const std::string &text, int index)
     if (ec != std::errc() || end != word.data() + word.size())
         return -1;
     return value;
+}
+
+std::int64_t AnnouncedSize(const std::string &reply)
+{
+    const auto open = reply.rfind('(');
+    if (open == std::string::npos)
+        return -1;
+    size_t end = open + 1;
+    std::int64_t value = 0;
+    const auto [last, ec] = std::from_chars(reply.data() + end, reply.data() + reply.size(), value, 10);
+    if (ec != std::errc() || value < 0 || reply[end] < '0' || reply[end] > '9')
+        return -1;
+    end = static_cast<size_t>(last - reply.data());
+    std::string unit = reply.substr(end, 7);
+    for (char &c : unit)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return unit == " bytes)" ? value : -1;
+}
+
+std::vector<std::string> SplitNameList(std::string_view bytes, std::size_t maxNames)
+{
+    const std::string_view text = bytes.substr(0, bytes.find('\0'));
+    std::vector<std::string> names;
+    const auto add = [&](std::string_view name) {
+        // Checked before the name is kept, so an endless run of short names costs no memory.
+        if (names.size() >= maxNames)
+            throw EmsLimitError("The name list holds more than " + std::to_string(maxNames) + " names");
+        names.emplace_back(name);
+    };
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\r' && c != '\n')
+            continue;
+        add(text.substr(start, i - start));
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < text.size())
+        add(text.substr(start));
+    return names;
 }
 
 }  // namespace net

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace net {
@@ -47,5 +48,14 @@ private:
 std::string FetchWord(const std::string &text, int index, bool singleWord);
 // FetchWord (text, index, true) as a signed decimal 32-bit integer, or -1.
 std::int32_t FetchWordAsInteger(const std::string &text, int index);
+
+// The size that a preliminary reply announces as "(N bytes)", as many servers write after the
+// file name, or -1 when it announces none.
+std::int64_t AnnouncedSize(const std::string &reply);
+
+// The names of a name listing: the bytes cut into lines at CR LF, at a lone LF or at a lone CR;
+// the text ends at its first zero byte; a line end at the very end adds no empty line; each line
+// is a name, unchanged. Raises EmsLimitError when there are more than `maxNames`.
+std::vector<std::string> SplitNameList(std::string_view bytes, std::size_t maxNames);
 
 }  // namespace net

@@ -41,8 +41,15 @@ TEST(ParsePasvReply, Cases)
         {"227 (1,2,3,4,5,x)", false, "", 0},
         {"227 (1,2,,4,5,6)", false, "", 0},
         {"227 (1,2,3,4,-1,6)", false, "", 0},
-        {"227 (1,2,3,4,5,6,7)", false, "", 0},            // the sixth number is the rest: "6,7"
-        {"227 (300,2,3,4,1,1)", true, "300.2.3.4", 257},  // no range check here
+        {"227 (1,2,3,4,5,6,7)", false, "", 0},  // the sixth number is the rest: "6,7"
+        // A number outside 0 to 255 is no address byte or port byte: refused, never wrapped (the
+        // port arithmetic overflowed from 8388608 on).
+        {"227 (300,2,3,4,1,1)", false, "", 0},
+        {"227 (127,0,0,1,8388608,1)", false, "", 0},
+        {"227 (127,0,0,1,2147483647,2147483647)", false, "", 0},
+        {"227 (127,0,0,1,256,0)", false, "", 0},
+        {"227 (127,0,0,1,1,-2)", false, "", 0},
+        {"227 (255,255,255,255,255,255)", true, "255.255.255.255", 65535},
     };
     for (const auto &c : cases) {
         std::string host;

@@ -72,7 +72,7 @@ TEST(Listener, PortZeroAcceptsAndDataWaitsInTheAcceptedSocket)
     listener.StopListening();
 }
 
-TEST(Listener, SecondConnectionReplacesTheFirstHandleWhichStaysOpen)
+TEST(Listener, SecondConnectionReplacesTheFirstWhichIsClosed)
 {
     TmsSimpleListenerSocket listener;
     int requested = 0;
@@ -86,21 +86,57 @@ TEST(Listener, SecondConnectionReplacesTheFirstHandleWhichStaysOpen)
     ASSERT_TRUE(testutil::PumpUntil([&] { return requested == 2; }));
     const SOCKET secondHandle = listener.AcceptedSocket().SocketHandle();
     EXPECT_NE(firstHandle, secondHandle);
-    testutil::SendAll(first, "from the first\n");
+    // A replaced connection would otherwise leak its descriptor: the first peer sees the close.
+    EXPECT_EQ(testutil::ReceiveAll(first), "");
+    EXPECT_EQ(GlobalWinsock().closesocket(firstHandle), winsock::SOCKET_ERROR) << "the first is closed";
     testutil::SendAll(second, "from the second\n");
     EXPECT_EQ(listener.AcceptedSocket().ReadLine(), "from the second");
-    char buf[32];
-    ASSERT_TRUE(testutil::PumpUntil([&] {
-        winsock::u_long n = 0;
-        GlobalWinsock().ioctlsocket(firstHandle, winsock::WS_FIONREAD, &n);
-        return n == 15;
-    }));
-    EXPECT_EQ(GlobalWinsock().recv(firstHandle, buf, sizeof buf, 0), 15) << "the first is still open";
-    EXPECT_EQ(GlobalWinsock().closesocket(firstHandle), 0);
     listener.AcceptedSocket().Disconnect();
     listener.StopListening();
     ::close(first);
     ::close(second);
+}
+
+TEST(Listener, TakesOnlyTheAllowedPeerOnTheBoundAddress)
+{
+    TmsSimpleListenerSocket listener;
+    int requested = 0;
+    listener.OnSLSConnectionRequested = [&](fw::TObject *) { ++requested; };
+    listener.SetBindAddress(GlobalWinsock().ParseAddress("127.0.0.1"));
+    listener.SetAllowedPeer(GlobalWinsock().ParseAddress("127.0.0.1"));
+    listener.StartListening();
+    const std::uint16_t port = ListeningPort(listener);
+    // From 127.0.0.2 (loopback too): closed at once, no event.
+    const int stranger = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.2", &from.sin_addr);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    ASSERT_EQ(::bind(stranger, reinterpret_cast<sockaddr *>(&from), sizeof from), 0);
+    ASSERT_EQ(::connect(stranger, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+    bool strangerClosed = false;
+    ASSERT_TRUE(testutil::PumpUntil([&] {
+        pollfd p{stranger, POLLIN, 0};
+        char byte = 0;
+        strangerClosed = ::poll(&p, 1, 0) == 1 && ::recv(stranger, &byte, 1, MSG_DONTWAIT) <= 0;
+        return strangerClosed;
+    }));
+    EXPECT_EQ(requested, 0);
+    EXPECT_EQ(listener.AcceptedSocket().SocketHandle(), winsock::INVALID_SOCKET);
+    const int server = testutil::ConnectLoopback(port);
+    ASSERT_TRUE(testutil::PumpUntil([&] { return requested == 1; }));
+    // Not listening on every interface: the same port on another local address is refused.
+    to.sin_addr = from.sin_addr;
+    const int elsewhere = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    EXPECT_NE(::connect(elsewhere, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+    ::close(elsewhere);
+    listener.AcceptedSocket().Disconnect();
+    listener.StopListening();
+    ::close(stranger);
+    ::close(server);
 }
 
 TEST(Listener, StopListeningTwice)

@@ -465,7 +465,10 @@ TEST(ReadReply, MultiLineReplies)
         {"non-numeric first line", "abc-def\r\n", -1, "abc-def", true},
         {"other codes inside", "211-Status\r\n 212 inner\r\n213 other\r\n211 End\r\n", 211, "211 End", true},
         {"close inside the reply", "220-Welcome\r\n220-more\r\n", 220, "", false},
-        {"close inside the last line", "220-Welcome\r\n220 Rea", 220, "220 Rea", false},
+        // A last line that the close cut off from its line end still ends the reply when it has
+        // the form of one ("221 Goodbye" and a close); cut inside its code, it does not.
+        {"close before the last line's end", "220-Welcome\r\n220 Rea", 220, "220 Rea", true},
+        {"close inside the last line's code", "220-Welcome\r\n22", 220, "22", false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,0 +1,81 @@
+// drovanel-ftpget as a command against the scripted server: bytes the server chose reach the
+// terminal escaped, and a retrieval that cannot be written fails with the system's text.
+#include "common/TempDir.h"
+#include "fixtures/ScriptedFtpServer.h"
+
+#include <QProcess>
+#include <QStringList>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+namespace {
+
+using testutil::FtpSession;
+using testutil::ScriptedFtpServer;
+
+struct Outcome {
+    int exitCode;
+    std::string out;
+    std::string errors;
+};
+
+Outcome FtpGet(const ScriptedFtpServer &server, const QStringList &rest, std::function<void()> inChild = {})
+{
+    QProcess process;
+    if (inChild)
+        process.setChildProcessModifier(inChild);
+    process.start(QStringLiteral(DROVANEL_FTPGET_COMMAND),
+                  QStringList{"127.0.0.1", QString::number(server.Port()), "drovanel", "secret", "/updates"} + rest);
+    EXPECT_TRUE(process.waitForFinished(60000)) << process.errorString().toStdString();
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    return {process.exitCode(), process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+}
+
+TEST(FtpGetDriver, ShowsServerBytesEscaped)
+{
+    ScriptedFtpServer server;
+    server.listing = "plain.mdb\r\nred\x1b[31m.mdb\r\nback\\slash\tand\x7f\r\n"
+                     "caf\xc3\xa9\r\nlatin\xe9\r\nc1\xc2\x9b\r\n";
+    const Outcome list = FtpGet(server, {});
+    EXPECT_EQ(list.exitCode, 0) << list.errors;
+    EXPECT_EQ(list.out, "plain.mdb\nred\\x1b[31m.mdb\nback\\\\slash\\x09and\\x7f\n"
+                        "caf\xc3\xa9\nlatin\\xe9\nc1\\xc2\\x9b\n");
+
+    ScriptedFtpServer refusing;
+    refusing.Answer("CWD", "550 \x1b]0;owned\x07 no such folder\r\n");
+    const Outcome refused = FtpGet(refusing, {});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.errors, "550 \\x1b]0;owned\\x07 no such folder\n");
+}
+
+TEST(FtpGetDriver, UnwritableDestinationFailsWithTheSystemsText)
+{
+    ScriptedFtpServer server;
+    server.File("map.mdb", std::string(100000, 'x'));
+    testutil::TempDir dir;
+    struct Case {
+        const char *name;
+        std::string destination;
+        std::function<void()> inChild;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"full device", "/dev/full", {}, "No space left on device\n"},
+        {"file size limit", dir.file("temp.mdb"),
+         [] {
+             const rlimit limit{4096, 4096};
+             ::setrlimit(RLIMIT_FSIZE, &limit);
+         },
+         "File too large\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome run = FtpGet(server, {"map.mdb", QString::fromStdString(c.destination)}, c.inChild);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.errors, c.error);
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+}  // namespace
