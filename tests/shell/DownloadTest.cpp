@@ -291,6 +291,9 @@ struct FailureCase {
     std::function<void(ScriptedFtpServer &)> script;
     std::string error;
     std::string partial;  // what "temp.mdb" holds afterwards
+    // The FTP client stops at a block that goes past the announced size, so what arrived before
+    // depends on how the bytes came in: "temp.mdb" then holds no more than `partial`, from its start.
+    bool partialIsLimit = false;
 };
 
 void PrintTo(const FailureCase &c, std::ostream *os)
@@ -330,7 +333,7 @@ std::vector<FailureCase> FailureTable()
              s.File(kNewest, kHalf + kHalf);
              s.Answer("SIZE", "213 20000\r\n");
          },
-         shell::IncompleteDownloadText(40000, 20000), kHalf + kHalf},
+         "The server sent more than the 20000 bytes it announced", kHalf, true},
     };
 }
 
@@ -350,7 +353,10 @@ TEST_P(DownloadFailures, NothingIsConvertedAndThePreviousMapStays)
     EXPECT_EQ(messages(), Texts{});
     EXPECT_EQ(melodies(), 0);
     ASSERT_TRUE(Present("temp.mdb"));
-    EXPECT_EQ(ReadFile(local("temp.mdb")), c.partial);
+    if (c.partialIsLimit)
+        EXPECT_TRUE(c.partial.starts_with(ReadFile(local("temp.mdb"))));
+    else
+        EXPECT_EQ(ReadFile(local("temp.mdb")), c.partial);
     EXPECT_FALSE(Present(kNewest));
     EXPECT_EQ(ReadFile(local(kPlaceholder)), "574C el mapa anterior\r\n");
     EXPECT_EQ(form->Label3->Caption(), kPlaceholder);
