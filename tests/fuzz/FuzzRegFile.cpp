@@ -1,5 +1,5 @@
-// The REGEDIT4 parser on any settings file: it gives a hive or refuses the text, and a hive it
-// gives is written out as a text that it reads back.
+// The REGEDIT4 parser on any settings file: it always gives a hive (what could be read), and that
+// hive is written out as a text that reads back whole and writes out the same again.
 #include "FuzzCheck.h"
 #include "platform/RegFile.h"
 
@@ -9,10 +9,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char *>(data), size);
-    const auto root = platform::regfile::Parse(text);
-    if (!root)
-        return 0;
-    const std::string written = platform::regfile::Write(*root);
-    FUZZ_CHECK(platform::regfile::Parse(written) != nullptr);
+    const auto first = platform::regfile::Parse(text);
+    FUZZ_CHECK(first.root != nullptr);
+    const std::string written = platform::regfile::Write(*first.root);
+    const auto again = platform::regfile::Parse(written);
+    FUZZ_CHECK(again.root != nullptr && again.Clean());
+    FUZZ_CHECK(platform::regfile::Write(*again.root) == written);
     return 0;
 }
