@@ -15,6 +15,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/drovanel-startup.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 # A throwaway profile with a download folder and no start-up check: no question, no network.
 profile_env=$("$repo/scripts/write-profile" "$work/profile" --proxy-port 9 --no-check)
+# A session bus, as every desktop session has: without one, the first look for a notification area
+# over D-Bus would start dbus-launch, which a desktop never does.
 # shellcheck disable=SC2086
-env $profile_env QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24 -br" \
+env $profile_env QT_QPA_PLATFORM=xcb dbus-run-session -- xvfb-run -a -s "-screen 0 1024x768x24 -br" \
     "$bin/drovanel-startup-harness" "$rounds" 1000 -- "$bin/drovanel" -- "$bin/drovanel-bench-minimal"
