@@ -29,10 +29,11 @@ std::int32_t ClampToInt32(std::int64_t value)
 
 // A component is never entered a second time from a handler that runs inside one of its own
 // waits: the second command would read the replies the first one waits for. While a wait runs,
-// its socket and every socket that owns it (an FTP client owns the sockets of its transfers)
-// count as waiting, and a debug build stops at once when a wait begins on one of them. Events
-// fired between waits may use the component: an FTP client's OnDataTransferStart comes before
-// the transfer has sent anything, and its handler may ask the file's size.
+// its socket and every socket that it works for (an FTP client's transfer sockets work for the
+// client, through their Qt parent or SetWorksFor) count as waiting, and a debug build stops at
+// once when a wait begins on one of them. Events fired between waits may use the component: an
+// FTP client's OnDataTransferStart comes before the transfer has sent anything, and its handler
+// may ask the file's size.
 class ReentryCheck {
 public:
 #ifdef NDEBUG
@@ -43,9 +44,12 @@ public:
         if (std::find(waiting().begin(), waiting().end(), &socket) != waiting().end())
             qFatal("%s '%s' entered a second time from a handler inside its own wait", socket.metaObject()->className(),
                    qPrintable(socket.objectName()));
-        for (const QObject *o = &socket; o != nullptr; o = o->parent())
-            if (qobject_cast<const TmsSocketBase *>(o) != nullptr)
+        for (const QObject *o = &socket; o != nullptr;) {
+            const auto *component = qobject_cast<const TmsSocketBase *>(o);
+            if (component != nullptr)
                 waiting().push_back(o);
+            o = component != nullptr && component->WorksFor() != nullptr ? component->WorksFor() : o->parent();
+        }
     }
     ~ReentryCheck()
     {

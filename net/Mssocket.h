@@ -91,6 +91,11 @@ public:
     bool TimedOut() const;
     [[noreturn]] void RaiseWinsockError(int code) const;
 
+    // The component this socket works for when no Qt parent says so (the sockets of an FTP
+    // client's transfers): a wait on this socket is a wait of that component too. Not owned.
+    void SetWorksFor(const TmsSocketBase *component) { m_worksFor = component; }
+    const TmsSocketBase *WorksFor() const { return m_worksFor; }
+
 protected:
     virtual platform::LRESULT HandleSocketMessage(platform::UINT msg, platform::WPARAM wParam,
                                                   platform::LPARAM lParam) = 0;
@@ -104,6 +109,7 @@ protected:
     std::uint16_t m_asyncError = 0;
 
 private:
+    const TmsSocketBase *m_worksFor = nullptr;
     QString VersionText() const { return QStringLiteral("2.02"); }
     void SetVersionText(const QString &) {}  // a stored value is ignored
 

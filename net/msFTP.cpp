@@ -363,6 +363,7 @@ void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stre
     m_dataReady = false;
     // Owned here alone, no Qt parent: freed before the end event, however the transfer ends.
     auto data = std::make_unique<TmsClientSocket>();
+    data->SetWorksFor(this);
     TmsClientSocket *raw = data.get();
     data->OnTransferProgress = [this, raw](fw::TObject *, std::int32_t, std::int32_t byteCount, std::int32_t) {
         HandleDataProgress(raw, byteCount);
@@ -410,6 +411,7 @@ void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &strea
     fw::Fire(OnDataTransferStart, this);
     // Owned here alone, no Qt parent: freed before the end event, however the transfer ends.
     auto listener = std::make_unique<TmsSimpleListenerSocket>();
+    listener->SetWorksFor(this);
     TmsSimpleListenerSocket *raw = listener.get();
     TmsSocket *accepted = &listener->AcceptedSocket();
     accepted->OnTransferProgress = [this, accepted](fw::TObject *, std::int32_t, std::int32_t byteCount, std::int32_t) {
