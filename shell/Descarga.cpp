@@ -1,6 +1,5 @@
 // The download command ("Descargar"), the FTP client's events as the window shows them, and the
 // close of the main window over an open FTP connection.
-#include "framework/Application.h"
 #include "framework/Dialogs.h"
 #include "framework/Exceptions.h"
 #include "framework/FileSystem.h"
@@ -48,14 +47,9 @@ void TFPral::buildDownload()
     BTBeeper1->BeatDuration = sound::bd_500;
     BTBeeper1->DefaultSound = sound::psClimb;
 
-    // A failed download ends in the standard error report, like any handler's exception.
-    cxButton1->OnClick = [this](fw::TObject *sender) {
-        try {
-            Button1Click(sender);
-        } catch (...) {
-            fw::Application().HandleException(this);
-        }
-    };
+    // A failed download ends in the standard error report, as the button reports any handler's
+    // exception.
+    cxButton1->OnClick = [this](fw::TObject *sender) { Button1Click(sender); };
     OnCloseQuery = [this](fw::TObject *sender, bool &canClose) { FormCloseQuery(sender, canClose); };
     msFTPClient1->OnConnecting = [this](fw::TObject *sender) { msFTPClient1Connecting(sender); };
     msFTPClient1->OnConnected = [this](fw::TObject *sender) { msFTPClient1Connected(sender); };
