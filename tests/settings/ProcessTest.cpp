@@ -1,6 +1,7 @@
 // The settings file seen from outside a running program: a process killed at any moment while it
 // saves leaves a whole file behind, and a process told to stop saves on its way out.
 #include "RegTestUtil.h"
+#include "common/HelperProcess.h"
 #include "common/TempDir.h"
 #include "platform/Registry.h"
 
@@ -20,46 +21,13 @@ namespace {
 
 const std::string kFormKey = "Software\\settings_helper\\TFPral";
 
-class HelperProcess {
+// The settings helper with its configuration in the test's temporary home.
+class HelperProcess : public testutil::HelperProcess {
 public:
     HelperProcess(const testutil::TempDir &home, const QStringList &arguments)
+        : testutil::HelperProcess("settings_helper", home.path(), home.file("config"), arguments)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", QString::fromStdString(home.path()));
-        env.insert("XDG_CONFIG_HOME", QString::fromStdString(home.file("config")));
-        m_process.setProcessEnvironment(env);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        // The helper is built beside this test.
-        QString bin = QString::fromLocal8Bit(qgetenv("DROVANEL_BIN_DIR"));
-        if (bin.isEmpty())
-            bin = QCoreApplication::applicationDirPath();
-        m_process.start(bin + "/settings_helper", arguments);
-        m_process.waitForStarted(30000);
     }
-    ~HelperProcess()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(10000);
-        }
-    }
-    HelperProcess(const HelperProcess &) = delete;
-    HelperProcess &operator=(const HelperProcess &) = delete;
-
-    // Waits for the helper to print this line; false when it ends or stays silent too long.
-    bool WaitForLine(const QByteArray &line)
-    {
-        while (!m_process.canReadLine()) {
-            if (!m_process.waitForReadyRead(30000))
-                return false;
-        }
-        return m_process.readLine().trimmed() == line;
-    }
-    qint64 Pid() const { return m_process.processId(); }
-    QProcess &Process() { return m_process; }
-
-private:
-    QProcess m_process;
 };
 
 std::string RegistryFileIn(const testutil::TempDir &home)

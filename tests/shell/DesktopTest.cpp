@@ -2,6 +2,7 @@
 // run to the conversion, settings saved by "Guardar" that survive a SIGKILL or a lost display,
 // the caption after a failed start, and the settings file's skipped lines told to the user.
 #include "PralFixture.h"
+#include "common/HelperProcess.h"
 #include "common/TempDir.h"
 #include "framework/Ansi.h"
 #include "settings/Privileges.h"
@@ -173,43 +174,13 @@ TEST_F(PralTest, FirstRunWithAReadOnlyDesktopWarnsEvenWhenStartedByRoot)
 
 // ---- The form in a process of its own
 
-class HelperProcess {
+// The main form in a process of its own (desktop_helper), its settings in `home`.
+class HelperProcess : public testutil::HelperProcess {
 public:
     HelperProcess(const std::string &home, const QStringList &arguments, const QProcessEnvironment &extra = {})
+        : testutil::HelperProcess("desktop_helper", home, home + "/.config", arguments, extra)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", QString::fromStdString(home));
-        env.insert("XDG_CONFIG_HOME", QString::fromStdString(home + "/.config"));
-        for (const QString &key : extra.keys())
-            env.insert(key, extra.value(key));
-        m_process.setProcessEnvironment(env);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QString bin = QString::fromLocal8Bit(qgetenv("DROVANEL_BIN_DIR"));
-        m_process.start(bin + "/desktop_helper", arguments);
-        m_process.waitForStarted(30000);
     }
-    ~HelperProcess()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(10000);
-        }
-    }
-    HelperProcess(const HelperProcess &) = delete;
-    HelperProcess &operator=(const HelperProcess &) = delete;
-
-    bool WaitForLine(const QByteArray &line)
-    {
-        while (!m_process.canReadLine()) {
-            if (!m_process.waitForReadyRead(30000))
-                return false;
-        }
-        return m_process.readLine().trimmed() == line;
-    }
-    QProcess &Process() { return m_process; }
-
-private:
-    QProcess m_process;
 };
 
 // Settings of a previous run: a download folder that exists, no start-up check.
