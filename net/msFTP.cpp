@@ -14,6 +14,8 @@ namespace net {
 namespace {
 
 constexpr int kMaxDataWaitSliceMs = 1000;
+// A server may say "150" more than once before it connects, but not without end.
+constexpr int kMaxPreliminaryReplies = 100;
 
 // A stream that checks, before each write, the position the write would reach, so that a check
 // can refuse what goes beyond a limit before it is written.
@@ -119,6 +121,25 @@ int TmsFTPClient::GetReplyCode(const std::string &line)
     return FtpReplyCode(line);
 }
 
+template <class Step> auto TmsFTPClient::InStep(Step step) -> decltype(step())
+{
+    try {
+        return step();
+    } catch (...) {
+        DropControlConnection();
+        throw;
+    }
+}
+
+void TmsFTPClient::DropControlConnection()
+{
+    try {
+        Disconnect();
+    } catch (...) {
+        // A handler of the close that fails must not hide the failure that made the close.
+    }
+}
+
 int TmsFTPClient::ReadFtpReply()
 {
     if (m_pendingReply) {  // already read while the data connection was awaited; in LastReply
@@ -126,17 +147,31 @@ int TmsFTPClient::ReadFtpReply()
         m_pendingReply.reset();
         return code;
     }
-    const int code = ReadReply();
-    // A reply cut short by the server's close would otherwise be judged on a fragment (or on an
-    // empty line): say what happened instead.
-    if (!LastReplyComplete())
-        throw EmsServerError("Connection closed by the server");
-    return code;
+    return InStep([this] {
+        const int code = ReadReply();
+        // A reply cut short by the server's close would otherwise be judged on a fragment (or on
+        // an empty line): say what happened instead.
+        if (!LastReplyComplete())
+            throw EmsServerError("Connection closed by the server");
+        return code;
+    });
+}
+
+void TmsFTPClient::SendCommand(const std::string &line)
+{
+    InStep([&] { SendLine(line); });
+}
+
+void TmsFTPClient::Cancel()
+{
+    CancelRequested = true;
+    if (m_dataSocket)
+        m_dataSocket->CancelRequested = true;
 }
 
 int TmsFTPClient::Exchange(const std::string &line, const std::function<bool(int code)> &accepted)
 {
-    SendLine(line);
+    SendCommand(line);
     const int code = ReadFtpReply();
     if (!accepted(code))
         throw EmsServerError(m_lastReply);
@@ -147,7 +182,7 @@ void TmsFTPClient::Login()
 {
     // A connection left open (by a failed log-in, say) is closed first, never leaked.
     Disconnect();
-    Connect();
+    InStep([this] { Connect(); });
     if (ReadFtpReply() != 220)
         throw EmsServerError(m_lastReply);
     std::string userLine = "USER " + m_userName;
@@ -192,7 +227,7 @@ void TmsFTPClient::NameList(fw::TStringList &list)
 
 std::int32_t TmsFTPClient::GetFileSize(const std::string &name)
 {
-    SendLine("SIZE " + name);
+    SendCommand("SIZE " + name);
     if (ReplyClass(ReadFtpReply()) != 2)
         return -1;
     const std::int32_t size = FetchWordAsInteger(m_lastReply, 1);
@@ -241,10 +276,16 @@ void TmsFTPClient::TransferData(const std::string &command, fw::TStream &stream,
         if (std::uncaught_exceptions() > 0)
             m_pendingReply.reset();
     });
-    if (m_passiveMode)
-        TransferPassive(command, stream, upload, restartAt);
-    else
-        TransferActive(command, stream, upload, restartAt);
+    try {
+        if (m_passiveMode)
+            TransferPassive(command, stream, upload, restartAt);
+        else
+            TransferActive(command, stream, upload, restartAt);
+    } catch (const EmsCanceledError &) {
+        // Whatever the server still has to say about this transfer goes unread.
+        DropControlConnection();
+        throw;
+    }
 }
 
 bool TmsFTPClient::ParsePasvReply(const std::string &reply, std::string &host, std::uint16_t &port)
@@ -297,10 +338,18 @@ void TmsFTPClient::WaitForDataConnection(bool watchControl)
     QElapsedTimer clock;
     clock.start();
     const qint64 limitMs = static_cast<qint64>(std::max(0, m_timeOut)) * 1000;
+    int preliminaryReplies = 0;
     platform::ProcessMessages();
     while (!m_dataReady) {
         if (CancelRequested)
             throw EmsCanceledError();
+        // Checked on every pass: a server that keeps talking without connecting (an endless run
+        // of preliminary replies) is held to the same time as a silent one.
+        const qint64 left = limitMs - clock.elapsed();
+        if (left <= 0) {
+            DropControlConnection();
+            throw EmsTimedOutError();
+        }
         // A server that cannot connect says so on the control connection (425) instead of
         // connecting; that ends the wait at once, and its reply is read here, not by the next
         // command. A completion reply that overtook the connection's accept waits for the caller.
@@ -310,19 +359,20 @@ void TmsFTPClient::WaitForDataConnection(bool watchControl)
                 m_pendingReply = code;
             else if (ReplyClass(code) != 1)
                 throw EmsServerError(m_lastReply);
+            else if (++preliminaryReplies > kMaxPreliminaryReplies) {
+                DropControlConnection();
+                throw EmsServerError("Too many preliminary replies");
+            }
             platform::ProcessMessages();
             continue;
         }
-        const qint64 left = limitMs - clock.elapsed();
-        if (left <= 0)
-            throw EmsTimedOutError();
         platform::WaitMessage(static_cast<int>(std::min<qint64>(left, kMaxDataWaitSliceMs)));
     }
 }
 
 std::exception_ptr TmsFTPClient::DataPhase(TmsSocket &socket, fw::TStream &stream, bool upload, std::int32_t restartAt)
 {
-    std::exception_ptr local;
+    std::exception_ptr failure;
     try {
         if (upload)
             socket.SendStream(stream, restartAt);
@@ -330,18 +380,19 @@ std::exception_ptr TmsFTPClient::DataPhase(TmsSocket &socket, fw::TStream &strea
             socket.ReceiveToStream(stream, 0, restartAt);
         socket.Disconnect();
         return nullptr;
-    } catch (const EWinsockError &) {
-        // The connection failed: the completion reply decides.
-    } catch (const EmsTimedOutError &) {
     } catch (const EmsCanceledError &) {
+        throw;  // nobody waits for the completion reply
     } catch (...) {
-        local = std::current_exception();  // a file that cannot be written, a limit passed
+        // A file that cannot be written, a limit passed, or a data connection that was reset,
+        // broke or fell silent: only a close by the server ends a transfer in order.
+        failure = std::current_exception();
     }
     try {
         socket.Disconnect();
     } catch (...) {
+        // The data phase's own failure is the one to report.
     }
-    return local;
+    return failure;
 }
 
 void TmsFTPClient::RaiseDataFailure(const std::exception_ptr &failure)
@@ -349,7 +400,8 @@ void TmsFTPClient::RaiseDataFailure(const std::exception_ptr &failure)
     if (!failure)
         return;
     // The server answers the closed data connection (426, or 226 for what it sent); that answer
-    // belongs to this transfer. Whatever goes wrong reading it, the local failure is the news.
+    // belongs to this transfer. Whatever goes wrong reading it (the control connection is then
+    // closed), the data phase's failure is the news.
     try {
         ReadFtpReply();
     } catch (...) {
@@ -364,13 +416,16 @@ void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stre
     // Owned here alone, no Qt parent: freed before the end event, however the transfer ends.
     auto data = std::make_unique<TmsClientSocket>();
     data->SetWorksFor(this);
+    data->SetTimeOut(m_timeOut);  // the data connection is held to the client's time-out
     TmsClientSocket *raw = data.get();
+    m_dataSocket = raw;
     data->OnTransferProgress = [this, raw](fw::TObject *, std::int32_t, std::int32_t byteCount, std::int32_t) {
         HandleDataProgress(raw, byteCount);
     };
     data->OnConnected = [this](fw::TObject *) { m_dataReady = true; };
     // However the transfer ends: close the data connection, free the socket, then tell.
     const auto finish = [&] {
+        m_dataSocket = nullptr;
         try {
             data->Disconnect();
         } catch (...) {
@@ -414,6 +469,8 @@ void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &strea
     listener->SetWorksFor(this);
     TmsSimpleListenerSocket *raw = listener.get();
     TmsSocket *accepted = &listener->AcceptedSocket();
+    accepted->SetTimeOut(m_timeOut);  // the data connection is held to the client's time-out
+    m_dataSocket = accepted;
     accepted->OnTransferProgress = [this, accepted](fw::TObject *, std::int32_t, std::int32_t byteCount, std::int32_t) {
         HandleDataProgress(accepted, byteCount);
     };
@@ -432,6 +489,7 @@ void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &strea
     listener->SetPort(0);
     listener->SetServerSocketTimeOut(m_timeOut);
     const auto finish = [&] {
+        m_dataSocket = nullptr;
         try {
             accepted->Disconnect();
         } catch (...) {

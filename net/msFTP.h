@@ -72,6 +72,11 @@ public:
 
     void Login();
     void Logout();
+    // Asks the running wait of the client, and of the data connection of a transfer under way, to
+    // stop with EmsCanceledError; the control connection is then closed (no QUIT is sent), so the
+    // next command logs in afresh. Until then every wait of the client stops at once. Meant for
+    // handlers that run inside a wait (the program ending while a command waits for the server).
+    void Cancel();
     void ChangeDir(const std::string &dir);
     void NameList(fw::TStringList &list);
     // The size of a server file in bytes, or -1 when the server refuses or gives no size.
@@ -92,17 +97,26 @@ public:
 private:
     // One reply of the server; raises when the connection closed before the reply was whole.
     int ReadFtpReply();
+    // Sends one command line on the control connection.
+    void SendCommand(const std::string &line);
+    // Runs one step of the control exchange. A step that fails before its reply was read whole and
+    // in order (a time-out, a cancel, a refused line, a broken connection) leaves the connection
+    // out of step, so that the next command would read this one's reply: it is closed.
+    template <class Step> auto InStep(Step step) -> decltype(step());
+    void DropControlConnection();
     // A command exchange: the line, its reply, and EmsServerError when `accepted` refuses it.
     int Exchange(const std::string &line, const std::function<bool(int code)> &accepted);
     // Waits until the data connection is up. With `watchControl` (the server connects to us) a
     // reply on the control connection ends the wait too: a refusal at once, with its error.
     void WaitForDataConnection(bool watchControl);
     bool ControlReplyWaiting();
-    // The local failure of the data phase (a stream that cannot be written, a limit passed), to be
-    // raised once the transfer has ended; failures of the connection itself are dropped.
+    // The failure of the data phase (a stream that cannot be written, a limit passed, a data
+    // connection reset, broken or silent past the time-out), to be raised once the transfer has
+    // ended: a data connection that did not end in order never passes for a whole transfer. A
+    // cancel is raised at once.
     std::exception_ptr DataPhase(TmsSocket &socket, fw::TStream &stream, bool upload, std::int32_t restartAt);
-    // After the transfer's end event: a local failure of the data phase is raised, once the
-    // server's completion reply has been read so that the next command reads its own reply.
+    // After the transfer's end event: a failure of the data phase is raised, once the server's
+    // completion reply has been read so that the next command reads its own reply.
     void RaiseDataFailure(const std::exception_ptr &failure);
     void NoteAnnouncedSize(const std::string &reply);
     void HandleDataProgress(fw::TObject *dataSocket, std::int32_t byteCount);
@@ -136,6 +150,8 @@ private:
     // or by a SIZE answer during the retrieval), -1 when none.
     std::optional<std::string> m_retrieving;
     std::int64_t m_announcedSize = -1;
+    // The socket that carries the running transfer's data, for Cancel; null between transfers.
+    TmsSocket *m_dataSocket = nullptr;
 };
 
 }  // namespace net

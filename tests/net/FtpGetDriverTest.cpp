@@ -79,3 +79,49 @@ TEST(FtpGetDriver, UnwritableDestinationFailsWithTheSystemsText)
 }
 
 }  // namespace
+
+TEST(FtpGetDriver, DataConnectionThatDidNotEndInOrderFails)
+{
+    const std::string map(100000, 'm');
+    struct Case {
+        const char *name;
+        testutil::ScriptedFtpServer::Handler retr;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"reset half-way, then 226",
+         [&](FtpSession &s, const std::string &) {
+             s.Reply("150 Opening");
+             if (s.OpenData() >= 0)
+                 testutil::SendAll(s.dataFd, map.substr(0, 40000));
+             s.ResetData();
+             s.Reply("226 Transfer complete");
+         },
+         "[10054] Connection reset by peer\n"},
+        {"226 while the data connection stays open",
+         [&](FtpSession &s, const std::string &) {
+             s.Reply("150 Opening");
+             if (s.OpenData() >= 0)
+                 testutil::SendAll(s.dataFd, map.substr(0, 40000));
+             s.Reply("226 Transfer complete");
+         },
+         "Operation timed out\n"},
+        {"preliminary replies without end",
+         [](FtpSession &s, const std::string &) {
+             while (testutil::SendAll(s.fd, "150 Still opening\r\n")) {
+             }
+             s.Close();
+         },
+         "Too many preliminary replies\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedFtpServer server;
+        server.On("RETR", c.retr);
+        testutil::TempDir dir;
+        const Outcome run = FtpGet(server, {"--timeout", "1", "map.mdb", QString::fromStdString(dir.file("temp.mdb"))});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.errors, c.error);
+        EXPECT_EQ(run.out, "");
+    }
+}
