@@ -78,16 +78,21 @@ TDesktopToneSink::TOutcome PlayOnOutput(std::span<const TNote> notes, const QEla
     QIODevice *stream = output.start();
     if (!stream || output.state() == QAudio::StoppedState)
         return TDesktopToneSink::TOutcome::Silent;
-    // Silence as long as all that the stream holds follows the last note: once all of it is handed
-    // over, the last note has left the stream for the speaker. The server may grant another buffer
-    // length than asked.
+    // Silence as long as all that the stream holds follows the last note: the stream never runs dry
+    // before the melody has been played, and stopping the output afterwards throws away only silence
+    // (a server takes back from its sink what a stream that goes away still had there). The server
+    // may grant another buffer length than asked.
     const qint64 bufferFrames = std::clamp<qint64>(output.bufferSize() / kBytesPerFrame, kOutputSampleRate / 100,
                                                    qint64{2} * kOutputSampleRate);
-    const qint64 totalFrames = kLeadFrames + synth.TotalFrames() + bufferFrames;
+    const qint64 melodyEndFrames = kLeadFrames + synth.TotalFrames();
+    const qint64 totalFrames = melodyEndFrames + bufferFrames;
+    const qint64 melodyEndUs = melodyEndFrames * 1'000'000 / kOutputSampleRate;
 
-    // Done when the whole melody and its tail are handed over and the melody's length has passed
-    // (the caller's timing never gets shorter). Bounded: an output that stops taking samples cannot
-    // hold the program.
+    // Done when the server has played the last note: it has taken all of the stream (so it has read
+    // past the last note; the output's count runs ahead of a stream the server has not started on)
+    // and the output's count of the time played has passed the last note. Not when the melody's
+    // length has passed here: a server may start the stream late (an idle sink finishing a long
+    // block, a Bluetooth output). Bounded: an output that stops moving cannot hold the program.
     const qint64 boundMs = nominalMs + kStallMarginMs;
     qint64 written = 0;
     std::vector<std::int16_t> block;
@@ -103,15 +108,17 @@ TDesktopToneSink::TOutcome PlayOnOutput(std::span<const TNote> notes, const QEla
                 return TDesktopToneSink::TOutcome::OutputLost;
             written += taken / kBytesPerFrame;
         }
-        const qint64 elapsed = clock.elapsed();
-        const bool handedOver = written >= totalFrames;
-        if (handedOver && elapsed >= nominalMs)
+        const qint64 playedUs = output.processedUSecs();
+        if (written >= totalFrames && playedUs >= melodyEndUs)
             break;
+        const qint64 elapsed = clock.elapsed();
         if (elapsed >= boundMs) {
             output.stop();
             return TDesktopToneSink::TOutcome::Stalled;
         }
-        WaitAtMost(handedOver ? nominalMs - elapsed : std::min<qint64>(kFeedMs, boundMs - elapsed));
+        // Until the next top-up, or the moment the output's count says the last note ends.
+        const qint64 toEndMs = (melodyEndUs - playedUs + 999) / 1000;
+        WaitAtMost(std::min({qint64{kFeedMs}, toEndMs, boundMs - elapsed}));
     }
     output.stop();
     return TDesktopToneSink::TOutcome::Played;

@@ -7,8 +7,9 @@
 namespace sound {
 
 constexpr int kOutputSampleRate = 48000;
-// How long past its nominal end a melody may take before the output counts as stalled.
-constexpr int kStallMarginMs = 500;
+// How long past its nominal end a melody may take before the output counts as stalled: room for a
+// server that starts the stream late (an idle sink finishes a block of up to two seconds first).
+constexpr int kStallMarginMs = 2500;
 
 class TDesktopToneSink final : public TToneSink {
 public:
