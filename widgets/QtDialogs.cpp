@@ -6,7 +6,9 @@
 #include "widgets/Forms.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -47,6 +49,22 @@ protected:
     {
         QMessageBox::showEvent(event);
         centre();
+    }
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        // Ctrl+C copies the message, as the system's message boxes do: title, text and buttons
+        // between separator lines.
+        if (event != QKeySequence::Copy) {
+            QMessageBox::keyPressEvent(event);
+            return;
+        }
+        const QString separator = QStringLiteral("---------------------------\n");
+        QStringList buttonTexts;
+        for (const QAbstractButton *button : buttons())
+            buttonTexts.append(button->text().remove(QLatin1Char('&')));
+        QGuiApplication::clipboard()->setText(separator + windowTitle() + QLatin1Char('\n') + separator + text() +
+                                              QLatin1Char('\n') + separator + buttonTexts.join(QStringLiteral("   ")) +
+                                              QLatin1Char('\n') + separator);
     }
     void resizeEvent(QResizeEvent *event) override
     {

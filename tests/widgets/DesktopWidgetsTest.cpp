@@ -8,6 +8,7 @@
 #include "widgets/QtDialogs.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFileSystemModel>
 #include <QMessageBox>
@@ -123,6 +124,27 @@ TEST(DesktopDialogs, MessageBoxesAreCentredOverTheirWindow)
     }
     other.hide();
     main.hide();
+}
+
+TEST(DesktopDialogs, CtrlCCopiesTheMessage)
+{
+    clearEndedLoop();
+    QGuiApplication::clipboard()->clear();
+    QString copied;
+    QTimer::singleShot(0, [&copied] {
+        (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000);
+        QWidget *box = QApplication::activeModalWidget();
+        if (!box)
+            return;
+        QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+        copied = QGuiApplication::clipboard()->text();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    fw::QtDialogBackend backend;
+    const fw::DialogResult result = backend.Show(fw::DialogKind::Error, "Drovanel", "Cannot create file \"temp.mdb\".");
+    EXPECT_EQ(result, fw::DialogResult::Ok) << "Ctrl+C leaves the box open";
+    const QString line = QStringLiteral("---------------------------\n");
+    EXPECT_EQ(copied, line + "Drovanel\n" + line + "Cannot create file \"temp.mdb\".\n" + line + "OK\n" + line);
 }
 
 TEST(DesktopDialogs, QuestionDefaultsToYes)
