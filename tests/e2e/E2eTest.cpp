@@ -152,12 +152,28 @@ protected:
         m_lastShot = path;
     }
 
-    // Waits for a dialog, keeps its picture, and answers it with the keys.
-    void Answer(const QString &title, const QString &step, const QStringList &keys, int timeoutMs = 30'000)
+    // Waits for a dialog, keeps its picture, and answers it with the keys. With `text`, what the
+    // dialog says first: Ctrl+C copies a message box's title, text and buttons to the clipboard.
+    void Answer(const QString &title, const QString &step, const QStringList &keys, int timeoutMs = 30'000,
+                QString *text = nullptr)
     {
         const QString dialog = m_desktop.WaitWindow(title, timeoutMs);
         ASSERT_FALSE(dialog.isEmpty()) << "no dialog " << title.toStdString() << " for " << step.toStdString();
         Shot(step);
+        if (text) {
+            m_desktop.Keys(dialog, {"ctrl+c"});
+            // The copy lands once the program has handled the keys.
+            WaitUntil(
+                [&] {
+                    QProcess reader;
+                    reader.setProcessEnvironment(m_desktop.Env());
+                    reader.start(m_bin + "/e2e_clipboard", {});
+                    *text =
+                        reader.waitForFinished(10'000) ? QString::fromUtf8(reader.readAllStandardOutput()) : QString();
+                    return !text->isEmpty();
+                },
+                10'000);
+        }
         m_desktop.Keys(dialog, keys);
         ASSERT_TRUE(WaitUntil([&] { return !m_desktop.Windows(title).contains(dialog); }, 10'000))
             << "the dialog " << title.toStdString() << " stayed";
@@ -407,14 +423,17 @@ TEST_F(E2e, KilledDuringTheConversionOfALargeMap)
     EndWithSigterm();
 }
 
-// A download folder the user cannot write: a clear error, nothing lost. Run as an unprivileged
-// user when the test runs as root, so the refusal is real.
+// A download folder the user cannot write: the download cannot create its file, the file layer's
+// error is reported, nothing is transferred or lost, and the button works again. The folder
+// already holds the newest map, so the check that "Descargar" runs first finds nothing new and
+// writes no news: the download itself meets the refusal. Run as an unprivileged user when the
+// test runs as root, so the refusal is real.
 TEST_F(E2e, ReadOnlyDownloadFolder)
 {
     StartServer();
     WriteProfile({"--no-check"});
     const QByteArray previous = "574C previous map\r\n";
-    ASSERT_TRUE(e2e::WriteAll(DownloadFolder() + "/Watcher-261120.mdb", previous));
+    ASSERT_TRUE(e2e::WriteAll(DownloadFolder() + "/" + kPublished, previous));
     if (::geteuid() == 0) {
         QProcess chown;
         chown.start("chown", {"-R", "65534:65534", Profile()});
@@ -435,11 +454,24 @@ TEST_F(E2e, ReadOnlyDownloadFolder)
     } else {
         StartProgram();
     }
-    ClickClient(kDownloadButton);  // the check runs first, then the download cannot create its file
-    Answer(kMessageTitle, "cannot-write", {"Return"}, 60'000);
-    EXPECT_EQ(ReadAll(DownloadFolder() + "/Watcher-261120.mdb"), previous);
-    EXPECT_FALSE(QFileInfo::exists(DownloadFolder() + "/temp.mdb"));
-    EXPECT_FALSE(QFileInfo::exists(DownloadFolder() + "/" + kPublished));
+    const QString temp = DownloadFolder() + "/temp.mdb";
+    // Twice: the button is enabled again after the failure, and the second press fails the same way.
+    for (const char *step : {"cannot-write", "cannot-write-again"}) {
+        SCOPED_TRACE(step);
+        ClickClient(kDownloadButton);
+        QString said;
+        Answer(kMessageTitle, step, {"Return"}, 60'000, &said);
+        // The error report (its one button is "OK") of the file layer, naming the file.
+        EXPECT_TRUE(said.contains("Cannot create file \"" + temp + "\"")) << said.toStdString();
+        EXPECT_TRUE(said.contains("OK")) << said.toStdString();
+        EXPECT_FALSE(said.contains("news.txt")) << said.toStdString();
+    }
+    const QByteArray log = ReadAll(ServerLog());
+    EXPECT_TRUE(log.contains("<- NLST")) << "the check ran first";
+    EXPECT_FALSE(log.contains("<- RETR")) << "a transfer was started";
+    EXPECT_EQ(ReadAll(DownloadFolder() + "/" + kPublished), previous);
+    EXPECT_FALSE(QFileInfo::exists(temp));
+    EXPECT_FALSE(QFileInfo::exists(DownloadFolder() + "/news.txt"));
     EndWithSigterm();
 }
 
