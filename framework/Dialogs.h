@@ -19,7 +19,8 @@ enum class DialogResult { Ok, Yes, No };
 class DialogBackend {
 public:
     virtual ~DialogBackend() = default;
-    // Shows a modal dialog centred on the screen and returns the user's answer.
+    // Shows a modal dialog centred over the window it belongs to (the screen when there is none)
+    // and returns the user's answer.
     virtual DialogResult Show(DialogKind kind, const std::string &title, const std::string &text) = 0;
 };
 

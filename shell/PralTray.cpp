@@ -65,6 +65,8 @@ void TFPral::RxTrayIcon1DblClick(fw::TObject *) {}
 void TFPral::Activar1Click(fw::TObject *)
 {
     AppEvents->ShowMainForm = true;
+    // A window minimised into the tray comes back minimised unless its state is put back first.
+    SetWindowStateNormal();
     ShowTaskbarEntry();
     Show();
     // Shown is not enough when the window is behind others: the user asked for it.

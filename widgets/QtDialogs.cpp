@@ -1,35 +1,102 @@
+// The dialog service's Qt backend: the message boxes the user sees, placed over the window they
+// belong to.
 #include "widgets/QtDialogs.h"
 
 #include "framework/Ansi.h"
+#include "widgets/Forms.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 
 namespace fw {
 namespace {
 
-// A message box lays itself out only as it is shown (a long text wraps then): it is centred on
-// the screen by that final size, not by the size it had before.
+// The window a message belongs to: the active window, or else the program's main form while it is
+// on the screen. None (a message before any window, or with the window away in the tray) means the
+// screen.
+QWidget *messageOwner()
+{
+    const auto onScreen = [](const QWidget *w) {
+        return w && w->isVisible() && !w->isMinimized() &&
+               (w->windowType() == Qt::Window || w->windowType() == Qt::Dialog);
+    };
+    if (QWidget *active = QApplication::activeWindow(); onScreen(active))
+        return active;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        const auto *form = qobject_cast<const TForm *>(top);
+        if (form && form->MainForm && onScreen(form))
+            return top;
+    }
+    return nullptr;
+}
+
+// A message box lays itself out only as it is shown (a long text wraps then), so it is centred by
+// that final size, over its owner's window. A window manager would centre a dialog over its owner
+// by itself; without one (a bare X server) nothing but this places it.
 class CentredMessageBox final : public QMessageBox {
+public:
+    explicit CentredMessageBox(QWidget *owner) : m_owner(owner) {}
+
 protected:
     void showEvent(QShowEvent *event) override
     {
         QMessageBox::showEvent(event);
-        if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        centre();
     }
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        // Ctrl+C copies the message, as the system's message boxes do: title, text and buttons
+        // between separator lines.
+        if (event != QKeySequence::Copy) {
+            QMessageBox::keyPressEvent(event);
+            return;
+        }
+        const QString separator = QStringLiteral("---------------------------\n");
+        QStringList buttonTexts;
+        for (const QAbstractButton *button : buttons())
+            buttonTexts.append(button->text().remove(QLatin1Char('&')));
+        QGuiApplication::clipboard()->setText(separator + windowTitle() + QLatin1Char('\n') + separator + text() +
+                                              QLatin1Char('\n') + separator + buttonTexts.join(QStringLiteral("   ")) +
+                                              QLatin1Char('\n') + separator);
+    }
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QMessageBox::resizeEvent(event);
+        // A size that changes after showing (a late layout) would leave the box off centre.
+        if (isVisible())
+            centre();
+    }
+
+private:
+    void centre()
+    {
+        const QScreen *screen = m_owner ? m_owner->screen() : QGuiApplication::primaryScreen();
+        if (!screen)
+            return;
+        const QRect area = screen->availableGeometry();
+        QRect frame = frameGeometry();
+        frame.moveCenter(m_owner ? m_owner->frameGeometry().center() : area.center());
+        // Over a window near the edge the box stays whole on the screen.
+        frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() - frame.width() + 1)));
+        frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() - frame.height() + 1)));
+        move(frame.topLeft());
+    }
+
+    QPointer<QWidget> m_owner;
 };
 
 }  // namespace
 
 DialogResult QtDialogBackend::Show(DialogKind kind, const std::string &title, const std::string &text)
 {
-    CentredMessageBox box;
+    CentredMessageBox box(messageOwner());
     box.setWindowTitle(FromAnsi(title));
     box.setTextFormat(Qt::PlainText);
     box.setText(DialogDisplayText(text));

@@ -1,6 +1,6 @@
 #pragma once
-// The dialog service's real backend: modal Qt message boxes with Spanish buttons, centred on the
-// screen.
+// The dialog service's real backend: modal Qt message boxes with Spanish buttons, centred over the
+// active window or the shown main form, or else on the screen.
 #include "framework/Dialogs.h"
 
 #include <QString>

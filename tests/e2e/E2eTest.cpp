@@ -35,6 +35,35 @@ const QPoint kTrayIcon(12, 14);                            // the first icon of 
 
 const QByteArray kPublished = "Watcher-261201.mdb";  // the newest map of the sample server
 
+// A recording of 16-bit mono samples at 48 kHz, in windows of 10 ms.
+struct Loudness {
+    int loudWindows = 0;   // windows whose level is clearly above the null sink's silence
+    int quietAfterMs = 0;  // silence recorded after the last loud window
+    qsizetype samples = 0;
+    qint16 peak = 0;
+};
+
+Loudness MeasureLoudness(const QByteArray &recording)
+{
+    const auto *pcm = reinterpret_cast<const qint16 *>(recording.constData());
+    Loudness result;
+    result.samples = recording.size() / 2;
+    constexpr qsizetype kWindow = 480;  // 10 ms
+    for (qsizetype at = 0; at + kWindow <= result.samples; at += kWindow) {
+        double sum = 0;
+        for (qsizetype i = at; i < at + kWindow; ++i)
+            sum += static_cast<double>(pcm[i]) * pcm[i];
+        if (std::sqrt(sum / kWindow) > 300) {
+            ++result.loudWindows;
+            result.quietAfterMs = 0;
+        } else {
+            result.quietAfterMs += 10;
+        }
+    }
+    result.peak = result.samples ? *std::max_element(pcm, pcm + result.samples) : 0;
+    return result;
+}
+
 class E2e : public ::testing::Test {
 protected:
     void SetUp() override
@@ -123,12 +152,28 @@ protected:
         m_lastShot = path;
     }
 
-    // Waits for a dialog, keeps its picture, and answers it with the keys.
-    void Answer(const QString &title, const QString &step, const QStringList &keys, int timeoutMs = 30'000)
+    // Waits for a dialog, keeps its picture, and answers it with the keys. With `text`, what the
+    // dialog says first: Ctrl+C copies a message box's title, text and buttons to the clipboard.
+    void Answer(const QString &title, const QString &step, const QStringList &keys, int timeoutMs = 30'000,
+                QString *text = nullptr)
     {
         const QString dialog = m_desktop.WaitWindow(title, timeoutMs);
         ASSERT_FALSE(dialog.isEmpty()) << "no dialog " << title.toStdString() << " for " << step.toStdString();
         Shot(step);
+        if (text) {
+            m_desktop.Keys(dialog, {"ctrl+c"});
+            // The copy lands once the program has handled the keys.
+            WaitUntil(
+                [&] {
+                    QProcess reader;
+                    reader.setProcessEnvironment(m_desktop.Env());
+                    reader.start(m_bin + "/e2e_clipboard", {});
+                    *text =
+                        reader.waitForFinished(10'000) ? QString::fromUtf8(reader.readAllStandardOutput()) : QString();
+                    return !text->isEmpty();
+                },
+                10'000);
+        }
         m_desktop.Keys(dialog, keys);
         ASSERT_TRUE(WaitUntil([&] { return !m_desktop.Windows(title).contains(dialog); }, 10'000))
             << "the dialog " << title.toStdString() << " stayed";
@@ -274,27 +319,26 @@ TEST_F(E2e, WholeRoadFromFirstRunToFinalizar)
     Shot("downloading");
     Answer(kMessageTitle, "map-received", {"Return"}, 120'000);
     // The null sink renders in blocks of up to two seconds: what was played reaches the monitor
-    // a little later.
-    WaitUntil([] { return false; }, 2500);
+    // a little later. The melody is over once the recording holds sound and then a stretch of
+    // silence longer than any rest of a melody.
+    Loudness loudness;
+    WaitUntil(
+        [&] {
+            loudness = MeasureLoudness(ReadAll(sound));
+            return loudness.loudWindows > 0 && loudness.quietAfterMs >= 400;
+        },
+        10'000);
     e2e::Stop(recorder);
+    loudness = MeasureLoudness(ReadAll(sound));
+    const int loudWindows = loudness.loudWindows;
 
     // The map converted for the Watcher, byte for byte; the download itself is gone.
     EXPECT_EQ(ReadAll(DownloadFolder() + "/" + kPublished), ExpectedConversion(kPublished));
     EXPECT_FALSE(QFileInfo::exists(DownloadFolder() + "/temp.mdb"));
 
     // The melody (psClimb: twelve tones of 80 ms) reached the sound server: about 960 ms of sound.
-    const QByteArray samples = ReadAll(sound);
-    const auto *pcm = reinterpret_cast<const qint16 *>(samples.constData());
-    const qsizetype count = samples.size() / 2;
-    constexpr qsizetype kWindow = 480;  // 10 ms
-    int loudWindows = 0;
-    for (qsizetype at = 0; at + kWindow <= count; at += kWindow) {
-        double sum = 0;
-        for (qsizetype i = at; i < at + kWindow; ++i)
-            sum += static_cast<double>(pcm[i]) * pcm[i];
-        loudWindows += std::sqrt(sum / kWindow) > 300;
-    }
-    const qint16 peak = count ? *std::max_element(pcm, pcm + count) : 0;
+    const qsizetype count = loudness.samples;
+    const qint16 peak = loudness.peak;
     EXPECT_GE(loudWindows * 10, 850) << "ms of sound recorded, in " << count << " samples peaking at " << peak;
     EXPECT_LE(loudWindows * 10, 1100) << "ms of sound recorded";
 
@@ -379,14 +423,17 @@ TEST_F(E2e, KilledDuringTheConversionOfALargeMap)
     EndWithSigterm();
 }
 
-// A download folder the user cannot write: a clear error, nothing lost. Run as an unprivileged
-// user when the test runs as root, so the refusal is real.
+// A download folder the user cannot write: the download cannot create its file, the file layer's
+// error is reported, nothing is transferred or lost, and the button works again. The folder
+// already holds the newest map, so the check that "Descargar" runs first finds nothing new and
+// writes no news: the download itself meets the refusal. Run as an unprivileged user when the
+// test runs as root, so the refusal is real.
 TEST_F(E2e, ReadOnlyDownloadFolder)
 {
     StartServer();
     WriteProfile({"--no-check"});
     const QByteArray previous = "574C previous map\r\n";
-    ASSERT_TRUE(e2e::WriteAll(DownloadFolder() + "/Watcher-261120.mdb", previous));
+    ASSERT_TRUE(e2e::WriteAll(DownloadFolder() + "/" + kPublished, previous));
     if (::geteuid() == 0) {
         QProcess chown;
         chown.start("chown", {"-R", "65534:65534", Profile()});
@@ -407,11 +454,24 @@ TEST_F(E2e, ReadOnlyDownloadFolder)
     } else {
         StartProgram();
     }
-    ClickClient(kDownloadButton);  // the check runs first, then the download cannot create its file
-    Answer(kMessageTitle, "cannot-write", {"Return"}, 60'000);
-    EXPECT_EQ(ReadAll(DownloadFolder() + "/Watcher-261120.mdb"), previous);
-    EXPECT_FALSE(QFileInfo::exists(DownloadFolder() + "/temp.mdb"));
-    EXPECT_FALSE(QFileInfo::exists(DownloadFolder() + "/" + kPublished));
+    const QString temp = DownloadFolder() + "/temp.mdb";
+    // Twice: the button is enabled again after the failure, and the second press fails the same way.
+    for (const char *step : {"cannot-write", "cannot-write-again"}) {
+        SCOPED_TRACE(step);
+        ClickClient(kDownloadButton);
+        QString said;
+        Answer(kMessageTitle, step, {"Return"}, 60'000, &said);
+        // The error report (its one button is "OK") of the file layer, naming the file.
+        EXPECT_TRUE(said.contains("Cannot create file \"" + temp + "\"")) << said.toStdString();
+        EXPECT_TRUE(said.contains("OK")) << said.toStdString();
+        EXPECT_FALSE(said.contains("news.txt")) << said.toStdString();
+    }
+    const QByteArray log = ReadAll(ServerLog());
+    EXPECT_TRUE(log.contains("<- NLST")) << "the check ran first";
+    EXPECT_FALSE(log.contains("<- RETR")) << "a transfer was started";
+    EXPECT_EQ(ReadAll(DownloadFolder() + "/" + kPublished), previous);
+    EXPECT_FALSE(QFileInfo::exists(temp));
+    EXPECT_FALSE(QFileInfo::exists(DownloadFolder() + "/news.txt"));
     EndWithSigterm();
 }
 

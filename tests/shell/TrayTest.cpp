@@ -190,6 +190,42 @@ TEST_F(TrayTest, MinimisedTheWindowGoesIntoTheTrayAndComesBackAsItWas)
     EXPECT_EQ(form->Avisadores->ItemIndex(), 2);
 }
 
+// The tray menu's "Descargar" brings the window back however it went away, as a click on the icon
+// does: in its normal state, shown, with its taskbar entry.
+TEST_F(TrayTest, DescargarBringsBackTheWindowHoweverItWentAway)
+{
+    struct Case {
+        const char *name;
+        void (*away)(TestPral &);
+    } const cases[] = {
+        {"minimised into the tray", [](TestPral &f) { f.setWindowState(Qt::WindowMinimized); }},
+        {"hidden with Ocultar", [](TestPral &f) { f.Ocultar1->Click(); }},
+        {"minimised and then hidden",
+         [](TestPral &f) {
+             f.setWindowState(Qt::WindowMinimized);
+             f.Ocultar1->Click();
+         }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        form.reset();
+        form = std::make_unique<TestPral>();
+        form->DirectoryEdit1->SetText(maps.path());
+        form->DoCreate();
+        ASSERT_TRUE(form->Visible());
+        c.away(*form);
+        ASSERT_FALSE(form->Visible());
+
+        form->Activar1->Click();
+        EXPECT_TRUE(form->Visible());
+        EXPECT_FALSE(form->isMinimized());
+        EXPECT_FALSE(form->windowState() & Qt::WindowMinimized);
+        EXPECT_FALSE(form->TaskbarEntryHidden());
+        EXPECT_TRUE(form->AppEvents->ShowMainForm);
+    }
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
 TEST_F(TrayTest, WithoutANotificationAreaTheWindowStaysReachable)
 {
     tray.Set(false);

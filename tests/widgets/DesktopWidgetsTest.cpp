@@ -1,12 +1,14 @@
 // Dialogs, hint balloons and the folder browser as a desktop shows them: message boxes centred by
-// the size they end up with, "Si" as the default of a question, balloons cut to their shape where
-// no compositor draws translucency, and a folder browser that opens with its folder in view.
+// the size they end up with, over their window or the screen, "Si" as the default of a question, balloons cut to their
+// shape where no compositor draws translucency, and a folder browser that opens with its folder in view.
 #include "common/TempDir.h"
 #include "widgets/FileCtrl.h"
+#include "widgets/Forms.h"
 #include "widgets/Hints.h"
 #include "widgets/QtDialogs.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFileSystemModel>
 #include <QMessageBox>
@@ -34,9 +36,8 @@ struct SeenBox {
 };
 
 // Shows one dialog through the real backend and looks at it while it waits for the user.
-SeenBox showAndLook(fw::DialogKind kind, const std::string &text)
+SeenBox look(fw::DialogKind kind, const std::string &text)
 {
-    clearEndedLoop();
     SeenBox seen;
     QTimer::singleShot(0, [&seen] {
         (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000);
@@ -55,6 +56,12 @@ SeenBox showAndLook(fw::DialogKind kind, const std::string &text)
     return seen;
 }
 
+SeenBox showAndLook(fw::DialogKind kind, const std::string &text)
+{
+    clearEndedLoop();
+    return look(kind, text);
+}
+
 TEST(DesktopDialogs, MessageBoxesAreCentredByTheirFinalSize)
 {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -70,6 +77,74 @@ TEST(DesktopDialogs, MessageBoxesAreCentredByTheirFinalSize)
         EXPECT_LE(std::abs(seen.frame.center().x() - screen.center().x()), 1) << text;
         EXPECT_LE(std::abs(seen.frame.center().y() - screen.center().y()), 1) << text;
     }
+}
+
+// Over the window it belongs to: the active window, or else the program's main form while it is
+// shown; with no window manager to place them too (nothing but the program moves its windows).
+TEST(DesktopDialogs, MessageBoxesAreCentredOverTheirWindow)
+{
+    clearEndedLoop();  // before the windows: ending a loop closes every window
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    fw::TForm main("MainForm");
+    main.MainForm = true;
+    main.SetClientSize(405, 300);
+    main.move(screen.left() + 100, screen.top() + 60);
+    QWidget other;
+    other.setGeometry(screen.right() - 600, screen.bottom() - 400, 300, 220);
+    const std::string longText =
+        "Este nuevo fichero de datos le servirá para cargar su Sentry III o Watcher. Un texto tan largo que el "
+        "cuadro lo parte en varias líneas al mostrarse y cambia de tamaño después de haberse colocado.";
+
+    struct Case {
+        const char *name;
+        bool otherActive;
+        const QWidget *over;
+    } const cases[] = {
+        {"the main form, not active", false, &main},
+        {"another window, active", true, &other},
+    };
+    main.show();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const std::string &text : {std::string("¡¡Fichero recibido!!"), longText}) {
+            if (c.otherActive) {
+                other.show();
+                other.activateWindow();
+                ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+            }
+            const SeenBox seen = look(fw::DialogKind::Message, text);
+            ASSERT_TRUE(seen.seen);
+            const QPoint centre = c.over->frameGeometry().center();
+            EXPECT_LE(std::abs(seen.frame.center().x() - centre.x()), 2)
+                << text << " at " << seen.frame.x() << "," << seen.frame.y() << " " << seen.frame.width() << "x"
+                << seen.frame.height() << " over " << centre.x() << "," << centre.y();
+            EXPECT_LE(std::abs(seen.frame.center().y() - centre.y()), 2) << text << " at " << seen.frame.y();
+            EXPECT_TRUE(screen.contains(seen.frame)) << text;
+        }
+    }
+    other.hide();
+    main.hide();
+}
+
+TEST(DesktopDialogs, CtrlCCopiesTheMessage)
+{
+    clearEndedLoop();
+    QGuiApplication::clipboard()->clear();
+    QString copied;
+    QTimer::singleShot(0, [&copied] {
+        (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000);
+        QWidget *box = QApplication::activeModalWidget();
+        if (!box)
+            return;
+        QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+        copied = QGuiApplication::clipboard()->text();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    fw::QtDialogBackend backend;
+    const fw::DialogResult result = backend.Show(fw::DialogKind::Error, "Drovanel", "Cannot create file \"temp.mdb\".");
+    EXPECT_EQ(result, fw::DialogResult::Ok) << "Ctrl+C leaves the box open";
+    const QString line = QStringLiteral("---------------------------\n");
+    EXPECT_EQ(copied, line + "Drovanel\n" + line + "Cannot create file \"temp.mdb\".\n" + line + "OK\n" + line);
 }
 
 TEST(DesktopDialogs, QuestionDefaultsToYes)
