@@ -5,6 +5,7 @@
 #include "platform/MessageWindow.h"
 
 #include <QCoreApplication>
+#include <cstdio>
 
 namespace fw {
 
@@ -48,6 +49,19 @@ void TApplication::ShowException(const std::exception &e)
 
 void TApplication::HandleException(TObject *sender)
 {
+    // A program that has been told to end shows no more boxes: nobody is there to answer them,
+    // and a box must not hold the end.
+    if (m_terminated) {
+        try {
+            throw;
+        } catch (const Exception &e) {
+            std::fprintf(stderr, "drovanel: %s\n", e.Message().c_str());
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "drovanel: %s\n", e.what());
+        } catch (...) {
+        }
+        return;
+    }
     try {
         throw;
     } catch (const std::exception &e) {

@@ -54,6 +54,20 @@ public:
     using Exception::Exception;
 };
 
+// The server sent more than the size it announced for the file (the limit, in bytes).
+class EmsAnnouncedSizeError : public EmsLimitError {
+public:
+    explicit EmsAnnouncedSizeError(std::int64_t announced)
+        : EmsLimitError("The server sent more than the " + std::to_string(announced) + " bytes it announced"),
+          m_announced(announced)
+    {
+    }
+    std::int64_t Announced() const { return m_announced; }
+
+private:
+    std::int64_t m_announced;
+};
+
 using TmsProgressEvent =
     std::function<void(fw::TObject *Sender, std::int32_t Perc, std::int32_t ByteCount, std::int32_t LineCount)>;
 using TmsLineTransferEvent = std::function<void(fw::TObject *Sender, const std::string &TheLine)>;

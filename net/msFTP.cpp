@@ -259,8 +259,7 @@ void TmsFTPClient::RetrieveFile(const std::string &remoteName, const std::string
     const auto forget = qScopeGuard([this] { m_retrieving.reset(); });
     LimitedStream limited(file, [this](std::int64_t end) {
         if (m_announcedSize >= 0 && end > m_announcedSize)
-            throw EmsLimitError("The server sent more than the " + std::to_string(m_announcedSize) +
-                                " bytes it announced");
+            throw EmsAnnouncedSizeError(m_announcedSize);
         if (end > m_maxFileSize)
             throw EmsLimitError("The file is larger than " + std::to_string(m_maxFileSize) + " bytes");
     });

@@ -61,12 +61,13 @@ void TFPral::ComprobarAct1()
     if (!news)
         cxButton1->SetEnabled(true);
     StatusBar1->SetPanelText(1, "");
-    if (news) {
+    // A program that is ending starts nothing more on the network.
+    if (news && !Ending()) {
         const EnableOnExit enable(cxButton1);
+        const std::string path = fw::JoinPath(CarpetaDescarga(), shell::kNewsFileName);
         if (!FConectado)
             msFTPClient1->Login();
         msFTPClient1->ChangeDir(shell::kDocsDir);
-        const std::string path = fw::JoinPath(DirectoryEdit1->Text(), shell::kNewsFileName);
         msFTPClient1->RetrieveFile(shell::kNewsRemoteName, path);
         shell::OpenDocument(path);  // a desktop without a program for it leaves the file where it is
         cxProgressBar2->SetPosition(0);

@@ -250,6 +250,20 @@ const std::string &InvalidPointsFileText()
     return text;
 }
 
+bool HasConversion(int deviceModel)
+{
+    return deviceModel == kSentryIII || deviceModel == kWatcher;
+}
+
+std::string NoConversionText(int deviceModel)
+{
+    const std::string kept =
+        fw::AnsiText("\r\rEl mapa descargado se ha guardado sin convertir como ") + kDownloadFileName;
+    if (deviceModel == kGrayRoverII)
+        return fw::AnsiText("¡No hay conversión de mapas para el Gray Rover II!") + kept;
+    return fw::AnsiText("¡No ha seleccionado un modelo de avisador!") + kept;
+}
+
 const std::string &MapReceivedText()
 {
     static const std::string text = fw::AnsiText("¡¡Fichero recibido!!\r\rEste nuevo fichero de datos le servirá"

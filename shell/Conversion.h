@@ -66,6 +66,12 @@ enum class ConversionResult {
                                                  const std::string &source, const std::string &destination,
                                                  int deviceModel, const AlertLevels &levels);
 
+// Whether the device model has a conversion (the Sentry III and the Watcher); for any other the
+// converted file would hold the header alone.
+bool HasConversion(int deviceModel);
+// The message for a model without a conversion: the download is kept as it came.
+std::string NoConversionText(int deviceModel);
+
 // True when line 1 of a file begins with the format mark (letter case counts).
 bool HasPointsFileMark(std::string_view headerLine);
 

@@ -1,5 +1,6 @@
 // The download command ("Descargar"), the FTP client's events as the window shows them, and the
 // close of the main window over an open FTP connection.
+#include "framework/Application.h"
 #include "framework/Dialogs.h"
 #include "framework/Exceptions.h"
 #include "framework/FileSystem.h"
@@ -8,8 +9,10 @@
 #include "shell/Pral.h"
 #include "shell/Updates.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QPointer>
 
 namespace {
 
@@ -59,6 +62,45 @@ void TFPral::buildDownload()
         msFTPClient1DataTransferProgress(sender, byteCount);
     };
     msFTPClient1->OnDataTransferTerminate = [this](fw::TObject *sender) { msFTPClient1DataTransferTerminate(sender); };
+
+    // "Salir", a termination signal or the end of the desktop session: a command that waits for
+    // the server must not hold the program.
+    const QPointer<TFPral> form(this);
+    fw::Application().OnTerminate = [form](fw::TObject *) {
+        if (form)
+            form->CancelFtpForEnding();
+    };
+}
+
+bool TFPral::Ending() const
+{
+    return m_ftpCancelled || fw::Application().Terminated();
+}
+
+void TFPral::CancelFtpForEnding()
+{
+    if (!FtpBusy())
+        return;
+    m_ftpCancelled = true;
+    msFTPClient1->Cancel();
+}
+
+void TFPral::RunFtpCommand(const std::function<void()> &command)
+{
+    try {
+        command();
+    } catch (const net::EmsCanceledError &) {
+        if (!Ending())
+            throw;
+    }
+}
+
+std::string TFPral::CarpetaDescarga() const
+{
+    const std::string text = DirectoryEdit1->Text();
+    // Never the file system's root for an empty text: the folder the program started in.
+    const QString folder = text.empty() ? QDir::currentPath() : QFileInfo(fw::PathFromAnsi(text)).absoluteFilePath();
+    return fw::PathToAnsi(QDir::cleanPath(folder));
 }
 
 void TFPral::Button1Click(fw::TObject *)
@@ -67,6 +109,11 @@ void TFPral::Button1Click(fw::TObject *)
     // code, say) must not enter the client a second time.
     if (FtpBusy())
         return;
+    RunFtpCommand([this] { Descargar(); });
+}
+
+void TFPral::Descargar()
+{
     const FtpWork work(*this);
     if (Label4->Caption().empty())
         ComprobarAct1();
@@ -78,12 +125,19 @@ void TFPral::Button1Click(fw::TObject *)
     }
     if (!shell::IsPlainFileName(FUltimaPublicada))
         throw fw::Exception(shell::InvalidPublishedNameText(FUltimaPublicada));
+    // One folder for the whole command: a folder changed on the page "Config" meanwhile counts
+    // from the next download, never half-way through this one.
+    const std::string carpeta = CarpetaDescarga();
     if (!FConectado)
         msFTPClient1->Login();
     msFTPClient1->ChangeDir(shell::kUpdatesDir);
-    const std::string target = fw::JoinPath(DirectoryEdit1->Text(), shell::kDownloadFileName);
+    const std::string target = fw::JoinPath(carpeta, shell::kDownloadFileName);
     m_reportedSize = -1;
-    msFTPClient1->RetrieveFile(FUltimaPublicada, target);
+    try {
+        msFTPClient1->RetrieveFile(FUltimaPublicada, target);
+    } catch (const net::EmsAnnouncedSizeError &e) {
+        throw fw::Exception(shell::OverlongDownloadText(e.Announced()));
+    }
     cxProgressBar2->SetPosition(0);
     // A transfer cut short may still end with a class-2 reply; a map that is not whole must never
     // be converted. The partial download stays for a look, the previous map is untouched.
@@ -94,18 +148,25 @@ void TFPral::Button1Click(fw::TObject *)
     Label3->SetCaption(FUltimaLocal);
     Image2->SetVisible(false);
     BTBeeper1->PlayPreset(sound::psClimb);
-    Transformar();
+    Transformar(carpeta);
 }
 
 void TFPral::FormCloseQuery(fw::TObject *, bool &CanClose)
 {
     // QUIT now would land in the middle of the running command: the close waits for its end.
+    // Closing ends the program: a wait for the server is cancelled rather than waited out.
     if (FtpBusy()) {
         m_closePending = true;
         CanClose = false;
+        CancelFtpForEnding();
         return;
     }
-    if (FConectado)
+    if (!FConectado)
+        return;
+    // After a cancel the server is owed a reply; a QUIT would only wait for it.
+    if (m_ftpCancelled)
+        msFTPClient1->Disconnect();
+    else
         msFTPClient1->Logout();
 }
 

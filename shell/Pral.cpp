@@ -397,7 +397,7 @@ void TFPral::FormCreate(fw::TObject *)
     shell::RemoveLeftoverPartFiles(".");
     BarradeEstado();
     if (ComprobarChk->Checked())
-        ComprobarAct1();
+        RunFtpCommand([this] { ComprobarAct1(); });
 }
 
 void TFPral::RestoreSettings()

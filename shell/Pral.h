@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -130,6 +131,7 @@ public:
 
     // ---- The download and the FTP client's events (Descarga.cpp)
     void Button1Click(fw::TObject *Sender);  // "Descargar"
+    void Descargar();                        // the command behind it
     void FormCloseQuery(fw::TObject *Sender, bool &CanClose);
     void msFTPClient1Connecting(fw::TObject *Sender);
     void msFTPClient1Connected(fw::TObject *Sender);
@@ -139,9 +141,16 @@ public:
     void msFTPClient1DataTransferTerminate(fw::TObject *Sender);
     // True while the update check or the download waits on the FTP client.
     bool FtpBusy() const { return m_ftpBusy > 0; }
-    // Converts the download ("temp.mdb" in the current directory) into FUltimaLocal for the chosen
-    // device model by the alert levels, shows its closing message and deletes the download.
-    void Transformar();
+    // Converts the download ("temp.mdb" in `Carpeta`, an absolute folder) into FUltimaLocal in the
+    // same folder for the chosen device model by the alert levels, shows its closing message and
+    // deletes the download. A model without a conversion keeps the download and says so.
+    void Transformar(const std::string &Carpeta);
+    // The download folder for one command, taken once when it starts: the folder text made
+    // absolute; an empty text is the folder the program started in (the current directory).
+    std::string CarpetaDescarga() const;
+    // True once the program is ending (told to terminate, or a close waits for a command): the
+    // running command's waits are cancelled and it starts nothing more on the network.
+    bool Ending() const;
     // A record with its alert character replaced by "0": the point without its speed warning.
     static std::string SinVel(std::string_view linea);
 
@@ -178,6 +187,11 @@ private:
     friend class FtpWork;
     int m_ftpBusy = 0;
     bool m_closePending = false;
+    // Ends the program's part in a running FTP command: its wait is cancelled, its cancel is no
+    // error to report (ending the program caused it).
+    void CancelFtpForEnding();
+    void RunFtpCommand(const std::function<void()> &command);
+    bool m_ftpCancelled = false;
     // What the server reported as the size at the start of the last transfer (-1: nothing).
     std::int32_t m_reportedSize = -1;
     // The transfer's feedback is drawn at most every few hundredths of a second: a repaint per

@@ -69,6 +69,12 @@ std::string IncompleteDownloadText(std::int64_t received, std::int64_t announced
            std::to_string(announced) + " bytes";
 }
 
+std::string OverlongDownloadText(std::int64_t announced)
+{
+    return fw::AnsiText("La descarga del mapa no es válida: el servidor envió más de los ") +
+           std::to_string(announced) + " bytes anunciados";
+}
+
 bool OpenDocument(const std::string &path)
 {
     const QUrl url = QUrl::fromLocalFile(fw::PathFromAnsi(path));

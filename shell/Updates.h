@@ -34,6 +34,8 @@ std::string FileNamePart(std::string_view name);
 
 // The error for a download that ended with another byte count than the server announced.
 std::string IncompleteDownloadText(std::int64_t received, std::int64_t announced);
+// The error for a download that went on past the size the server announced.
+std::string OverlongDownloadText(std::int64_t announced);
 
 // Asks the desktop to open a file with the program it uses for that kind of file. The answer is
 // the desktop's; nothing waits for the program.

@@ -97,7 +97,7 @@ TEST_F(PralTest, AnyFolderNameFromTheFirstRunToTheConversion)
 
             writeFile(chosen + "/temp.mdb", kPoints);
             form.FUltimaLocal = "Watcher-100101.mdb";
-            form.Transformar();
+            form.Transformar(form.CarpetaDescarga());
             EXPECT_TRUE(isFile(chosen + "/Watcher-100101.mdb"));
             EXPECT_FALSE(isFile(chosen + "/temp.mdb")) << "the download is deleted after the conversion";
         }

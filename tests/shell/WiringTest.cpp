@@ -62,7 +62,7 @@ TEST_F(TransformarTest, ConvertsTheDownloadShowsTheClosingMessageAndDeletesIt)
 {
     WriteFile(download(), "574C header\r\n12345678901234A1tail\r\nshort\r\n12345678901234B8\r\n");
     form.FUltimaLocal = "Watcher-070101.mdb";
-    form.Transformar();
+    form.Transformar(folder.path());
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, shell::MapReceivedText());
     EXPECT_EQ(ReadFile(folder.file("Watcher-070101.mdb")), "574C header\r\n12345678901234A1tail\r\n");
@@ -90,10 +90,10 @@ TEST_F(TransformarTest, RefusalsKeepTheDownloadAndThePreviousMap)
         WriteFile(folder.file(c.destination), "previous map\r\n");
         form.FUltimaLocal = c.destination;
         if (c.message.empty()) {
-            EXPECT_THROW(form.Transformar(), fw::EInOutError);
+            EXPECT_THROW(form.Transformar(folder.path()), fw::EInOutError);
             EXPECT_TRUE(dialogs.shown.empty());
         } else {
-            form.Transformar();
+            form.Transformar(folder.path());
             ASSERT_EQ(dialogs.shown.size(), 1u);
             EXPECT_EQ(dialogs.shown[0].text, c.message);
         }
