@@ -322,6 +322,24 @@ std::vector<FailureCase> FailureTable()
              });
          },
          "426 Transfer aborted", kHalf},
+        {"ResetWithoutASizeThenComplete",
+         [](ScriptedFtpServer &s) {
+             s.File(kNewest, kHalf + kHalf);
+             s.Answer("SIZE", "550 No size\r\n");
+             s.On("RETR", [](FtpSession &session, const std::string &name) {
+                 session.Reply("150 Opening BINARY mode data connection");
+                 if (name != kNewest) {
+                     session.SendData(kNews);
+                     session.Reply("226 Transfer complete");
+                     return;
+                 }
+                 if (session.OpenData() >= 0)
+                     testutil::SendAll(session.dataFd, kHalf);
+                 session.ResetData();
+                 session.Reply("226 Transfer complete");
+             });
+         },
+         "[10054] Connection reset by peer", kHalf, true},
         {"ShortButReportedComplete",
          [](ScriptedFtpServer &s) {
              s.File(kNewest, kHalf);
@@ -368,6 +386,59 @@ TEST_P(DownloadFailures, NothingIsConvertedAndThePreviousMapStays)
 
 INSTANTIATE_TEST_SUITE_P(Download, DownloadFailures, ::testing::ValuesIn(FailureTable()),
                          [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(Scripted, AFolderChangedAfterStartUpServesTheWholeCommand)
+{
+    // The old folder (the current directory since the start-up) holds a stale download that a
+    // conversion reading relative names would take for the new map.
+    server.listing = kNewest + "\r\n";
+    server.File(kNewest, kMap);
+    server.File("news.dat", kNews);
+    WriteFile(local("temp.mdb"), "574C un mapa viejo y parcial\r\n");
+    WriteFile(local(kPlaceholder), "");
+    StartDirect();
+    testutil::TempDir other;
+    form->DirectoryEdit1->SetText(other.path());  // "Config", "Guardar"
+    form->cxButton1->Click();
+
+    EXPECT_EQ(errors(), Texts{});
+    EXPECT_EQ(messages(), Texts{shell::MapReceivedText()});
+    EXPECT_EQ(ReadFile(other.file(kNewest)), kMap);
+    EXPECT_FALSE(Exists(other.file("temp.mdb")));
+    EXPECT_EQ(ReadFile(local("temp.mdb")), "574C un mapa viejo y parcial\r\n") << "the old folder untouched";
+    EXPECT_FALSE(Present(kNewest));
+}
+
+TEST_F(Scripted, AnEmptyFolderTextIsTheStartFolderNeverTheRoot)
+{
+    server.listing = kNewest + "\r\n";
+    server.File(kNewest, kMap);
+    server.File("news.dat", kNews);
+    WriteFile(local(kPlaceholder), "");
+    fw::SetCurrentDir(folder.path());  // where the program was started
+    StartDirect([](TFPral &f) { f.DirectoryEdit1->SetText(""); });
+    form->cxButton1->Click();
+
+    EXPECT_EQ(errors(), Texts{});
+    EXPECT_EQ(ReadFile(local("news.txt")), kNews);
+    EXPECT_EQ(ReadFile(local(kNewest)), kMap);
+    EXPECT_FALSE(Exists("/news.txt"));
+    EXPECT_FALSE(Exists("/temp.mdb"));
+}
+
+TEST_F(Scripted, AModelWithoutAConversionKeepsTheDownloadAndSaysSo)
+{
+    server.listing = kNewest + "\r\n";
+    server.File(kNewest, kMap);
+    WriteFile(local(kNewest), "574C el mapa anterior\r\n");
+    StartDirect([](TFPral &f) { f.Avisadores->SetItemIndex(shell::kGrayRoverII); });
+    form->cxButton1->Click();
+
+    EXPECT_EQ(errors(), Texts{});
+    EXPECT_EQ(messages(), Texts{shell::NoConversionText(shell::kGrayRoverII)});
+    EXPECT_EQ(ReadFile(local("temp.mdb")), kMap) << "the download kept as it came";
+    EXPECT_EQ(ReadFile(local(kNewest)), "574C el mapa anterior\r\n") << "no device file written";
+}
 
 TEST_F(Scripted, HostilePublishedNameIsNeverFetched)
 {
