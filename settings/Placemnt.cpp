@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocale>
+#include <QScopedValueRollback>
 #include <QWidget>
 #include <algorithm>
 #include <charconv>
@@ -487,9 +488,10 @@ void TFormPlacement::Save()
 
 void TFormPlacement::SaveNow()
 {
-    const bool saved = m_saved;
+    // Saved now, but the end-of-program save still runs (the window may move meanwhile); a failed
+    // save counts for nothing either way.
+    const QScopedValueRollback keep(m_saved);
     SaveAs(false);
-    m_saved = saved;
 }
 
 void TFormPlacement::SaveAs(bool destroying)
@@ -501,10 +503,11 @@ void TFormPlacement::SaveAs(bool destroying)
     key->WriteInteger(section, "FormVersion", m_version);
     SavePosition(*key, destroying);
     SaveStoredProperties(*key);
-    m_saved = true;
-    // Closing the last open key writes the registry file; a failure there loses the save.
+    // Closing the last open key writes the registry file; a failure there loses the save, so the
+    // store counts as saved only after it.
     if (key->Close() != ERROR_SUCCESS)
         raiseWriteFailed(fw::ToAnsi(RegistryFile()));
+    m_saved = true;
 }
 
 void TFormPlacement::SavePosition(const TStoreKey &key, bool destroying)

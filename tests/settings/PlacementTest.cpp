@@ -694,6 +694,28 @@ TEST_F(Store, ReadOnlyConfigurationFolderGivesTheRegistryErrorText)
     });
 }
 
+TEST_F(Store, AFailedSaveNowLeavesTheEndOfProgramSaveToDo)
+{
+    TFPral form;
+    form.FormStorage1->Restore();
+    form.show();
+    testutil::GiveToUnprivilegedUser(dir.path());
+
+    testutil::RunWithoutRoot([&] {
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+        form.DirectoryEdit1->SetText(QStringLiteral("/kept for the end"));
+        EXPECT_THROW(form.FormStorage1->SaveNow(), settings::ERegistryException);
+        EXPECT_FALSE(form.FormStorage1->IsSaved()) << "a save that reached no file counts for nothing";
+
+        // The folder can be written again before the program ends: the end's save runs.
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        testutil::ScriptedDialogs dialogs;
+        EXPECT_TRUE(form.close());
+        EXPECT_TRUE(dialogs.shown.empty());
+        EXPECT_NE(ReadFile(file).find("/kept for the end"), std::string::npos);
+    });
+}
+
 TEST_F(Store, KeyThatCannotBeCreatedGivesTheRegistryErrorText)
 {
     TFPral form;
