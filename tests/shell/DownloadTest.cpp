@@ -6,12 +6,15 @@
 #include "fixtures/ScriptedFtpServer.h"
 #include "framework/Ansi.h"
 #include "framework/Application.h"
+#include "platform/Termination.h"
 #include "shell/Conversion.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 
 namespace {
 
@@ -439,6 +442,53 @@ TEST_F(Scripted, AModelWithoutAConversionKeepsTheDownloadAndSaysSo)
     EXPECT_EQ(ReadFile(local("temp.mdb")), kMap) << "the download kept as it came";
     EXPECT_EQ(ReadFile(local(kNewest)), "574C el mapa anterior\r\n") << "no device file written";
 }
+
+// "Salir" and a termination signal (as the desktop session's end) while the start-up check fetches
+// the news from a server that sends one byte and then holds the data connection open.
+class EndingCases : public Scripted, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(EndingCases, EndingWhileTheNewsTricklesEndsAtOnceAndSavesTheSettings)
+{
+    const bool bySignal = GetParam();
+    platform::InstallTerminationSignals([] { fw::Application().Terminate(); });
+    const auto restore = qScopeGuard([] { platform::InstallTerminationSignals([] {}); });
+    server.listing = kNewest + "\r\n";
+    server.On("RETR", [&](FtpSession &session, const std::string &) {
+        session.Reply("150 Opening BINARY mode data connection");
+        if (session.OpenData() >= 0)
+            testutil::SendAll(session.dataFd, "H");
+        server.release.Wait();
+    });
+    WriteFile(local(kPlaceholder), "");
+    QTimer ending;
+    ending.setSingleShot(true);
+    Start([&](TFPral &f) {
+        ThroughProxy(server.Port(), true)(f);
+        f.Avisadores->SetItemIndex(shell::kSentryIII);  // a setting changed, to be saved at the end
+        f.msFTPClient1->OnDataTransferProgress = [&](fw::TObject *, std::int32_t) {
+            if (!ending.isActive())
+                ending.start(50);
+        };
+        QObject::connect(&ending, &QTimer::timeout, [bySignal, &f] {
+            if (bySignal)
+                ::raise(SIGTERM);
+            else
+                f.Salir1->Click();
+        });
+    });
+    // The start-up check returned: its wait was cancelled, not waited out (the time-out is 60 s).
+    EXPECT_TRUE(fw::Application().Terminated());
+    EXPECT_EQ(errors(), Texts{}) << "the cancel that ending caused is no error";
+    EXPECT_EQ(Count(server.Lines(), "QUIT"), 0);
+    EXPECT_FALSE(form->FConectado);
+    form.reset();  // the program ends: the settings are saved as the window goes
+    server.release.Open();
+    EXPECT_NE(ReadFile(home() + "/.config/drovanel/registry.reg").find("\"Avisadores_ItemIndex\"=\"0\""),
+              std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ending, EndingCases, ::testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "Signal" : "Salir"; });
 
 TEST_F(Scripted, HostilePublishedNameIsNeverFetched)
 {
