@@ -23,7 +23,10 @@ constexpr int kProgressIntervalMs = 40;
 
 FtpWork::FtpWork(TFPral &form) : m_form(form)
 {
-    ++m_form.m_ftpBusy;
+    // The outermost command takes the download folder once, for all that it and the check it runs
+    // read and write: a folder changed on the page "Config" meanwhile counts from the next one.
+    if (m_form.m_ftpBusy++ == 0)
+        m_form.m_carpetaComando = m_form.CarpetaDelTexto();
 }
 
 FtpWork::~FtpWork()
@@ -97,6 +100,11 @@ void TFPral::RunFtpCommand(const std::function<void()> &command)
 
 std::string TFPral::CarpetaDescarga() const
 {
+    return FtpBusy() ? m_carpetaComando : CarpetaDelTexto();
+}
+
+std::string TFPral::CarpetaDelTexto() const
+{
     const std::string text = DirectoryEdit1->Text();
     // Never the file system's root for an empty text: the folder the program started in.
     const QString folder = text.empty() ? QDir::currentPath() : QFileInfo(fw::PathFromAnsi(text)).absoluteFilePath();
@@ -125,8 +133,6 @@ void TFPral::Descargar()
     }
     if (!shell::IsPlainFileName(FUltimaPublicada))
         throw fw::Exception(shell::InvalidPublishedNameText(FUltimaPublicada));
-    // One folder for the whole command: a folder changed on the page "Config" meanwhile counts
-    // from the next download, never half-way through this one.
     const std::string carpeta = CarpetaDescarga();
     if (!FConectado)
         msFTPClient1->Login();
@@ -153,8 +159,8 @@ void TFPral::Descargar()
 
 void TFPral::FormCloseQuery(fw::TObject *, bool &CanClose)
 {
-    // QUIT now would land in the middle of the running command: the close waits for its end.
-    // Closing ends the program: a wait for the server is cancelled rather than waited out.
+    // QUIT now would land in the middle of the running command: the close waits for its end, and
+    // a wait for the server is cancelled rather than waited out.
     if (FtpBusy()) {
         m_closePending = true;
         CanClose = false;

@@ -145,8 +145,8 @@ public:
     // same folder for the chosen device model by the alert levels, shows its closing message and
     // deletes the download. A model without a conversion keeps the download and says so.
     void Transformar(const std::string &Carpeta);
-    // The download folder for one command, taken once when it starts: the folder text made
-    // absolute; an empty text is the folder the program started in (the current directory).
+    // The download folder, made absolute; an empty folder text is the folder the program started
+    // in (the current directory). While a command runs, the folder it took when it started.
     std::string CarpetaDescarga() const;
     // True once the program is ending (told to terminate, or a close waits for a command): the
     // running command's waits are cancelled and it starts nothing more on the network.
@@ -192,6 +192,8 @@ private:
     void CancelFtpForEnding();
     void RunFtpCommand(const std::function<void()> &command);
     bool m_ftpCancelled = false;
+    std::string CarpetaDelTexto() const;
+    std::string m_carpetaComando;  // the running command's download folder
     // What the server reported as the size at the start of the last transfer (-1: nothing).
     std::int32_t m_reportedSize = -1;
     // The transfer's feedback is drawn at most every few hundredths of a second: a repaint per

@@ -118,7 +118,7 @@ TEST(Cancel, EndsEveryWaitAtOnceAndClosesWithoutQuit)
     struct Case {
         const char *name;
         bool passive;
-        bool fromProgress;  // cancel from the progress event, else from a timer inside the wait
+        bool fromProgress;    // cancel from the progress event, else from a timer inside the wait
         std::string command;  // what the client sends last: ChangeDir's CWD or RetrieveFile's RETR
         Lines events;
     };
