@@ -2,6 +2,7 @@
 
 #include "framework/Ansi.h"
 #include "framework/FileSystem.h"
+#include "shell/Conversion.h"
 
 #include <QDesktopServices>
 #include <algorithm>
@@ -42,7 +43,11 @@ bool IsNewerName(std::string_view published, std::string_view local)
 
 bool IsPlainFileName(std::string_view name)
 {
-    if (name.empty() || name == "." || name == "..")
+    if (name.empty() || name == "." || name == ".." || name.size() > kMaxFileNameBytes)
+        return false;
+    if (std::equal(name.begin(), name.end(), std::string_view(kDownloadFileName).begin(),
+                   std::string_view(kDownloadFileName).end(),
+                   [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; }))
         return false;
     return std::none_of(name.begin(), name.end(), [](char c) {
         return c == '/' || c == '\\' || c == ':' || isControl(static_cast<unsigned char>(c));
@@ -51,7 +56,9 @@ bool IsPlainFileName(std::string_view name)
 
 std::string InvalidPublishedNameText(std::string_view name)
 {
-    std::string shown(name);
+    std::string shown(name.substr(0, kMaxFileNameBytes));
+    if (name.size() > kMaxFileNameBytes)
+        shown += "...";
     std::replace_if(
         shown.begin(), shown.end(), [](char c) { return isControl(static_cast<unsigned char>(c)); }, '?');
     return fw::AnsiText("El mapa publicado tiene un nombre de fichero no válido: \"") + shown + "\"";

@@ -23,10 +23,13 @@ bool IsLocalCandidate(std::string_view name, int deviceModel);
 bool IsNewerName(std::string_view published, std::string_view local);
 
 // A published name becomes a file of the download folder, so it must name a plain file there:
-// not empty, not "." or "..", no folder separator ("/" or "\"), no drive mark (":") and no
-// control character (NUL included).
+// not empty, not "." or "..", at most kMaxFileNameBytes long, no folder separator ("/" or "\"),
+// no drive mark (":"), no control character (NUL included), and not the download's own name
+// "temp.mdb" in any letter case (the conversion would read and then delete its own result).
+inline constexpr std::size_t kMaxFileNameBytes = 255;
 bool IsPlainFileName(std::string_view name);
-// The error for a published name that fails IsPlainFileName; control characters are shown as "?".
+// The error for a published name that fails IsPlainFileName; control characters are shown as "?",
+// and a name past kMaxFileNameBytes is cut there.
 std::string InvalidPublishedNameText(std::string_view name);
 
 // The part after the last "\" or ":": the name the size of a transfer is asked for.

@@ -119,7 +119,15 @@ TEST_P(CheckCases, LabelsMarkAndNews)
     }
 }
 
-const std::string kHostile[] = {"../x.mdb", "a/b.mdb", "a\\b.mdb", "C:x.mdb", "Watcher-\x1b[2J.mdb", ".."};
+const std::string kHostile[] = {"../x.mdb",
+                                "a/b.mdb",
+                                "a\\b.mdb",
+                                "C:x.mdb",
+                                "Watcher-\x1b[2J.mdb",
+                                "..",
+                                "temp.mdb",
+                                "TeMp.MdB",
+                                "Watcher-" + std::string(248, '9') + ".mdb"};
 
 std::vector<CheckCase> CheckTable()
 {
@@ -194,6 +202,11 @@ TEST(PublishedNames, OnlyPlainFileNamesPass)
     EXPECT_FALSE(shell::IsPlainFileName(std::string("a\0b.mdb", 7)));
     EXPECT_FALSE(shell::IsPlainFileName("a\x7f.mdb"));
     EXPECT_TRUE(shell::IsPlainFileName(kNewest));
+    EXPECT_TRUE(shell::IsPlainFileName(std::string(255, 'a'))) << "the longest name a folder takes";
+    EXPECT_TRUE(shell::IsPlainFileName("temp.mdb.mdb"));
+    EXPECT_EQ(shell::InvalidPublishedNameText(std::string(8 << 20, 'a')),
+              fw::AnsiText("El mapa publicado tiene un nombre de fichero no válido: \"") + std::string(255, 'a') +
+                  "...\"");
     EXPECT_TRUE(shell::IsPlainFileName("..a.mdb"));
     EXPECT_TRUE(shell::IsPlainFileName("Mapa \xe1\xe9.mdb"));
     EXPECT_EQ(shell::InvalidPublishedNameText("a\x1b\n.mdb"),
