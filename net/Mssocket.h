@@ -54,6 +54,19 @@ public:
     using Exception::Exception;
 };
 
+// The server sent a file larger than the client takes (MaxFileSize, in bytes).
+class EmsFileSizeError : public EmsLimitError {
+public:
+    explicit EmsFileSizeError(std::int64_t limit)
+        : EmsLimitError("The file is larger than " + std::to_string(limit) + " bytes"), m_limit(limit)
+    {
+    }
+    std::int64_t Limit() const { return m_limit; }
+
+private:
+    std::int64_t m_limit;
+};
+
 // The server sent more than the size it announced for the file (the limit, in bytes).
 class EmsAnnouncedSizeError : public EmsLimitError {
 public:

@@ -261,7 +261,7 @@ void TmsFTPClient::RetrieveFile(const std::string &remoteName, const std::string
         if (m_announcedSize >= 0 && end > m_announcedSize)
             throw EmsAnnouncedSizeError(m_announcedSize);
         if (end > m_maxFileSize)
-            throw EmsLimitError("The file is larger than " + std::to_string(m_maxFileSize) + " bytes");
+            throw EmsFileSizeError(m_maxFileSize);
     });
     TransferData("RETR " + remoteName, limited, false, 0);
     if (ReplyClass(ReadFtpReply()) != 2)

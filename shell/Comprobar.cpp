@@ -7,6 +7,7 @@
 #include "shell/Pral.h"
 #include "shell/Updates.h"
 
+#include <cstdio>
 #include <exception>
 
 void TFPral::ComprobarAct1()
@@ -68,7 +69,13 @@ void TFPral::ComprobarAct1()
         if (!FConectado)
             msFTPClient1->Login();
         msFTPClient1->ChangeDir(shell::kDocsDir);
-        msFTPClient1->RetrieveFile(shell::kNewsRemoteName, path);
+        msFTPClient1->SetMaxFileSize(shell::kMaxNewsBytes);
+        try {
+            msFTPClient1->RetrieveFile(shell::kNewsRemoteName, path);
+        } catch (const net::EmsFileSizeError &e) {
+            std::remove(path.c_str());  // never a cut news text handed to the desktop later
+            throw fw::Exception(shell::OversizedNewsText(e.Limit()));
+        }
         shell::OpenDocument(path);  // a desktop without a program for it leaves the file where it is
         cxProgressBar2->SetPosition(0);
         StatusBar1->SetPanelText(1, "");

@@ -139,10 +139,13 @@ void TFPral::Descargar()
     msFTPClient1->ChangeDir(shell::kUpdatesDir);
     const std::string target = fw::JoinPath(carpeta, shell::kDownloadFileName);
     m_reportedSize = -1;
+    msFTPClient1->SetMaxFileSize(shell::kMaxMapBytes);
     try {
         msFTPClient1->RetrieveFile(FUltimaPublicada, target);
     } catch (const net::EmsAnnouncedSizeError &e) {
         throw fw::Exception(shell::OverlongDownloadText(e.Announced()));
+    } catch (const net::EmsFileSizeError &e) {
+        throw fw::Exception(shell::OversizedMapText(e.Limit()));
     }
     cxProgressBar2->SetPosition(0);
     // A transfer cut short may still end with a class-2 reply; a map that is not whole must never

@@ -76,6 +76,16 @@ std::string IncompleteDownloadText(std::int64_t received, std::int64_t announced
            std::to_string(announced) + " bytes";
 }
 
+std::string OversizedNewsText(std::int64_t limit)
+{
+    return fw::AnsiText("Las noticias del servidor superan el tamaño máximo de ") + std::to_string(limit) + " bytes";
+}
+
+std::string OversizedMapText(std::int64_t limit)
+{
+    return fw::AnsiText("El mapa del servidor supera el tamaño máximo de ") + std::to_string(limit) + " bytes";
+}
+
 std::string OverlongDownloadText(std::int64_t announced)
 {
     return fw::AnsiText("La descarga del mapa no es válida: el servidor envió más de los ") +

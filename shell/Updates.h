@@ -14,6 +14,10 @@ inline constexpr const char *kUpdatesDir = "/home/drovanel/www/updates";
 inline constexpr const char *kDocsDir = "/home/drovanel/www/docs";
 inline constexpr const char *kNewsRemoteName = "news.dat";
 inline constexpr const char *kNewsFileName = "news.txt";
+// The largest news text and map taken from the server: the news is a page of text; real maps
+// are a few hundred kilobytes, and a server that sends more fills no disk.
+inline constexpr std::int64_t kMaxNewsBytes = std::int64_t{1} << 20;
+inline constexpr std::int64_t kMaxMapBytes = std::int64_t{256} << 20;
 
 // A name of the download folder that counts as a local map: a device model is chosen (0 to 2),
 // the name in lower case holds ".mdb", and it is exactly 18 characters long.
@@ -37,6 +41,9 @@ std::string FileNamePart(std::string_view name);
 
 // The error for a download that ended with another byte count than the server announced.
 std::string IncompleteDownloadText(std::int64_t received, std::int64_t announced);
+// The errors for a news text or a map larger than the program takes.
+std::string OversizedNewsText(std::int64_t limit);
+std::string OversizedMapText(std::int64_t limit);
 // The error for a download that went on past the size the server announced.
 std::string OverlongDownloadText(std::int64_t announced);
 

@@ -1,6 +1,7 @@
 // The update check and the download against the scripted server: the edge cases and failures of
 // both, exchange by exchange where it matters, and the close of the window while a command waits.
 #include "RoadFixture.h"
+#include "common/ExceptionText.h"
 #include "common/Pump.h"
 #include "common/TempDir.h"
 #include "fixtures/ScriptedFtpServer.h"
@@ -502,6 +503,18 @@ TEST_P(EndingCases, EndingWhileTheNewsTricklesEndsAtOnceAndSavesTheSettings)
 
 INSTANTIATE_TEST_SUITE_P(Ending, EndingCases, ::testing::Values(false, true),
                          [](const auto &info) { return info.param ? "Signal" : "Salir"; });
+
+TEST_F(Scripted, NewsPastItsCapIsRefusedAndNothingIsOpened)
+{
+    server.listing = kNewest + "\r\n";
+    server.File("news.dat", std::string(shell::kMaxNewsBytes + 1, '\0'));
+    WriteFile(local(kPlaceholder), "");
+    StartDirect();
+    EXPECT_EQ(testutil::Message([&] { form->ComprobarAct1(); }), shell::OversizedNewsText(shell::kMaxNewsBytes));
+    EXPECT_TRUE(form->Image2->Visible()) << "the new map is still announced";
+    EXPECT_FALSE(Present("news.txt"));
+    EXPECT_TRUE(opened.empty());
+}
 
 TEST_F(Scripted, HostilePublishedNameIsNeverFetched)
 {
