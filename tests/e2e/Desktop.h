@@ -82,13 +82,24 @@ public:
         m_trayer.setProgram("trayer");
         m_trayer.setArguments({"--edge", "top", "--align", "left", "--widthtype", "request", "--height", "32",
                                "--SetDockType", "true", "--expand", "true"});
-        m_trayer.start();
-        if (!m_trayer.waitForStarted(10'000) || !WaitUntil(
-                                                    [this] {
-                                                        return !Xdo({"search", "--classname", "trayer"}).isEmpty();
-                                                    },
-                                                    20'000)) {
-            m_error = "trayer did not start";
+        // trayer now and then ends at once on a fresh display before it has mapped its window:
+        // started again then, a few times.
+        bool docked = false;
+        for (int attempt = 0; attempt < 3 && !docked; ++attempt) {
+            m_trayer.start();
+            docked = m_trayer.waitForStarted(10'000) &&
+                     WaitUntil(
+                         [this] {
+                             return m_trayer.state() == QProcess::NotRunning ||
+                                    !Xdo({"search", "--classname", "trayer"}).isEmpty();
+                         },
+                         20'000) &&
+                     m_trayer.state() != QProcess::NotRunning;
+            if (!docked)
+                Stop(m_trayer);
+        }
+        if (!docked) {
+            m_error = "trayer did not start: " + QString::fromUtf8(m_trayer.readAllStandardError());
             return;
         }
 
