@@ -92,17 +92,14 @@ TEST(FtpGetDriver, DataConnectionThatDidNotEndInOrderFails)
         {"reset half-way, then 226",
          [&](FtpSession &s, const std::string &) {
              s.Reply("150 Opening");
-             if (s.OpenData() >= 0)
-                 testutil::SendAll(s.dataFd, map.substr(0, 40000));
-             s.ResetData();
+             s.SendDataThenReset(map.substr(0, 40000));
              s.Reply("226 Transfer complete");
          },
          "[10054] Connection reset by peer\n"},
         {"226 while the data connection stays open",
          [&](FtpSession &s, const std::string &) {
              s.Reply("150 Opening");
-             if (s.OpenData() >= 0)
-                 testutil::SendAll(s.dataFd, map.substr(0, 40000));
+             s.SendDataKeepOpen(map.substr(0, 40000));
              s.Reply("226 Transfer complete");
          },
          "Operation timed out\n"},

@@ -42,17 +42,14 @@ TEST_P(BrokenDataConnection, FailsTheTransferAndStaysInStep)
     const Case cases[] = {
         {"reset half-way, then 226",
          [](FtpSession &s) {
-             if (s.OpenData() >= 0)
-                 testutil::SendAll(s.dataFd, kMap.substr(0, 40000));
-             s.ResetData();
+             s.SendDataThenReset(kMap.substr(0, 40000));
              s.Reply("226 Transfer complete");
          },
          "[10054] Connection reset by peer"},
         {"226 while the data connection stays open and silent",
          [](FtpSession &s) {
-             if (s.OpenData() >= 0)
-                 testutil::SendAll(s.dataFd, kMap.substr(0, 40000));
-             s.Reply("226 Transfer complete");  // the data connection stays open with the session
+             s.SendDataKeepOpen(kMap.substr(0, 40000));
+             s.Reply("226 Transfer complete");
          },
          "Operation timed out"},
     };
@@ -134,8 +131,8 @@ TEST(Cancel, EndsEveryWaitAtOnceAndClosesWithoutQuit)
         server.On("CWD", [&](FtpSession &, const std::string &) { server.release.Wait(); });
         server.On("RETR", [&](FtpSession &s, const std::string &) {
             s.Reply("150 Opening");
-            if (c.fromProgress && s.OpenData() >= 0)
-                testutil::SendAll(s.dataFd, "first bytes");
+            if (c.fromProgress)
+                s.SendDataKeepOpen("first bytes");
             server.release.Wait();
         });
         testutil::TempDir dir;

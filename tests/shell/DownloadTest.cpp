@@ -320,6 +320,21 @@ void PrintTo(const FailureCase &c, std::ostream *os)
 
 const std::string kHalf(20000, 'h');
 
+// A RETR handler that serves the news as a well-mannered server does and the map by `map`, after
+// the preliminary reply.
+ScriptedFtpServer::Handler MapRetrieval(std::function<void(FtpSession &)> map)
+{
+    return [map = std::move(map)](FtpSession &session, const std::string &name) {
+        session.Reply("150 Opening BINARY mode data connection");
+        if (name != kNewest) {
+            session.SendData(kNews);
+            session.Reply("226 Transfer complete");
+            return;
+        }
+        map(session);
+    };
+}
+
 std::vector<FailureCase> FailureTable()
 {
     return {
@@ -327,34 +342,20 @@ std::vector<FailureCase> FailureTable()
         {"BrokenHalfWay",
          [](ScriptedFtpServer &s) {
              s.File(kNewest, kHalf + kHalf);
-             s.On("RETR", [](FtpSession &session, const std::string &name) {
-                 session.Reply("150 Opening BINARY mode data connection");
-                 if (name != kNewest) {
-                     session.SendData(kNews);
-                     session.Reply("226 Transfer complete");
-                     return;
-                 }
-                 session.SendData(kHalf);
-                 session.Reply("426 Transfer aborted");
-             });
+             s.On("RETR", MapRetrieval([](FtpSession &session) {
+                      session.SendData(kHalf);
+                      session.Reply("426 Transfer aborted");
+                  }));
          },
          "426 Transfer aborted", kHalf},
         {"ResetWithoutASizeThenComplete",
          [](ScriptedFtpServer &s) {
              s.File(kNewest, kHalf + kHalf);
              s.Answer("SIZE", "550 No size\r\n");
-             s.On("RETR", [](FtpSession &session, const std::string &name) {
-                 session.Reply("150 Opening BINARY mode data connection");
-                 if (name != kNewest) {
-                     session.SendData(kNews);
-                     session.Reply("226 Transfer complete");
-                     return;
-                 }
-                 if (session.OpenData() >= 0)
-                     testutil::SendAll(session.dataFd, kHalf);
-                 session.ResetData();
-                 session.Reply("226 Transfer complete");
-             });
+             s.On("RETR", MapRetrieval([](FtpSession &session) {
+                      session.SendDataThenReset(kHalf);
+                      session.Reply("226 Transfer complete");
+                  }));
          },
          "[10054] Connection reset by peer", kHalf, true},
         {"ShortButReportedComplete",
@@ -469,8 +470,7 @@ TEST_P(EndingCases, EndingWhileTheNewsTricklesEndsAtOnceAndSavesTheSettings)
     server.listing = kNewest + "\r\n";
     server.On("RETR", [&](FtpSession &session, const std::string &) {
         session.Reply("150 Opening BINARY mode data connection");
-        if (session.OpenData() >= 0)
-            testutil::SendAll(session.dataFd, "H");
+        session.SendDataKeepOpen("H");
         server.release.Wait();
     });
     WriteFile(local(kPlaceholder), "");
@@ -601,8 +601,7 @@ TEST_F(Scripted, CloseDuringATransferCancelsItAndEndsWithoutQuit)
     server.listing = kNewest + "\r\n";
     server.On("RETR", [&](FtpSession &s, const std::string &) {
         s.Reply("150 Opening BINARY mode data connection");
-        s.OpenData();
-        testutil::SendAll(s.dataFd, kMap.substr(0, 1000));
+        s.SendDataKeepOpen(kMap.substr(0, 1000));
         server.release.Wait();  // and then nothing: a server that hangs
     });
     WriteFile(local(kNewest), "previous map");
