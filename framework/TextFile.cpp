@@ -31,6 +31,11 @@ void closeQuietly(int &fd)
 
 }  // namespace
 
+ELineTooLongError::ELineTooLongError(size_t limit)
+    : EInOutError(EOVERFLOW, "Line longer than " + std::to_string(limit) + " bytes"), m_limit(limit)
+{
+}
+
 TextFileReader::~TextFileReader()
 {
     closeQuietly(m_fd);
@@ -115,6 +120,8 @@ void TextFileReader::CopyLine(std::string &line)
         const size_t avail = m_end - m_pos;
         const void *cr = std::memchr(start, '\r', avail);
         const size_t crAt = cr ? static_cast<size_t>(static_cast<const char *>(cr) - start) : avail;
+        if (crAt > m_maxLine - line.size())
+            throw ELineTooLongError(m_maxLine);
         line.append(start, crAt);
         m_pos += crAt;
         if (!cr)

@@ -1,8 +1,11 @@
 #pragma once
 // Text files with the line rules of the points files: a CR ends a line and an LF right after it
-// belongs to the line end; a lone LF is an ordinary byte of the line; Ctrl-Z (26) ends the file;
-// a line has no length limit. Lines are written with CR LF. Input and output move in large
-// blocks. Every failure is an EInOutError with the system's error code and text.
+// belongs to the line end; a lone LF is an ordinary byte of the line; Ctrl-Z (26) ends the file.
+// A line longer than the reader's cap is refused (a file of one endless line must not be held
+// whole in memory). Lines are written with CR LF. Input and output move in large blocks. Every
+// failure is an EInOutError with the system's error code and text.
+#include "framework/Exceptions.h"
+
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -13,8 +16,22 @@
 
 namespace fw {
 
+// A line longer than the reader's cap; raised before more than the cap of it is held.
+class ELineTooLongError : public EInOutError {
+public:
+    explicit ELineTooLongError(size_t limit);
+    size_t Limit() const noexcept { return m_limit; }
+
+private:
+    size_t m_limit;
+};
+
 class TextFileReader {
 public:
+    // The longest line read by default, in bytes without its end. Real points records are about
+    // 30 bytes; a line past this is no record.
+    static constexpr size_t kMaxLineBytes = 64 * 1024;
+
     TextFileReader() = default;
     explicit TextFileReader(const std::string &fileName) { Open(fileName); }
     ~TextFileReader();
@@ -24,6 +41,10 @@ public:
     void Open(const std::string &fileName);
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
+    // The longest line that reads, in bytes without its end; a longer one raises
+    // ELineTooLongError and the reader is not read further.
+    void SetMaxLineBytes(size_t bytes) { m_maxLine = bytes; }
+    size_t MaxLineBytes() const { return m_maxLine; }
 
     // True when no line is left: the file's end or a Ctrl-Z.
     bool Eof() { return m_pos == m_end && EofAfterBlock(); }
@@ -44,8 +65,9 @@ public:
             const size_t cr = m_crBase + static_cast<size_t>(__builtin_ctzll(m_crBits));
             const size_t after = cr + 1;
             // Whether an LF follows is known without another read only when the byte after the
-            // CR is in this block (a CR at m_end is the sentinel, not the file's).
-            if (after < m_end) {
+            // CR is in this block (a CR at m_end is the sentinel, not the file's). A line past the
+            // cap takes the long way, which refuses it.
+            if (after < m_end && cr - m_pos <= m_maxLine) {
                 m_crBits &= m_crBits - 1;
                 const char *start = m_buffer.data() + m_pos;
                 m_pos = after + (m_buffer[after] == '\n' ? 1 : 0);
@@ -87,6 +109,7 @@ private:
     std::string_view ReadLineAcrossBlocks();
 
     int m_fd = -1;
+    size_t m_maxLine = kMaxLineBytes;
     std::vector<char> m_buffer;
     size_t m_pos = 0;
     size_t m_end = 0;                 // the block ends here, or at a Ctrl-Z found in it

@@ -187,8 +187,12 @@ ConversionResult ConvertPointsFile(fw::TextFileReader &origen, fw::TextFileWrite
     files.SetTemporary(temp);
     destino.SetWriteBehind(true);
 
-    if (!ConvertLines(origen, destino, deviceModel, levels))
-        return ConversionResult::InvalidHeader;
+    try {
+        if (!ConvertLines(origen, destino, deviceModel, levels))
+            return ConversionResult::InvalidHeader;
+    } catch (const fw::ELineTooLongError &e) {
+        throw fw::Exception(OverlongLineText(e.Limit()));
+    }
 
     origen.Close();
     destino.Sync();
@@ -248,6 +252,11 @@ const std::string &InvalidPointsFileText()
 {
     static const std::string text = fw::AnsiText("¡Fichero de Watcher no válido!");
     return text;
+}
+
+std::string OverlongLineText(size_t limit)
+{
+    return InvalidPointsFileText() + fw::AnsiText("\r\rTiene una línea de más de ") + std::to_string(limit) + " bytes";
 }
 
 bool HasConversion(int deviceModel)

@@ -56,7 +56,8 @@ enum class ConversionResult {
 // error an existing destination is left exactly as it was, no partial file remains, and the source
 // is never touched. The source is opened first; a destination that exists but cannot be written
 // counts as one that cannot be created. Errors of the file layer leave as fw::EInOutError (the
-// system's error code and its text).
+// system's error code and its text); a line past the reader's cap as fw::Exception with
+// OverlongLineText.
 [[nodiscard]] ConversionResult ConvertPointsFile(const std::string &source, const std::string &destination,
                                                  int deviceModel, const AlertLevels &levels);
 
@@ -91,6 +92,9 @@ void DeleteDownload(const std::string &folder);
 const std::string &InvalidDestinationNameText();  // the destination name fails IsPointsFileName
 const std::string &InvalidPointsFileText();       // ConversionResult::InvalidHeader
 const std::string &MapReceivedText();             // ConversionResult::Converted, for every model
+// The error raised by ConvertPointsFile for a line past the text reader's cap: no record is that
+// long, so the file is no points file (and the previous map stays).
+std::string OverlongLineText(size_t limit);
 
 // Removes from `folder` the part files of conversions whose process has ended without finishing
 // them (killed, or the machine lost power). Those of a process still running, this one or another,

@@ -241,7 +241,9 @@ class FileRules : public ::testing::TestWithParam<FileCase> {};
 
 const std::string kRec5 = Record("-0312345+40412", 'V', '5', ",60");
 const std::string kRec2 = Record("+0012345-00001", 'R', '2');
-const std::string kMiB(1024 * 1024, 'm');
+// Records as long as the text reader takes: past the output's reserve too, so they are written
+// the long way.
+const std::string kTailToTheCap(fw::TextFileReader::kMaxLineBytes - kRec5.size(), 'm');
 
 TEST_P(FileRules, AsReadAndWritten)
 {
@@ -305,12 +307,12 @@ INSTANTIATE_TEST_SUITE_P(
                                "5\r\n",
                                3, true, "574C\r\n"},
                       FileCase{"CtrlZInTheHeader", "574C,v\x1A\r\n" + kRec2 + "\r\n", 3, true, "574C,v\r\n"},
-                      FileCase{"LineOfOneMebibyteCopied", "574C\r\n" + kRec5 + kMiB + "\r\n" + kRec2, 3, true,
-                               "574C\r\n" + kRec5 + kMiB + "\r\n" + kRec2 + "\r\n"},
-                      FileCase{"LineOfOneMebibyteRewritten", "574C\r\n" + kRec5 + kMiB + "\r\n" + kRec2, 2, true,
+                      FileCase{"LineAtTheCapCopied", "574C\r\n" + kRec5 + kTailToTheCap + "\r\n" + kRec2, 3, true,
+                               "574C\r\n" + kRec5 + kTailToTheCap + "\r\n" + kRec2 + "\r\n"},
+                      FileCase{"LineAtTheCapRewritten", "574C\r\n" + kRec5 + kTailToTheCap + "\r\n" + kRec2, 2, true,
                                "574C\r\n-0312345+4041205\r\n+0012345-0000102\r\n"},
-                      FileCase{"HeaderOfOneMebibyte", "574C" + kMiB + "\r\n" + kRec2 + "\r\n", 3, true,
-                               "574C" + kMiB + "\r\n" + kRec2 + "\r\n"},
+                      FileCase{"HeaderAtTheCap", "574C" + kTailToTheCap.substr(4) + kRec5 + "\r\n" + kRec2 + "\r\n", 3,
+                               true, "574C" + kTailToTheCap.substr(4) + kRec5 + "\r\n" + kRec2 + "\r\n"},
                       FileCase{"BytesAreNotTranscoded",
                                "574C\xE1\xF1\r\n-0312345+40412\xE9"
                                "1\xFC\x80\0\r\n"s,
@@ -414,6 +416,7 @@ struct FailureCase {
     int errorCode;  // 0: an invalid header, which is not an error
     // Takes a permission away (after the snapshot, which must still read everything).
     std::function<void(const Paths &)> refuse = {};
+    bool overlongLine = false;  // the error is OverlongLineText, not the system's
 };
 
 void PrintTo(const FailureCase &c, std::ostream *os)
@@ -422,7 +425,7 @@ void PrintTo(const FailureCase &c, std::ostream *os)
 }
 
 const std::string kPreviousMap = "574C,old\r\n" + kRec5 + "\r\n";
-const std::string kNewMap = "574C,new\r\n" + kRec2 + "\r\n" + kRec5 + std::string(600 * 1024, 't') + "\r\n";
+const std::string kNewMap = "574C,new\r\n" + kRec2 + "\r\n" + kRec5 + kTailToTheCap + "\r\n";
 
 Paths Ordinary(const testutil::TempDir &dir, const std::string &sourceBytes)
 {
@@ -451,11 +454,15 @@ TEST_P(Failures, LeaveThePreviousMapAsItWas)
         try {
             const auto result = shell::ConvertPointsFile(origen, destino, paths.source, paths.destination,
                                                          shell::kWatcher, {3, 3, 3, 3, 3, 3, 3});
+            EXPECT_FALSE(c.overlongLine) << "no error reported";
             EXPECT_EQ(c.errorCode, 0) << "no error reported";
             EXPECT_EQ(result, shell::ConversionResult::InvalidHeader);
         } catch (const fw::EInOutError &e) {
             EXPECT_EQ(e.ErrorCode(), c.errorCode) << e.Message();
             EXPECT_EQ(e.Message(), std::strerror(c.errorCode));
+        } catch (const fw::Exception &e) {
+            EXPECT_TRUE(c.overlongLine) << e.Message();
+            EXPECT_EQ(e.Message(), shell::OverlongLineText(fw::TextFileReader::kMaxLineBytes));
         }
     }
     EXPECT_FALSE(origen.IsOpen());
@@ -513,7 +520,24 @@ INSTANTIATE_TEST_SUITE_P(
                         WriteFile(dir.file("Watcher-010101.mdb/inside"), kPreviousMap);
                         return Paths{dir.file("temp.mdb"), dir.file("Watcher-010101.mdb")};
                     },
-                    EISDIR}),
+                    EISDIR},
+        // One byte past the cap, in a record after half a megabyte of good ones (the output has
+        // been written to by then) and in the header.
+        FailureCase{"RecordPastTheLineCap",
+                    [](const auto &dir) {
+                        std::string source = "574C\r\n";
+                        while (source.size() < 512 * 1024)
+                            source += kRec2 + "\r\n";
+                        return Ordinary(dir, source + kRec5 + kTailToTheCap + "m\r\n" + kRec2 + "\r\n");
+                    },
+                    0,
+                    {},
+                    true},
+        FailureCase{"HeaderPastTheLineCap",
+                    [](const auto &dir) { return Ordinary(dir, "574C" + kTailToTheCap.substr(3) + kRec5); },
+                    0,
+                    {},
+                    true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Conversion, WriteErrorHalfwayLeavesThePreviousMap)

@@ -48,10 +48,14 @@ TEST(ConvertDriver, ConvertsAndReportsFailures)
         std::string message;  // what standard error must hold
     };
     WriteFile(dir.file("lower.mdb"), "574c\r\n");
+    WriteFile(dir.file("long.mdb"), "574C\r\n-0312345+40412V5" + std::string(1 << 20, ',') + "\r\n");
     const std::vector<Case> failures = {
         {"invalid header", Arguments(dir.file("lower.mdb"), destination, {"1", "3", "3", "3", "3", "3", "3", "3"}),
          "\xC2\xA1"
          "Fichero de Watcher no v\xC3\xA1lido!"},  // as UTF-8 for the terminal
+        // The dialog's line breaks become one line on the terminal.
+        {"line past the cap", Arguments(dir.file("long.mdb"), destination, {"1", "3", "3", "3", "3", "3", "3", "3"}),
+         "no v\xC3\xA1lido! Tiene una l\xC3\xADnea de m\xC3\xA1s de 65536 bytes\n"},
         {"missing source", Arguments(dir.file("none.mdb"), destination, {"1", "3", "3", "3", "3", "3", "3", "3"}),
          "No such file or directory"},
         {"too few levels", Arguments(source, destination, {"1", "3", "3"}), "usage:"},

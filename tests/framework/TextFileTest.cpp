@@ -14,9 +14,10 @@ using testutil::WriteFile;
 
 namespace {
 
-std::vector<std::string> readAll(const std::string &path)
+std::vector<std::string> readAll(const std::string &path, size_t maxLine = fw::TextFileReader::kMaxLineBytes)
 {
     fw::TextFileReader reader(path);
+    reader.SetMaxLineBytes(maxLine);
     std::vector<std::string> lines;
     while (!reader.Eof())
         lines.push_back(reader.ReadLine());
@@ -24,9 +25,10 @@ std::vector<std::string> readAll(const std::string &path)
 }
 
 // The same through the in-place reader, which must agree with the copying one everywhere.
-std::vector<std::string> readAllInPlace(const std::string &path)
+std::vector<std::string> readAllInPlace(const std::string &path, size_t maxLine = fw::TextFileReader::kMaxLineBytes)
 {
     fw::TextFileReader reader(path);
+    reader.SetMaxLineBytes(maxLine);
     std::vector<std::string> lines;
     while (!reader.Eof())
         lines.emplace_back(reader.ReadLineView());
@@ -77,13 +79,71 @@ TEST(TextFile, LineOfOneMebibyteAndCrLfSplitAcrossBlocks)
     const std::string big(256 * 1024 - 1, 'x');
     const std::string huge(1024 * 1024, 'y');
     WriteFile(dir.file("in.txt"), big + "\r\n" + huge + "\r\nend");
-    for (const auto &lines : {readAll(dir.file("in.txt")), readAllInPlace(dir.file("in.txt"))}) {
+    const size_t cap = huge.size();
+    for (const auto &lines : {readAll(dir.file("in.txt"), cap), readAllInPlace(dir.file("in.txt"), cap)}) {
         ASSERT_EQ(lines.size(), 3u);
         EXPECT_EQ(lines[0], big);
         EXPECT_EQ(lines[1], huge);
         EXPECT_EQ(lines[2], "end");
     }
 }
+
+// A line past the cap is refused wherever it lies: in the read block, across blocks, at the file's
+// end, through either reader.
+struct CapCase {
+    const char *name;
+    std::string before;  // lines that read before the long one
+    size_t length;       // of the long line
+    const char *end;     // after it
+    bool refused;
+};
+
+void PrintTo(const CapCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class TextFileCap : public ::testing::TestWithParam<CapCase> {};
+
+TEST_P(TextFileCap, RefusesALineLongerThanTheCap)
+{
+    const CapCase &c = GetParam();
+    const size_t cap = fw::TextFileReader::kMaxLineBytes;
+    testutil::TempDir dir;
+    WriteFile(dir.file("in.txt"), c.before + std::string(c.length, 'x') + c.end + "next\r\n");
+    for (const bool inPlace : {false, true}) {
+        fw::TextFileReader reader(dir.file("in.txt"));
+        size_t lines = 0;
+        try {
+            for (; !reader.Eof(); ++lines) {
+                const std::string line = inPlace ? std::string(reader.ReadLineView()) : reader.ReadLine();
+                EXPECT_LE(line.size(), cap);
+            }
+            EXPECT_FALSE(c.refused) << "in place: " << inPlace;
+        } catch (const fw::ELineTooLongError &e) {
+            EXPECT_TRUE(c.refused) << "in place: " << inPlace;
+            EXPECT_EQ(e.Limit(), cap);
+            EXPECT_EQ(e.Message(), "Line longer than 65536 bytes");
+            EXPECT_EQ(lines, static_cast<size_t>(std::count(c.before.begin(), c.before.end(), '\r')));
+        }
+    }
+}
+
+const size_t kCap = fw::TextFileReader::kMaxLineBytes;
+const std::string kLinesBeforeTheBlockEnd = [] {
+    std::string lines;
+    while (lines.size() < 250 * 1024)
+        lines += std::string(1022, 'a') + "\r\n";
+    return lines;
+}();
+INSTANTIATE_TEST_SUITE_P(Cases, TextFileCap,
+                         ::testing::Values(CapCase{"AtTheCap", "a\r\n", kCap, "\r\n", false},
+                                           CapCase{"OnePastTheCap", "a\r\n", kCap + 1, "\r\n", true},
+                                           CapCase{"FirstLine", "", kCap + 1, "\r", true},
+                                           // The line starts in one read block and ends in the next.
+                                           CapCase{"AcrossBlocks", kLinesBeforeTheBlockEnd, kCap + 1, "\r\n", true},
+                                           CapCase{"LastLineWithoutEnd", "a\r\n", kCap + 1, "", true}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(TextFile, BlockBoundariesFallAnywhereInALine)
 {
