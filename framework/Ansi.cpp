@@ -2,6 +2,8 @@
 
 #include "platform/Text.h"
 
+#include <QRegularExpression>
+
 namespace fw {
 
 QString FromAnsi(std::string_view text)
@@ -15,6 +17,12 @@ QString FromAnsi(std::string_view text)
 std::string ToAnsi(const QString &text)
 {
     return text.toUtf8().toStdString();
+}
+
+std::string OneLineText(std::string_view text)
+{
+    static const QRegularExpression breaks(QStringLiteral("[\r\n]+"));
+    return FromAnsi(text).replace(breaks, QStringLiteral(" ")).toStdString();
 }
 
 std::string AnsiText(std::string_view utf8)

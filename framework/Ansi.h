@@ -15,6 +15,10 @@ QString FromAnsi(std::string_view text);
 // Unicode text as the program's UTF-8 bytes; nothing is lost.
 std::string ToAnsi(const QString &text);
 
+// A message for a line of standard error: UTF-8 as FromAnsi reads it, each run of line breaks
+// (the dialogs' CRs) one space.
+std::string OneLineText(std::string_view text);
+
 // A text written in the source (UTF-8) as the program's byte text: the same bytes.
 std::string AnsiText(std::string_view utf8);
 

@@ -1,5 +1,6 @@
 #include "framework/Application.h"
 
+#include "framework/Ansi.h"
 #include "framework/Dialogs.h"
 #include "framework/Exceptions.h"
 #include "platform/MessageWindow.h"
@@ -55,9 +56,9 @@ void TApplication::HandleException(TObject *sender)
         try {
             throw;
         } catch (const Exception &e) {
-            std::fprintf(stderr, "drovanel: %s\n", e.Message().c_str());
+            std::fprintf(stderr, "drovanel: %s\n", OneLineText(e.Message()).c_str());
         } catch (const std::exception &e) {
-            std::fprintf(stderr, "drovanel: %s\n", e.what());
+            std::fprintf(stderr, "drovanel: %s\n", OneLineText(e.what()).c_str());
         } catch (...) {
         }
         return;

@@ -376,6 +376,11 @@ std::unique_ptr<TStoreKey> TFormPlacement::OpenStore() const
     return std::make_unique<TStoreKey>(rootKey(m_registryRoot), KeyPath());
 }
 
+int TFormPlacement::ReadInteger(const std::string &name, int def) const
+{
+    return OpenStore()->ReadInteger(SectionName(), name, def);
+}
+
 void TFormPlacement::Loaded()
 {
     SectionName();

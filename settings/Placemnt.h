@@ -112,6 +112,10 @@ public:
     // leaves the saved mark as it was, so the destroy hook still saves what changes after it.
     void SaveNow();
 
+    // A value of the form's subkey that no control holds (one the user may set by hand), as an
+    // integer; `def` when it is missing or not an integer. Raises ERegistryException.
+    int ReadInteger(const std::string &name, int def) const;
+
     // Call once the owner's controls exist (the form has been "loaded"): binds what the store
     // keeps and takes over the form's show and close-query events. From then on, while Active,
     // every show of the form restores before the form's own show handling, and a close that the

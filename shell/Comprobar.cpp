@@ -19,6 +19,9 @@ void TFPral::ComprobarAct1()
     std::exception_ptr failure;
     try {
         cxButton1->SetEnabled(false);
+        // The local maps as they are now, in the command's folder: a map downloaded since the
+        // last check (a resident program checks again) counts.
+        FileListBox1->ApplyFilePath(CarpetaDescarga());
         if (!FConectado)
             msFTPClient1->Login();
         msFTPClient1->ChangeDir(shell::kUpdatesDir);
@@ -27,7 +30,7 @@ void TFPral::ComprobarAct1()
         // A server that lists only "." and ".." (or, like most, nothing at all) has no map.
         const bool onlyDots = FListaHost->Count() == 2 && FListaHost->Last().find("..") != std::string::npos;
         if (onlyDots || FListaHost->Empty()) {
-            fw::ShowMessage("No hay mapa en el Host");
+            AvisoComprobacion("No hay mapa en el Host");
         } else {
             const std::string &publicada = FListaHost->Last();
             // The name becomes a file of the download folder: nothing but a plain name may pass.
@@ -45,7 +48,7 @@ void TFPral::ComprobarAct1()
                     FUltimaLocal = FListaLocal->Last();
                     Label3->SetCaption(FUltimaLocal);
                     if (shell::IsNewerName(FUltimaPublicada, FUltimaLocal))
-                        Image2->SetVisible(true);
+                        MarcaNuevoMapa(true);
                 }
             }
         }
@@ -56,7 +59,8 @@ void TFPral::ComprobarAct1()
     FListaHost.reset();
     FListaLocal.reset();
     cxProgressBar2->SetPosition(0);
-    const bool news = Image2->Visible();
+    // A re-check opens the news of each published map once a run.
+    const bool news = Image2->Visible() && !(Recomprobando() && m_noticiasAbiertas.contains(FUltimaPublicada));
     // With news to fetch the button stays off until the news has been handed over: a download
     // started meanwhile would enter the FTP client while it waits.
     if (!news)
@@ -77,6 +81,7 @@ void TFPral::ComprobarAct1()
             throw fw::Exception(shell::OversizedNewsText(e.Limit()));
         }
         shell::OpenDocument(path);  // a desktop without a program for it leaves the file where it is
+        m_noticiasAbiertas.insert(FUltimaPublicada);
         cxProgressBar2->SetPosition(0);
         StatusBar1->SetPanelText(1, "");
     }

@@ -155,7 +155,7 @@ void TFPral::Descargar()
         throw fw::Exception(shell::IncompleteDownloadText(received, m_reportedSize));
     FUltimaLocal = FUltimaPublicada;
     Label3->SetCaption(FUltimaLocal);
-    Image2->SetVisible(false);
+    MarcaNuevoMapa(false);
     BTBeeper1->PlayPreset(sound::psClimb);
     Transformar(carpeta);
 }

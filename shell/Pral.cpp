@@ -10,6 +10,7 @@
 #include "shell/StoredProperties.h"
 
 #include <QStandardPaths>
+#include <chrono>
 
 // The pictures are compiled into this library; a static library must ask for them by name.
 static void initPictures()
@@ -75,6 +76,7 @@ TFPral::TFPral(QWidget *parent) : fw::TForm("FPral", parent)
     msFTPClient1->SetTransferType(net::ttBinary);
     msFTPClient1->SetServerType(net::stAuto);
     buildDownload();
+    buildRecheck();
 
     // Last, once every control it stores exists under its name.
     FormStorage1 = new settings::TFormStorage(this);
@@ -396,6 +398,9 @@ void TFPral::FormCreate(fw::TObject *)
     FileListBox1->ApplyFilePath(DirectoryEdit1->Text());
     shell::RemoveLeftoverPartFiles(".");
     BarradeEstado();
+    // From the start-up on, so that a failed start-up check does not stop the later ones.
+    if (FIntervaloComprobacion > 0)
+        m_recheckTimer->start(std::chrono::minutes(FIntervaloComprobacion));
     if (ComprobarChk->Checked())
         RunFtpCommand([this] { ComprobarAct1(); });
 }
@@ -404,6 +409,8 @@ void TFPral::RestoreSettings()
 {
     // Before anything reads the controls; a registry error ends the start-up like any other.
     FormStorage1->Restore();
+    FIntervaloComprobacion =
+        shell::RecheckMinutes(FormStorage1->ReadInteger(shell::kRecheckIntervalName, shell::kDefaultRecheckMinutes));
 }
 
 void TFPral::ConfigurarFTP()

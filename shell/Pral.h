@@ -6,6 +6,7 @@
 #include "framework/TextFile.h"
 #include "net/msFTP.h"
 #include "settings/Placemnt.h"
+#include "shell/Updates.h"
 #include "sound/BTOdeum.h"
 #include "widgets/AppEvnts.h"
 #include "widgets/ComCtrls.h"
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 class TFPral : public fw::TForm {
@@ -123,6 +125,21 @@ public:
     void ShowTaskbarEntry();
     bool TaskbarEntryHidden() const { return m_putAway; }
 
+    // ---- While resident (Recomprobar.cpp)
+    // Minutes between the re-checks (0: none), from the stored settings.
+    int FIntervaloComprobacion = shell::kDefaultRecheckMinutes;
+    // The re-check's timer, running from the start-up while the interval is not 0; each tick
+    // checks again when the start-up check is ticked, no FTP command runs and no dialog is open.
+    QTimer *RecheckTimer() const { return m_recheckTimer; }
+    void RecheckTimerTimer();
+    // Shows or takes away the new-map mark for FUltimaPublicada, with the tray's tooltip; a newly
+    // marked name is told once per run in a desktop notification.
+    void MarcaNuevoMapa(bool visible);
+    // A message of the update check: a dialog, or a line of standard error during a re-check
+    // (a machine left alone must not collect boxes).
+    void AvisoComprobacion(const std::string &text);
+    bool Recomprobando() const { return m_recomprobando; }
+
     // Caption and second status panel for the chosen device model.
     void BarradeEstado();
     // The update check: the newest published map against the newest local one, and the news when
@@ -204,4 +221,9 @@ private:
     QTimer *m_progressLater = nullptr;
     // Saves the settings once more if the process ends without destroying the form.
     void InstallSettingsGuards();
+    void buildRecheck();
+    QTimer *m_recheckTimer = nullptr;
+    bool m_recomprobando = false;
+    std::set<std::string> m_avisados;          // published names told in a notification
+    std::set<std::string> m_noticiasAbiertas;  // published names whose news has been opened
 };

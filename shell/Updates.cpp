@@ -92,6 +92,21 @@ std::string OverlongDownloadText(std::int64_t announced)
            std::to_string(announced) + " bytes anunciados";
 }
 
+int RecheckMinutes(int stored)
+{
+    return stored >= 0 && stored <= kMaxRecheckMinutes ? stored : kDefaultRecheckMinutes;
+}
+
+std::string NewMapText(std::string_view name)
+{
+    return "Existe nuevo mapa: " + std::string(name);
+}
+
+std::string NewMapHint(std::string_view name)
+{
+    return std::string(kTrayTitle) + " - " + NewMapText(name);
+}
+
 bool OpenDocument(const std::string &path)
 {
     const QUrl url = QUrl::fromLocalFile(fw::PathFromAnsi(path));

@@ -47,6 +47,20 @@ std::string OversizedMapText(std::int64_t limit);
 // The error for a download that went on past the size the server announced.
 std::string OverlongDownloadText(std::int64_t announced);
 
+// The re-checks of a resident program: minutes between them, stored as "IntervaloComprobacion"
+// of the main form's key (no control shows it). 0 turns them off; a missing value, a negative one
+// or one past what a timer can wait (about 24 days) is the default, a day.
+inline constexpr const char *kRecheckIntervalName = "IntervaloComprobacion";
+inline constexpr int kDefaultRecheckMinutes = 1440;
+inline constexpr int kMaxRecheckMinutes = 35791;  // the largest whole minutes in a timer's int ms
+int RecheckMinutes(int stored);
+
+// What the tray says of a published map that waits to be downloaded: the notification's text,
+// and the tooltip built on it.
+inline constexpr const char *kTrayTitle = "Drovanel";
+std::string NewMapText(std::string_view name);
+std::string NewMapHint(std::string_view name);
+
 // Asks the desktop to open a file with the program it uses for that kind of file. The answer is
 // the desktop's; nothing waits for the program.
 bool OpenDocument(const std::string &path);

@@ -127,6 +127,8 @@ TRxTrayIcon::TRxTrayIcon(QObject *owner, std::string_view name)
     m_frameTimer.setInterval(m_interval);
     connect(&m_frameTimer, &QTimer::timeout, this, &TRxTrayIcon::nextFrame);
     connect(m_native.get(), &QSystemTrayIcon::activated, this, &TRxTrayIcon::activated);
+    connect(m_native.get(), &QSystemTrayIcon::messageClicked, this,
+            [this] { FireFromSignal(this, OnBalloonClick, this); });
 }
 
 TRxTrayIcon::~TRxTrayIcon()
@@ -253,6 +255,15 @@ void TRxTrayIcon::nextFrame()
         return;
     m_frame = (m_frame + 1) % static_cast<int>(m_icons.size());
     update();
+}
+
+bool TRxTrayIcon::ShowMessage(const QString &title, const QString &text)
+{
+    if (!m_added)
+        return false;
+    m_native->showMessage(title, text, m_icon);
+    emit MessageShown(title, text);
+    return true;
 }
 
 void TRxTrayIcon::activated(QSystemTrayIcon::ActivationReason reason)

@@ -69,15 +69,23 @@ public:
     int ShownImage() const { return m_animated ? m_frame : -1; }
     QSystemTrayIcon *NativeIcon() const { return m_native.get(); }
 
+    // A desktop notification from the icon: handed to the desktop's notification server where
+    // the area takes StatusNotifierItems, drawn as a balloon by Qt on an XEmbed area. False (and
+    // nothing shown) while the icon is not in an area.
+    bool ShowMessage(const QString &title, const QString &text);
+
     // Whether a notification area is there to take an icon. Tests put their own answer here.
     static void SetTrayProbe(std::function<bool()> probe);
 
     TMouseEvent OnClick;
     TNotifyEvent OnDblClick;
+    TNotifyEvent OnBalloonClick;  // a click on a notification of ShowMessage
 
 signals:
     // Each time the notification area is given the icon's image (on adding and on every update).
     void ImageShown(int image);
+    // Each notification that ShowMessage hands to the desktop.
+    void MessageShown(const QString &title, const QString &text);
 
 private:
     void update();

@@ -305,6 +305,17 @@ TEST_F(E2e, WholeRoadFromFirstRunToFinalizar)
         },
         10'000))
         << "no new-map mark";
+    // The new map told in a notification: on this tray, Qt's own balloon by the icon, a window
+    // of the program's beside the main window and the icon's. A click on it closes it.
+    const auto programWindows = [&] {
+        return m_desktop.Xdo({"search", "--onlyvisible", "--classname", "drovanel"})
+            .split('\n', Qt::SkipEmptyParts)
+            .size();
+    };
+    ASSERT_TRUE(WaitUntil([&] { return programWindows() == 3; }, 10'000)) << "no notification of the new map";
+    Shot("new-map-notification");
+    m_desktop.Xdo({"mousemove", "130", "75", "click", "1"});
+    ASSERT_TRUE(WaitUntil([&] { return programWindows() == 2; }, 5000)) << "the notification stays";
 
     // "Descargar", with the null sink recorded for the melody.
     QProcess recorder;
@@ -344,11 +355,6 @@ TEST_F(E2e, WholeRoadFromFirstRunToFinalizar)
 
     // "Finalizar" from the tray menu: the tray host docks the icon in the screen's top left
     // corner; the menu's last item is "Finalizar".
-    const auto programWindows = [&] {
-        return m_desktop.Xdo({"search", "--onlyvisible", "--classname", "drovanel"})
-            .split('\n', Qt::SkipEmptyParts)
-            .size();
-    };
     const qsizetype before = programWindows();
     m_desktop.Xdo({"mousemove", QString::number(kTrayIcon.x()), QString::number(kTrayIcon.y()), "click", "3"});
     ASSERT_TRUE(WaitUntil([&] { return programWindows() > before; }, 5000)) << "no tray menu";

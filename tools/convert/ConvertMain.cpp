@@ -6,7 +6,6 @@
 #include "framework/Exceptions.h"
 #include "shell/Conversion.h"
 
-#include <QRegularExpression>
 #include <charconv>
 #include <cstdio>
 #include <string>
@@ -26,9 +25,7 @@ bool ParseInt(std::string_view text, int &value)
 
 int Fail(std::string_view ansiMessage)
 {
-    // The program's texts are single-byte, with CRs for the dialog's line breaks; the terminal
-    // reads UTF-8 on one line.
-    const std::string text = fw::FromAnsi(ansiMessage).replace(QRegularExpression("\r+"), " ").toStdString();
+    const std::string text = fw::OneLineText(ansiMessage);
     std::fprintf(stderr, "drovanel-convert: %s\n", text.c_str());
     return 1;
 }
