@@ -264,9 +264,13 @@ void SingleInstanceMark::take()
 {
     // Close-on-exec: a program that we start (the news viewer) must not inherit the lock and keep
     // the mark alive after we have ended.
+    const auto unavailable = [this](int error) {
+        report("cannot take the single-instance mark " + QFile::encodeName(m_path) + ": " + systemError(error));
+        m_state = State::Unavailable;
+    };
     m_fd = ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (m_fd < 0) {
-        m_state = State::Unavailable;
+        unavailable(errno);
         return;
     }
     int rc;
@@ -274,9 +278,13 @@ void SingleInstanceMark::take()
         rc = ::flock(m_fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
-        m_state = errno == EWOULDBLOCK ? State::HeldByAnother : State::Unavailable;
+        const int error = errno;
         ::close(m_fd);
         m_fd = -1;
+        if (error == EWOULDBLOCK)
+            m_state = State::HeldByAnother;
+        else
+            unavailable(error);
         return;
     }
     m_state = State::Held;

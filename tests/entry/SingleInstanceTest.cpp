@@ -93,14 +93,6 @@ TEST(SingleInstanceMark, AProgramStartedByTheHolderDoesNotKeepTheMark)
     child.waitForFinished();
 }
 
-TEST(SingleInstanceMark, UnavailableWhereNoFileCanBeMade)
-{
-    testutil::TempDir dir;
-    const SingleInstanceMark mark =
-        SingleInstanceMark::AtPath(QString::fromStdString(dir.file("no/such/folder/x.lock")));
-    EXPECT_EQ(mark.state(), State::Unavailable);
-}
-
 // Changes an environment variable for the length of a test.
 class ScopedEnv {
 public:
@@ -169,6 +161,17 @@ private:
     std::FILE *m_file;
     int m_saved = -1;
 };
+
+TEST(SingleInstanceMark, UnavailableWhereNoFileCanBeMade)
+{
+    testutil::TempDir dir;
+    const QString path = QString::fromStdString(dir.file("no/such/folder/x.lock"));
+    StderrCapture errors;
+    const SingleInstanceMark mark = SingleInstanceMark::AtPath(path);
+    EXPECT_EQ(mark.state(), State::Unavailable);
+    EXPECT_EQ(errors.text(),
+              "drovanel: cannot take the single-instance mark " + path + ": No such file or directory\n");
+}
 
 bool isPrivateFolderOfOurs(const QString &path)
 {
