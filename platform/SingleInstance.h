@@ -4,10 +4,15 @@
 // included), so a stale mark cannot keep the program from starting. The lock belongs to the one
 // open file description of this object: a second mark taken in the same process, or a child
 // process, never sees it as its own.
+//
+// Beside the mark lies the activation socket, a plain Unix stream socket through which a later
+// start asks the holder to come forward: the caller sends "activate\n", the holder answers "ok\n".
 #include <QObject>
 #include <QString>
+#include <memory>
+#include <sys/types.h>
 
-class QLocalServer;
+class QSocketNotifier;
 
 namespace platform {
 
@@ -34,9 +39,16 @@ public:
     // The local socket beside the mark through which later starts reach the holder.
     QString activationPath() const;
 
-    // The per-user folder for marks: $XDG_RUNTIME_DIR when it is a private folder of this user,
-    // otherwise the user's configuration folder, "drovanel" inside it (created when missing).
-    static QString RuntimeFolder();
+    // The per-user folder for the mark `name` and its socket, the first that serves of:
+    // - $XDG_RUNTIME_DIR, when it is a private folder of this user and the socket's path fits a
+    //   local socket address;
+    // - "drovanel-<uid>" in the temporary folder ($TMPDIR when the socket fits below it, else
+    //   /tmp), made private when missing. One that exists must be a folder (not a link) of this
+    //   user that no one else may enter, or it is refused with a line on standard error: anyone
+    //   may create that name first;
+    // - the user's configuration folder, "drovanel" inside it (created when missing), where the
+    //   socket may not fit.
+    static QString RuntimeFolder(const QString &name);
 
 private:
     struct AtPathTag {};
@@ -48,27 +60,36 @@ private:
     State m_state = State::Unavailable;
 };
 
+// The longest path a local socket address holds (its terminating zero aside).
+inline constexpr qsizetype kMaxLocalSocketPath = 107;
+
 // The holder's side of the activation socket: each later start that knocks is confirmed and
-// reported. Only the holder of the mark may listen, as it removes a socket file left behind.
+// reported. Only the holder of the mark may listen, as it replaces a socket file left behind.
+// A failure to listen is reported on standard error; the program goes on without the socket.
 class ActivationListener : public QObject {
     Q_OBJECT
 public:
     explicit ActivationListener(const QString &socketPath, QObject *parent = nullptr);
     ~ActivationListener() override;
-    bool Listening() const;
+    bool Listening() const { return m_fd >= 0; }
 
 signals:
     void activationRequested();
 
 private:
-    void accept();
+    void acceptCallers();
+    void listenAt(const QByteArray &path);
 
-    QLocalServer *m_server;
+    QByteArray m_path;
+    int m_fd = -1;
+    dev_t m_device = 0;  // the socket file as bound, so that only our own is removed at the end
+    ino_t m_inode = 0;
+    std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
 // A later start asks the holder listening at `socketPath` to come forward. True once the holder
-// confirmed; false when nobody listens or no answer came within `timeoutMs`. Needs an application
-// object (QCoreApplication is enough).
+// confirmed; false when nobody listens or no answer came within `timeoutMs`. Blocks, but never
+// past `timeoutMs`; needs no application object.
 bool RequestActivation(const QString &socketPath, int timeoutMs);
 
 }  // namespace platform

@@ -18,7 +18,6 @@ int main(int argc, char **argv)
     // all, the program runs rather than not.
     const platform::SingleInstanceMark mark(QStringLiteral("drovanel.lock"));
     if (mark.state() == platform::SingleInstanceMark::State::HeldByAnother) {
-        const QCoreApplication core(argc, argv);
         platform::RequestActivation(mark.activationPath(), 1500);
         return 0;
     }

@@ -10,20 +10,33 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileSystemWatcher>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+#include <vector>
+
+// Texts in failure messages as text.
+void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -60,14 +73,6 @@ TEST(SingleInstanceMark, AFileLeftByACrashedInstanceDoesNotCount)
     const SingleInstanceMark mark = SingleInstanceMark::AtPath(path);
     EXPECT_EQ(mark.state(), State::Held);
     EXPECT_EQ(readAll(path), QString::number(::getpid()) + "\n");
-}
-
-TEST(SingleInstanceMark, UnavailableWhereNoFileCanBeMade)
-{
-    testutil::TempDir dir;
-    const SingleInstanceMark mark =
-        SingleInstanceMark::AtPath(QString::fromStdString(dir.file("no/such/folder/x.lock")));
-    EXPECT_EQ(mark.state(), State::Unavailable);
 }
 
 TEST(SingleInstanceMark, AProgramStartedByTheHolderDoesNotKeepTheMark)
@@ -113,28 +118,158 @@ private:
     std::optional<std::string> m_old;
 };
 
-TEST(SingleInstanceMark, LivesInThePrivateRuntimeFolderOrElseInTheConfigurationFolder)
+// Collects what the code under test writes to standard error while the object lives.
+class StderrCapture {
+public:
+    StderrCapture() : m_file(std::tmpfile())
+    {
+        std::fflush(stderr);
+        m_saved = ::dup(STDERR_FILENO);
+        ::dup2(::fileno(m_file), STDERR_FILENO);
+    }
+    ~StderrCapture()
+    {
+        restore();
+        std::fclose(m_file);
+    }
+    StderrCapture(const StderrCapture &) = delete;
+    StderrCapture &operator=(const StderrCapture &) = delete;
+
+    // Everything written so far; standard error is given back.
+    QString text()
+    {
+        restore();
+        std::rewind(m_file);
+        QByteArray bytes;
+        char buffer[512];
+        while (const size_t n = std::fread(buffer, 1, sizeof buffer, m_file))
+            bytes.append(buffer, static_cast<qsizetype>(n));
+        return QString::fromLocal8Bit(bytes);
+    }
+
+private:
+    void restore()
+    {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+        m_saved = -1;
+    }
+
+    std::FILE *m_file;
+    int m_saved = -1;
+};
+
+TEST(SingleInstanceMark, UnavailableWhereNoFileCanBeMade)
+{
+    testutil::TempDir dir;
+    const QString path = QString::fromStdString(dir.file("no/such/folder/x.lock"));
+    StderrCapture errors;
+    const SingleInstanceMark mark = SingleInstanceMark::AtPath(path);
+    EXPECT_EQ(mark.state(), State::Unavailable);
+    EXPECT_EQ(errors.text(),
+              "drovanel: cannot take the single-instance mark " + path + ": No such file or directory\n");
+}
+
+bool isPrivateFolderOfOurs(const QString &path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & 077) == 0;
+}
+
+// The name of our own folder in a temporary folder.
+QString ownFolderIn(const QString &temp)
+{
+    return temp + "/drovanel-" + QString::number(::getuid());
+}
+
+TEST(SingleInstanceMark, LivesInThePrivateRuntimeFolderOrElseInAPrivateTemporaryFolder)
 {
     QTemporaryDir runtime;  // made private (0700)
     QTemporaryDir config;
+    QTemporaryDir temp;
     const QString shared = runtime.path() + "/shared";
     ASSERT_TRUE(QDir().mkdir(shared));
     ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 0755), 0);
+    // Private, but a socket inside would not fit a local socket address.
+    const QString deep = runtime.path() + '/' + QString(100, 'r');
+    ASSERT_TRUE(QDir().mkdir(deep));
+    ASSERT_EQ(::chmod(QFile::encodeName(deep).constData(), 0700), 0);
     const ScopedEnv configHome("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData());
+    const ScopedEnv tempDir("TMPDIR", temp.path().toLocal8Bit().constData());
+    const QString own = ownFolderIn(temp.path());
     struct Case {
         std::optional<QString> runtimeDir;
         QString folder;
     } const cases[] = {
-        {runtime.path(), runtime.path()},
-        {shared, config.path() + "/drovanel"},  // readable by others: not the user's own
-        {runtime.path() + "/missing", config.path() + "/drovanel"},
-        {std::nullopt, config.path() + "/drovanel"},
+        {runtime.path(), runtime.path()},   {shared, own},  // readable by others: not the user's own
+        {runtime.path() + "/missing", own}, {std::nullopt, own}, {deep, own},
     };
     for (const auto &c : cases) {
         const QByteArray value = c.runtimeDir ? c.runtimeDir->toLocal8Bit() : QByteArray();
         const ScopedEnv runtimeDir("XDG_RUNTIME_DIR", c.runtimeDir ? value.constData() : nullptr);
-        EXPECT_EQ(SingleInstanceMark::RuntimeFolder(), c.folder) << value.constData();
-        EXPECT_TRUE(QFileInfo(c.folder).isDir());
+        StderrCapture errors;
+        EXPECT_EQ(SingleInstanceMark::RuntimeFolder("drovanel.lock"), c.folder) << value.constData();
+        EXPECT_TRUE(isPrivateFolderOfOurs(c.folder)) << value.constData();
+        EXPECT_EQ(errors.text(), "") << value.constData();
+    }
+    // The socket's path always fits, the longest mark name the program uses included.
+    EXPECT_LE(QFile::encodeName(own + "/drovanel.socket").size(), platform::kMaxLocalSocketPath);
+}
+
+// Anyone may create a name in the temporary folder before us: a link to a place of their choosing,
+// a folder they own or may enter. Such a folder is refused, said so, and left untouched; the mark
+// goes to the configuration folder.
+TEST(SingleInstanceMark, AFolderPlantedInTheTemporaryFolderIsRefused)
+{
+    QTemporaryDir config;
+    QTemporaryDir temp;
+    const ScopedEnv configHome("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData());
+    const ScopedEnv tempDir("TMPDIR", temp.path().toLocal8Bit().constData());
+    const ScopedEnv runtimeDir("XDG_RUNTIME_DIR", nullptr);
+    const QString planted = ownFolderIn(temp.path());
+    const QByteArray plantedName = QFile::encodeName(planted);
+    const QString elsewhere = temp.path() + "/elsewhere";  // private and ours, yet not where we look
+    struct Case {
+        const char *name;
+        std::function<bool()> plant;
+        const char *why;
+    } const cases[] = {
+        {"a link to a private folder", [&] { return QFile::link(elsewhere, planted); }, "it is a link"},
+        {"a link to nowhere", [&] { return QFile::link(temp.path() + "/nowhere", planted); }, "it is a link"},
+        {"a folder others may enter",
+         [&] { return ::mkdir(plantedName.constData(), 0700) == 0 && ::chmod(plantedName.constData(), 0755) == 0; },
+         "others may enter it (mode 0755)"},
+        {"a folder of another user",
+         [&] {
+             return ::geteuid() == 0 && ::mkdir(plantedName.constData(), 0700) == 0 &&
+                    ::chown(plantedName.constData(), 65534, 65534) == 0;
+         },
+         "it belongs to user 65534"},
+        {"a file", [&] { return QFile(planted).open(QIODevice::WriteOnly); }, "it is not a folder"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(QDir().mkdir(elsewhere));
+        ASSERT_EQ(::chmod(QFile::encodeName(elsewhere).constData(), 0700), 0);
+        if (!c.plant()) {
+            EXPECT_NE(::geteuid(), 0u) << "only giving a folder away needs root";
+        } else {
+            StderrCapture errors;
+            const SingleInstanceMark mark(QStringLiteral("drovanel.lock"));
+            EXPECT_EQ(errors.text(),
+                      "drovanel: refusing the folder " + planted + " for the single-instance mark: " + c.why + "\n");
+            EXPECT_EQ(mark.state(), State::Held);
+            EXPECT_EQ(mark.path(), config.path() + "/drovanel/drovanel.lock");
+            EXPECT_TRUE(QDir(elsewhere).isEmpty());
+        }
+        ::rmdir(plantedName.constData());
+        ::unlink(plantedName.constData());
+        ASSERT_TRUE(QDir(elsewhere).removeRecursively());
+        ASSERT_FALSE(QFileInfo(planted).exists() || QFileInfo(planted).isSymLink());
     }
 }
 
@@ -153,6 +288,76 @@ bool pumpUntil(const std::function<bool()> &done, int maxMs)
         loop.exec();
     }
     return true;
+}
+
+// A plain Unix stream socket of the test's own, closed with the object.
+class RawSocket {
+public:
+    RawSocket() : m_fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
+    ~RawSocket()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    RawSocket(const RawSocket &) = delete;
+    RawSocket &operator=(const RawSocket &) = delete;
+    int fd() const { return m_fd; }
+
+    bool listenAt(const QString &path, int backlog) { return bind(path) && ::listen(m_fd, backlog) == 0; }
+    bool bind(const QString &path)
+    {
+        const sockaddr_un address = addressOf(path);
+        return ::bind(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    }
+    bool connectTo(const QString &path)
+    {
+        const sockaddr_un address = addressOf(path);
+        return ::connect(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    }
+    bool send(const QByteArray &bytes)
+    {
+        return ::send(m_fd, bytes.constData(), static_cast<size_t>(bytes.size()), MSG_NOSIGNAL) == bytes.size();
+    }
+    // What has arrived, without waiting; `closed` once the far end has hung up.
+    QByteArray receive(bool &closed)
+    {
+        QByteArray bytes;
+        char buffer[256];
+        for (;;) {
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0) {
+                bytes.append(buffer, n);
+                continue;
+            }
+            closed = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+            return bytes;
+        }
+    }
+
+private:
+    static sockaddr_un addressOf(const QString &path)
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        std::memcpy(address.sun_path, name.constData(), std::min<size_t>(name.size(), sizeof address.sun_path - 1));
+        return address;
+    }
+
+    int m_fd;
+};
+
+// Knocks from a thread of its own while the test runs the holder's event loop; true when the
+// holder confirmed.
+bool knockWhilePumping(
+    const QString &path, const std::function<bool()> &alsoDone = [] { return true; })
+{
+    std::atomic<bool> confirmed = false;
+    std::unique_ptr<QThread> caller(QThread::create([&] { confirmed = platform::RequestActivation(path, 3000); }));
+    caller->start();
+    EXPECT_TRUE(pumpUntil([&] { return caller->isFinished() && alsoDone(); }, 5000));
+    caller->wait();
+    return confirmed;
 }
 
 TEST(Activation, TheSocketLiesBesideTheMark)
@@ -186,6 +391,36 @@ TEST(Activation, AKnockIsConfirmedAndReportedOnceEach)
     EXPECT_EQ(requests, 2);
 }
 
+TEST(Activation, TheSocketOfAHolderThatDiedIsReplacedAndOursGoesWithUs)
+{
+    testutil::TempDir dir;
+    const QString path = QString::fromStdString(dir.file("drovanel.socket"));
+    {
+        RawSocket dead;  // bound and gone: its file stays, and nobody answers there
+        ASSERT_TRUE(dead.bind(path));
+    }
+    ASSERT_TRUE(QFileInfo::exists(path));
+    {
+        platform::ActivationListener listener(path);
+        ASSERT_TRUE(listener.Listening());
+        EXPECT_TRUE(knockWhilePumping(path));
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+        EXPECT_TRUE(S_ISSOCK(st.st_mode));
+        EXPECT_EQ(st.st_mode & 077, 0u);  // the user's alone
+    }
+    EXPECT_FALSE(QFileInfo::exists(path));
+
+    // What has taken the socket's place since is not ours to remove.
+    {
+        platform::ActivationListener listener(path);
+        ASSERT_TRUE(listener.Listening());
+        ASSERT_TRUE(QFile::remove(path));
+        testutil::WriteFile(path.toStdString(), "another holder's");
+    }
+    EXPECT_EQ(testutil::ReadFile(path.toStdString()), "another holder's");
+}
+
 TEST(Activation, NobodyListeningIsAnAnswerAtOnce)
 {
     testutil::TempDir dir;
@@ -208,18 +443,113 @@ TEST(Activation, AStrangerIsDroppedAndReportsNothing)
     } const cases[] = {
         {"another word", "show\n"},
         {"a long line without end", QByteArray(4096, 'a')},
+        {"the knock inside a longer line", "activated\n"},
+        {"nothing, and gone", ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        QLocalSocket stranger;
-        stranger.connectToServer(path);
-        ASSERT_TRUE(stranger.waitForConnected(3000));
-        stranger.write(c.bytes);
-        stranger.flush();
-        EXPECT_TRUE(pumpUntil([&] { return stranger.state() == QLocalSocket::UnconnectedState; }, 5000));
-        EXPECT_TRUE(stranger.readAll().isEmpty());
+        RawSocket stranger;
+        ASSERT_TRUE(stranger.connectTo(path));
+        if (c.bytes.isEmpty())
+            ::shutdown(stranger.fd(), SHUT_WR);
+        else
+            ASSERT_TRUE(stranger.send(c.bytes));
+        QByteArray answer;
+        bool closed = false;
+        EXPECT_TRUE(pumpUntil([&] { return answer += stranger.receive(closed), closed; }, 5000));
+        EXPECT_TRUE(answer.isEmpty());
     }
     EXPECT_EQ(requests, 0);
+}
+
+// The holder reads as bytes come, never waiting for one caller: a caller that says nothing holds
+// nobody up and is dropped after its two seconds, and a knock may come in pieces.
+TEST(Activation, ASilentCallerHoldsNobodyUpAndIsDroppedInTime)
+{
+    testutil::TempDir dir;
+    const QString path = QString::fromStdString(dir.file("drovanel.socket"));
+    platform::ActivationListener listener(path);
+    int requests = 0;
+    QObject::connect(&listener, &platform::ActivationListener::activationRequested, [&] { ++requests; });
+
+    RawSocket silent, slow;
+    ASSERT_TRUE(silent.connectTo(path));
+    ASSERT_TRUE(slow.connectTo(path));
+    ASSERT_TRUE(slow.send("acti"));
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(knockWhilePumping(path, [&] { return requests == 1; }));
+    ASSERT_TRUE(slow.send("vate\n"));
+    QByteArray answer;
+    bool closed = false;
+    EXPECT_TRUE(pumpUntil([&] { return answer += slow.receive(closed), closed; }, 5000));
+    EXPECT_EQ(answer, "ok\n");
+    EXPECT_EQ(requests, 2);
+
+    QByteArray heard;
+    closed = false;
+    EXPECT_TRUE(pumpUntil([&] { return heard += silent.receive(closed), closed; }, 6000));
+    EXPECT_TRUE(heard.isEmpty());
+    EXPECT_GE(clock.elapsed(), 1000);  // given its patience first, not dropped at once
+    EXPECT_EQ(requests, 2);
+}
+
+// A later start has no window yet and may block, but never past its time: not when the holder
+// takes the call and says nothing, nor when its queue of callers is full and connect would wait.
+TEST(Activation, AHolderThatDoesNotAnswerCostsALaterStartOnlyItsTime)
+{
+    struct Case {
+        const char *name;
+        int queued;  // callers already waiting, none of them accepted
+    } const cases[] = {
+        {"the call is taken, no answer comes", 0},
+        {"the queue of callers is full", 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        testutil::TempDir dir;
+        const QString path = QString::fromStdString(dir.file("drovanel.socket"));
+        RawSocket holder;
+        ASSERT_TRUE(holder.listenAt(path, 0));  // room for one waiting caller
+        std::vector<std::unique_ptr<RawSocket>> waiting;
+        for (int i = 0; i < c.queued; ++i) {
+            waiting.push_back(std::make_unique<RawSocket>());
+            const int flags = ::fcntl(waiting.back()->fd(), F_GETFL);
+            ::fcntl(waiting.back()->fd(), F_SETFL, flags | O_NONBLOCK);
+            ASSERT_TRUE(waiting.back()->connectTo(path));
+        }
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_FALSE(platform::RequestActivation(path, 300));
+        EXPECT_GE(clock.elapsed(), 250);
+        EXPECT_LT(clock.elapsed(), 2000);
+    }
+}
+
+// A holder that cannot listen says so on standard error and goes on without the socket.
+TEST(Activation, AFailureToListenIsReported)
+{
+    testutil::TempDir dir;
+    const QString occupied = QString::fromStdString(dir.file("drovanel.socket"));
+    ASSERT_TRUE(QDir().mkpath(occupied + "/inside"));
+    const QString tooLong = QString::fromStdString(dir.file(std::string(120, 's') + ".socket"));
+    struct Case {
+        QString path;
+        QString why;
+    } const cases[] = {
+        {occupied, "cannot remove what lies there: Is a directory"},
+        {QString::fromStdString(dir.file("missing/drovanel.socket")), "No such file or directory"},
+        {tooLong, QString("the path is %1 bytes long, a local socket's at most 107").arg(tooLong.size())},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        StderrCapture errors;
+        const platform::ActivationListener listener(c.path);
+        EXPECT_FALSE(listener.Listening());
+        EXPECT_EQ(errors.text(), "drovanel: cannot listen for later starts at " + c.path + ": " + c.why +
+                                     "; a second start will not bring this window up\n");
+    }
+    EXPECT_TRUE(QFileInfo(occupied).isDir());
 }
 
 // The real program, started as a user would start it.
@@ -227,11 +557,12 @@ class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_home.isValid() && m_runtime.isValid());
+        ASSERT_TRUE(m_home.isValid() && m_runtime.isValid() && m_temp.isValid());
         m_env = QProcessEnvironment::systemEnvironment();
         m_env.insert("HOME", m_home.path());
         m_env.insert("XDG_CONFIG_HOME", m_home.path() + "/.config");
         m_env.insert("XDG_RUNTIME_DIR", m_runtime.path());
+        m_env.insert("TMPDIR", m_temp.path());
         m_env.insert("QT_QPA_PLATFORM", "offscreen");
         m_lockFile = m_runtime.path() + "/drovanel.lock";
         // The program lands beside the test executables.
@@ -249,12 +580,28 @@ protected:
         ASSERT_TRUE(process.waitForStarted());
     }
 
-    // Waits (without polling) until `process` holds the mark, which it shows by writing its
-    // process id into the mark's file once it has the lock.
-    bool waitUntilHolder(const QProcess &process, int timeoutMs)
+    // A session without a runtime folder and with a home folder so deep that a socket in the
+    // configuration folder would not fit a local socket address.
+    QProcessEnvironment deepHomeWithoutRuntimeFolder()
     {
-        const QString wanted = QString::number(process.processId()) + "\n";
-        QFileSystemWatcher watcher({m_runtime.path()});
+        const QString home = m_home.path() + '/' + QString(150, 'h');
+        EXPECT_TRUE(QDir().mkpath(home));
+        QProcessEnvironment env = m_env;
+        env.insert("HOME", home);
+        env.insert("XDG_CONFIG_HOME", home + "/.config");
+        env.remove("XDG_RUNTIME_DIR");
+        return env;
+    }
+
+    // Waits (without polling) until `done` holds or `process` ends, waking whenever `path` or the
+    // folders above it change; each is watched from the moment it exists.
+    static bool waitWatching(const QString &path, const QProcess &process, int timeoutMs,
+                             const std::function<bool()> &done)
+    {
+        QStringList chain{path};
+        while (!QFileInfo::exists(chain.back()) && chain.back() != "/")
+            chain.append(QFileInfo(chain.back()).path());
+        QFileSystemWatcher watcher;
         QEventLoop loop;
         QTimer timeout;
         timeout.setSingleShot(true);
@@ -263,35 +610,36 @@ protected:
         QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
         QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
         const QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            if (QFile::exists(m_lockFile) && !watcher.files().contains(m_lockFile))
-                watcher.addPath(m_lockFile);
-            if (readAll(m_lockFile) == wanted)
+        for (;;) {
+            for (const QString &watched : chain)
+                if (QFileInfo::exists(watched) && !watcher.files().contains(watched) &&
+                    !watcher.directories().contains(watched))
+                    watcher.addPath(watched);
+            if (done())
                 return true;
-            if (process.state() == QProcess::NotRunning)
+            if (process.state() == QProcess::NotRunning || deadline.hasExpired())
                 return false;
             timeout.start(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
             loop.exec();
         }
-        return readAll(m_lockFile) == wanted;
     }
 
-    // Waits until `path` appears in the runtime folder while `process` runs.
-    bool waitForRuntimeFile(const QString &path, const QProcess &process, int timeoutMs)
+    // Waits until `process` holds the mark at `lockFile`, which it shows by writing its process id
+    // into the mark's file once it has the lock.
+    static bool waitUntilHolder(const QProcess &process, const QString &lockFile, int timeoutMs)
     {
-        QFileSystemWatcher watcher({m_runtime.path()});
-        QEventLoop loop;
-        QTimer timeout;
-        timeout.setSingleShot(true);
-        QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, &QEventLoop::quit);
-        QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-        QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-        const QDeadlineTimer deadline(timeoutMs);
-        while (!QFileInfo::exists(path) && !deadline.hasExpired() && process.state() != QProcess::NotRunning) {
-            timeout.start(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
-            loop.exec();
-        }
-        return QFileInfo::exists(path);
+        const QString wanted = QString::number(process.processId()) + "\n";
+        return waitWatching(lockFile, process, timeoutMs, [&] { return readAll(lockFile) == wanted; });
+    }
+    bool waitUntilHolder(const QProcess &process, int timeoutMs)
+    {
+        return waitUntilHolder(process, m_lockFile, timeoutMs);
+    }
+
+    // Waits until `path` appears while `process` runs.
+    static bool waitForFile(const QString &path, const QProcess &process, int timeoutMs)
+    {
+        return waitWatching(path, process, timeoutMs, [&] { return QFileInfo::exists(path); });
     }
 
     static void kill(QProcess &process)
@@ -300,7 +648,7 @@ protected:
         process.waitForFinished();
     }
 
-    QTemporaryDir m_home, m_runtime;
+    QTemporaryDir m_home, m_runtime, m_temp;
     QProcessEnvironment m_env;
     QString m_lockFile, m_program;
 };
@@ -313,7 +661,7 @@ TEST_F(ProgramTest, ASecondStartEndsAtOnceSilentlyAndTheFirstRunsOn)
     // starts once its main form exists, a moment after it has taken the mark.
     ASSERT_TRUE(waitUntilHolder(first, 60000)) << first.readAllStandardError().toStdString();
     const QString door = m_runtime.path() + "/drovanel.socket";
-    ASSERT_TRUE(waitForRuntimeFile(door, first, 60000)) << "the first listens for later starts";
+    ASSERT_TRUE(waitForFile(door, first, 60000)) << "the first listens for later starts";
 
     // The second start must not touch the display at all: with a display system that does not
     // exist, any attempt to make a window would end the process with an error.
@@ -345,8 +693,8 @@ TEST_F(ProgramTest, ASecondStartEndsAtOnceSilentlyAndTheFirstRunsOn)
 TEST_F(ProgramTest, ASecondStartKnocksAndEndsWithinThreeSecondsWhenTheFirstCannotAnswer)
 {
     // A holder that never answers: a process that holds the mark and a silent listener.
-    QLocalServer silent;
-    ASSERT_TRUE(silent.listen(m_runtime.path() + "/drovanel.socket"));
+    RawSocket silent;
+    ASSERT_TRUE(silent.listenAt(m_runtime.path() + "/drovanel.socket", 4));
     const SingleInstanceMark mark = SingleInstanceMark::AtPath(m_lockFile);
     ASSERT_EQ(mark.state(), State::Held);
 
@@ -358,6 +706,71 @@ TEST_F(ProgramTest, ASecondStartKnocksAndEndsWithinThreeSecondsWhenTheFirstCanno
     EXPECT_LT(clock.elapsed(), 3000);
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
+}
+
+// Without a runtime folder the mark and its socket go to a private folder of the user in the
+// temporary folder, whose path is short whatever the home folder's: the first still answers.
+TEST_F(ProgramTest, WithoutARuntimeFolderADeepHomeStillLetsASecondStartReachTheFirst)
+{
+    const QProcessEnvironment env = deepHomeWithoutRuntimeFolder();
+    const QString folder = ownFolderIn(m_temp.path());
+    QProcess first;
+    start(first, env);
+    ASSERT_TRUE(waitUntilHolder(first, folder + "/drovanel.lock", 60000)) << first.readAllStandardError().toStdString();
+    const QString door = folder + "/drovanel.socket";
+    ASSERT_TRUE(waitForFile(door, first, 60000)) << first.readAllStandardError().toStdString();
+    EXPECT_TRUE(isPrivateFolderOfOurs(folder));
+
+    EXPECT_TRUE(knockWhilePumping(door));  // answered from the first's own loop
+    QProcess second;
+    start(second, env);
+    ASSERT_TRUE(second.waitForFinished(60000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_FALSE(second.readAllStandardError().contains("drovanel:"));
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_FALSE(first.readAllStandardError().contains("drovanel:"));
+    kill(first);
+}
+
+// A folder planted under our name in the temporary folder is refused and left alone; the mark goes
+// to the configuration folder, where this home's socket does not fit. Both are said on standard
+// error, and the program still runs as the one instance.
+TEST_F(ProgramTest, APlantedFolderIsRefusedAndAFailureToListenIsReported)
+{
+    const QProcessEnvironment env = deepHomeWithoutRuntimeFolder();
+    const QString planted = ownFolderIn(m_temp.path());
+    const QString target = m_temp.path() + "/chosen-by-another";
+    ASSERT_TRUE(QDir().mkdir(target));
+    ASSERT_TRUE(QFile::link(target, planted));
+    const QString lockFile = env.value("XDG_CONFIG_HOME") + "/drovanel/drovanel.lock";
+
+    QProcess first;
+    start(first, env);
+    ASSERT_TRUE(waitUntilHolder(first, lockFile, 60000)) << first.readAllStandardError().toStdString();
+    QString errors;
+    const auto said = [&](const QString &text) {
+        return pumpUntil(
+            [&] {
+                errors += QString::fromLocal8Bit(first.readAllStandardError());
+                return errors.contains(text);
+            },
+            10000);  // said before the mark was taken, so already on its way
+    };
+    EXPECT_TRUE(said("drovanel: refusing the folder " + planted + " for the single-instance mark: it is a link\n"))
+        << errors.toStdString();
+    EXPECT_TRUE(said("drovanel: cannot listen for later starts at " + env.value("XDG_CONFIG_HOME") +
+                     "/drovanel/drovanel.socket: the path is "))
+        << errors.toStdString();
+    EXPECT_TRUE(QDir(target).isEmpty());
+
+    QProcess second;
+    start(second, env);
+    ASSERT_TRUE(second.waitForFinished(60000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_EQ(readAll(lockFile), QString::number(first.processId()) + "\n");
+    EXPECT_TRUE(QDir(target).isEmpty());
+    kill(first);
 }
 
 }  // namespace
