@@ -122,13 +122,14 @@ TEST_F(StatusNotifier, TheItemRegistersActivateShowsTheWindowAndFinalizarFromIts
     EXPECT_EQ(labels.join('|').toStdString(), "Descargar|Pausa|Finalizar");
     ASSERT_GE(finalizar, 0) << "no \"Finalizar\" after a separator";
 
+    // The window's placement is written only on the way out.
+    ASSERT_FALSE(m_run.Settings().contains("\"NormPos\"=")) << m_run.Settings().toStdString();
     ASSERT_TRUE(m_item->Click(finalizar));
     ASSERT_TRUE(m_run.Process().waitForFinished(30'000)) << "Finalizar did not end the program";
     EXPECT_EQ(m_run.Process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(m_run.Process().exitCode(), 0);
     EXPECT_TRUE(WaitUntil([this] { return ReadAll(m_run.ServerLog()).contains("<- QUIT"); }, 10'000)) << "no QUIT";
     const QByteArray settings = m_run.Settings();
-    // The window's placement is written only on the way out.
     EXPECT_TRUE(settings.contains("\"NormPos\"=")) << settings.toStdString();
     EXPECT_TRUE(settings.contains("\"Minimizar_Checked\"=\"True\"\r\n")) << settings.toStdString();
 }

@@ -64,6 +64,7 @@ TEST_F(Wayland, WithoutATrayTheWindowStartsMinimisedAndTheProgramChecksAndEndsIn
     EXPECT_LT(took, 3000);
     EXPECT_EQ(m_run.Process().state(), QProcess::Running);
 
+    ASSERT_FALSE(m_run.Settings().contains("\"NormPos\"=")) << "written before the end";
     ASSERT_TRUE(m_run.EndWithSigterm());
     const QByteArray settings = m_run.Settings();
     EXPECT_TRUE(settings.contains("\"NormPos\"=")) << "the placement was not written\n" << settings.toStdString();
