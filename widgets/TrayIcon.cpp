@@ -166,6 +166,12 @@ QString TRxTrayIcon::TipText() const
     return m_hint.section(QLatin1Char('|'), 0, 0).left(63);
 }
 
+void TRxTrayIcon::SetPopupMenu(QMenu *menu)
+{
+    m_popupMenu = menu;
+    m_native->setContextMenu(menu);
+}
+
 void TRxTrayIcon::SetInterval(int ms)
 {
     m_interval = std::max(ms, 1);
@@ -286,7 +292,10 @@ void TRxTrayIcon::activated(QSystemTrayIcon::ActivationReason reason)
             break;
         }
         case QSystemTrayIcon::Context:
-            if (m_popupMenu)
+            // An XEmbed area has Qt open the menu before it reports the click; a StatusNotifierItem
+            // host that asks for the menu through the item (not through its exported copy) leaves
+            // it to the program.
+            if (m_popupMenu && !m_popupMenu->isVisible())
                 m_popupMenu->popup(QCursor::pos());
             break;
         case QSystemTrayIcon::MiddleClick:

@@ -53,7 +53,9 @@ public:
     const QList<QIcon> &Icons() const { return m_icons; }
     void SetIcons(const QList<QIcon> &icons);
     QMenu *PopupMenu() const { return m_popupMenu.data(); }
-    void SetPopupMenu(QMenu *menu) { m_popupMenu = menu; }
+    // The menu of the right button. Also handed to the notification area, which shows it itself:
+    // an XEmbed area by Qt at the pointer, a StatusNotifierItem host through its exported copy.
+    void SetPopupMenu(QMenu *menu);
 
     bool Animated() const { return m_animated; }
     // On: from frame 0, shown at once, then one frame every Interval milliseconds (only when

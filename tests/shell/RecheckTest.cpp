@@ -183,8 +183,8 @@ TEST_F(Resident, ATickWaitsWhileTheUserOrTheNetworkIsBusy)
     // Ticks that come while the download runs find the client busy and leave it alone: every
     // listing and transfer of the download is the download's own.
     std::vector<bool> rechecking;
-    form->msFTPClient1->OnDataTransferStart = [this, &rechecking, start = form->msFTPClient1->OnDataTransferStart](
-                                                  fw::TObject *sender) {
+    form->msFTPClient1->OnDataTransferStart = [this, &rechecking,
+                                               start = form->msFTPClient1->OnDataTransferStart](fw::TObject *sender) {
         rechecking.push_back(form->Recomprobando());
         start(sender);
     };

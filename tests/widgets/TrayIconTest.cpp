@@ -12,6 +12,7 @@
 #include "widgets/Forms.h"
 #include "widgets/Menus.h"
 
+#include <QCursor>
 #include <QElapsedTimer>
 #include <QPainter>
 #include <gtest/gtest.h>
@@ -190,6 +191,17 @@ TEST(TrayIcon, MouseClickDoubleClickAndRightClick)
     emit native->activated(QSystemTrayIcon::Context);
     EXPECT_TRUE(menu.isVisible());
     EXPECT_EQ(calls.size(), 3u);
+    menu.hide();
+
+    // The area holds the menu too: an XEmbed area opens it itself before it reports the right
+    // click, and then the report leaves the open menu where it is.
+    EXPECT_EQ(native->contextMenu(), &menu);
+    const QPoint opened = QCursor::pos() + QPoint(120, 90);
+    menu.popup(opened);
+    const QPoint placed = menu.pos();
+    emit native->activated(QSystemTrayIcon::Context);
+    EXPECT_TRUE(menu.isVisible());
+    EXPECT_EQ(menu.pos(), placed);
     menu.hide();
 
     // A default item of the menu takes the double click for itself.

@@ -1,0 +1,580 @@
+#pragma once
+// The parts of today's desktops around the real program, each a real program of its own started
+// for one test: a virtual X display, a private D-Bus session bus, a StatusNotifierItem watcher and
+// host, a notification server (dunst) whose notifications are recorded, a Wayland compositor
+// (Weston, headless), and the program itself against the sample update server. The test talks to
+// the bus through Qt D-Bus; nothing here links the program's code.
+#include "e2e/Desktop.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QElapsedTimer>
+#include <QFileSystemWatcher>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLibraryInfo>
+#include <QStandardPaths>
+#include <QVariantMap>
+#include <csignal>
+#include <optional>
+#include <vector>
+
+namespace testutil {
+
+using e2e::ReadAll;
+using e2e::Stop;
+using e2e::WaitUntil;
+
+// The tools of `names` that are not installed, separated by spaces (empty when all are there).
+inline QString MissingTools(const QStringList &names)
+{
+    QStringList missing;
+    for (const QString &name : names) {
+        if (QStandardPaths::findExecutable(name).isEmpty())
+            missing << name;
+    }
+    return missing.join(' ');
+}
+
+// Xvfb on a display number it picks itself.
+class VirtualDisplay {
+public:
+    VirtualDisplay()
+    {
+        m_xvfb.setProgram("Xvfb");
+        m_xvfb.setArguments({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-br"});
+        m_xvfb.start();
+        // Xvfb writes its display number once it accepts clients.
+        if (!m_xvfb.waitForStarted(10'000) ||
+            !WaitUntil([this] { return m_xvfb.canReadLine() || m_xvfb.state() != QProcess::Running; }, 20'000) ||
+            !m_xvfb.canReadLine())
+            return;
+        m_display = ":" + QString::fromLatin1(m_xvfb.readLine().trimmed());
+    }
+    ~VirtualDisplay() { Stop(m_xvfb); }
+    VirtualDisplay(const VirtualDisplay &) = delete;
+    VirtualDisplay &operator=(const VirtualDisplay &) = delete;
+
+    bool Ok() const { return !m_display.isEmpty(); }
+    const QString &Display() const { return m_display; }
+
+private:
+    QProcess m_xvfb;
+    QString m_display;
+};
+
+// A session bus of the test's own, started as dbus-run-session starts one, with nothing to
+// activate: every service on it is one the test started. The test's connection to it is Bus().
+class SessionBus {
+public:
+    SessionBus()
+    {
+        const QString config = m_dir.path() + "/session.conf";
+        e2e::WriteAll(config, "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                              " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                              "<busconfig>\n"
+                              "  <type>session</type>\n"
+                              "  <listen>unix:dir=" +
+                                  m_dir.path().toUtf8() +
+                                  "</listen>\n"
+                                  "  <auth>EXTERNAL</auth>\n"
+                                  "  <policy context=\"default\">\n"
+                                  "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                                  "    <allow eavesdrop=\"true\"/>\n"
+                                  "    <allow own=\"*\"/>\n"
+                                  "  </policy>\n"
+                                  "</busconfig>\n");
+        m_daemon.setProgram("dbus-daemon");
+        m_daemon.setArguments({"--config-file=" + config, "--nofork", "--print-address=1"});
+        m_daemon.start();
+        if (!m_daemon.waitForStarted(10'000) ||
+            !WaitUntil([this] { return m_daemon.canReadLine() || m_daemon.state() != QProcess::Running; }, 20'000) ||
+            !m_daemon.canReadLine())
+            return;
+        m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
+        m_bus = QDBusConnection::connectToBus(m_address, kConnection);
+    }
+    ~SessionBus()
+    {
+        QDBusConnection::disconnectFromBus(kConnection);
+        Stop(m_daemon);
+    }
+    SessionBus(const SessionBus &) = delete;
+    SessionBus &operator=(const SessionBus &) = delete;
+
+    bool Ok() const { return m_bus && m_bus->isConnected(); }
+    const QString &Address() const { return m_address; }
+    QDBusConnection &Bus() { return *m_bus; }
+    bool Has(const QString &name) { return Ok() && m_bus->interface()->isServiceRegistered(name).value(); }
+
+    // A property of an object on the bus, as its variant (invalid when the call failed).
+    QVariant Property(const QString &service, const QString &path, const QString &interface, const QString &name)
+    {
+        QDBusMessage get = QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Properties", "Get");
+        get << interface << name;
+        const QDBusMessage reply = m_bus->call(get, QDBus::Block, 5000);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            return {};
+        return reply.arguments().at(0).value<QDBusVariant>().variant();
+    }
+
+private:
+    static constexpr const char *kConnection = "drovanel-desktop-test";
+    QTemporaryDir m_dir;
+    QProcess m_daemon;
+    QString m_address;
+    std::optional<QDBusConnection> m_bus;
+};
+
+// A StatusNotifierItem watcher and a tray host that shows the items (as a desktop's panel does),
+// on a display and a session bus.
+class StatusTray {
+public:
+    StatusTray(const QProcessEnvironment &env, SessionBus &bus) : m_bus(bus)
+    {
+        for (QProcess *p : {&m_watcher, &m_host}) {
+            p->setProcessEnvironment(env);
+            p->setProcessChannelMode(QProcess::MergedChannels);
+        }
+        m_watcher.start("status-notifier-watcher", {});
+        if (!m_watcher.waitForStarted(10'000) || !WaitUntil([this] { return m_bus.Has(kWatcher); }, 20'000)) {
+            m_error = "status-notifier-watcher did not start: " + QString::fromUtf8(m_watcher.readAll());
+            return;
+        }
+        // Qt takes the StatusNotifierItem path only once the watcher reports a host.
+        m_host.start("gtk-sni-tray-standalone", {"--top"});
+        if (!m_host.waitForStarted(10'000) ||
+            !WaitUntil([this] { return Watcher("IsStatusNotifierHostRegistered").toBool(); }, 20'000)) {
+            m_error = "gtk-sni-tray-standalone did not register: " + QString::fromUtf8(m_host.readAll());
+            return;
+        }
+        m_ok = true;
+    }
+    ~StatusTray()
+    {
+        Stop(m_host);
+        Stop(m_watcher);
+    }
+    StatusTray(const StatusTray &) = delete;
+    StatusTray &operator=(const StatusTray &) = delete;
+
+    static constexpr const char *kWatcher = "org.kde.StatusNotifierWatcher";
+
+    bool Ok() const { return m_ok; }
+    const QString &Error() const { return m_error; }
+
+    QVariant Watcher(const QString &property)
+    {
+        return m_bus.Property(kWatcher, "/StatusNotifierWatcher", kWatcher, property);
+    }
+
+    // The items registered with the watcher, as bus name and object path. A watcher lists an item
+    // by its bus name alone or as "name/path".
+    std::vector<std::pair<QString, QString>> Items()
+    {
+        std::vector<std::pair<QString, QString>> items;
+        for (const QString &entry : qdbus_cast<QStringList>(Watcher("RegisteredStatusNotifierItems"))) {
+            const qsizetype slash = entry.indexOf('/');
+            items.emplace_back(entry.left(slash), slash < 0 ? QStringLiteral("/StatusNotifierItem") : entry.mid(slash));
+        }
+        return items;
+    }
+
+    // The item of the process `pid`, once it has registered.
+    std::optional<std::pair<QString, QString>> ItemOf(qint64 pid)
+    {
+        for (const auto &item : Items()) {
+            if (m_bus.Bus().interface()->servicePid(item.first).value() == pid)
+                return item;
+        }
+        return std::nullopt;
+    }
+
+private:
+    SessionBus &m_bus;
+    QProcess m_watcher, m_host;
+    QString m_error;
+    bool m_ok = false;
+};
+
+// What an item of the tray offers and answers, through its StatusNotifierItem and dbusmenu
+// interfaces.
+class TrayItem {
+public:
+    TrayItem(SessionBus &bus, std::pair<QString, QString> address) : m_bus(bus), m_address(std::move(address)) {}
+
+    QVariant Property(const QString &name) { return m_bus.Property(m_address.first, m_address.second, kItem, name); }
+
+    // The tooltip's title (its icon and text left aside).
+    QString ToolTipTitle()
+    {
+        const QVariant tip = Property("ToolTip");
+        if (!tip.canConvert<QDBusArgument>())
+            return {};
+        const QDBusArgument arg = tip.value<QDBusArgument>();
+        QString iconName, title, text;
+        arg.beginStructure();
+        arg >> iconName;
+        arg.beginArray();
+        while (!arg.atEnd()) {
+            int width = 0, height = 0;
+            QByteArray pixels;
+            arg.beginStructure();
+            arg >> width >> height >> pixels;
+            arg.endStructure();
+        }
+        arg.endArray();
+        arg >> title >> text;
+        arg.endStructure();
+        return title;
+    }
+
+    // A click on the item, as a host sends it: the error, empty when the item took it.
+    QString Activate()
+    {
+        QDBusMessage activate = QDBusMessage::createMethodCall(m_address.first, m_address.second, kItem, "Activate");
+        activate << 0 << 0;
+        const QDBusMessage reply = m_bus.Bus().call(activate, QDBus::Block, 5000);
+        return reply.type() == QDBusMessage::ErrorMessage ? reply.errorName() + ": " + reply.errorMessage() : QString();
+    }
+
+    struct MenuEntry {
+        int id = 0;
+        QVariantMap properties;
+    };
+
+    // The menu's entries under its root, in order (the root itself left out).
+    std::vector<MenuEntry> Menu()
+    {
+        std::vector<MenuEntry> entries;
+        QDBusMessage get = QDBusMessage::createMethodCall(m_address.first, MenuPath(), kMenu, "GetLayout");
+        get << 0 << -1 << QStringList();
+        const QDBusMessage reply = m_bus.Bus().call(get, QDBus::Block, 5000);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2)
+            return entries;
+        readLayout(reply.arguments().at(1).value<QDBusArgument>(), entries);
+        if (!entries.empty())
+            entries.erase(entries.begin());
+        return entries;
+    }
+
+    // A click on the menu entry `id`, as a host sends it once the user chose the entry. Sent
+    // without waiting for the answer: an entry may end the program.
+    bool Click(int id)
+    {
+        QDBusMessage event = QDBusMessage::createMethodCall(m_address.first, MenuPath(), kMenu, "Event");
+        event << id << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u;
+        return m_bus.Bus().send(event);
+    }
+
+private:
+    static constexpr const char *kItem = "org.kde.StatusNotifierItem";
+    static constexpr const char *kMenu = "com.canonical.dbusmenu";
+
+    QString MenuPath() { return qdbus_cast<QDBusObjectPath>(Property("Menu")).path(); }
+
+    static void readLayout(const QDBusArgument &arg, std::vector<MenuEntry> &entries)
+    {
+        MenuEntry entry;
+        arg.beginStructure();
+        arg >> entry.id >> entry.properties;
+        entries.push_back(entry);
+        arg.beginArray();
+        while (!arg.atEnd()) {
+            QDBusVariant child;
+            arg >> child;
+            readLayout(child.variant().value<QDBusArgument>(), entries);
+        }
+        arg.endArray();
+        arg.endStructure();
+    }
+
+    SessionBus &m_bus;
+    std::pair<QString, QString> m_address;
+};
+
+// dunst on a display and a session bus. Every notification it takes runs a script of its rules
+// that appends "app name TAB summary TAB body" to Received(), so a test can await one.
+class NotificationServer {
+public:
+    NotificationServer(const QProcessEnvironment &env, SessionBus &bus) : m_bus(bus), m_env(env)
+    {
+        const QString script = m_dir.path() + "/received";
+        e2e::WriteAll(script,
+                      "#!/bin/sh\nprintf '%s\\t%s\\t%s\\n' \"$1\" \"$2\" \"$3\" >>\"" + Received().toUtf8() + "\"\n");
+        QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        e2e::WriteAll(Received(), {});
+        e2e::WriteAll(m_dir.path() + "/dunstrc",
+                      "[record]\n    summary = \"*\"\n    script = " + script.toUtf8() + "\n");
+        m_dunst.setProcessEnvironment(env);
+        m_dunst.setProcessChannelMode(QProcess::MergedChannels);
+        m_dunst.start("dunst", {"-config", m_dir.path() + "/dunstrc"});
+        if (!m_dunst.waitForStarted(10'000) ||
+            !WaitUntil([this] { return m_bus.Has("org.freedesktop.Notifications"); }, 20'000))
+            m_error = "dunst did not start: " + QString::fromUtf8(m_dunst.readAll());
+    }
+    ~NotificationServer() { Stop(m_dunst); }
+    NotificationServer(const NotificationServer &) = delete;
+    NotificationServer &operator=(const NotificationServer &) = delete;
+
+    bool Ok() const { return m_error.isEmpty(); }
+    const QString &Error() const { return m_error; }
+    QString Received() const { return m_dir.path() + "/received.log"; }
+    QStringList ReceivedLines() const { return QString::fromUtf8(ReadAll(Received())).split('\n', Qt::SkipEmptyParts); }
+
+    // Waits until a notification with this summary and body has come, or `program` has ended,
+    // or the bound has passed: woken by each write of the rules' script.
+    bool AwaitReceived(const QString &summary, const QString &body, const QProcess &program, int timeoutMs)
+    {
+        const auto came = [&] {
+            for (const QString &line : ReceivedLines()) {
+                const QStringList fields = line.split('\t');
+                if (fields.size() == 3 && fields[1] == summary && fields[2] == body)
+                    return true;
+            }
+            return false;
+        };
+        QFileSystemWatcher watcher({Received()});
+        QEventLoop loop;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, &loop, &QEventLoop::quit);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        QObject::connect(&program, &QProcess::finished, &loop, &QEventLoop::quit);
+        deadline.start(timeoutMs);
+        while (!came()) {
+            if (!deadline.isActive() || program.state() == QProcess::NotRunning)
+                return false;
+            loop.exec();
+        }
+        return true;
+    }
+
+    // Runs dunstctl with the arguments; its standard output.
+    QByteArray Ctl(const QStringList &arguments)
+    {
+        QProcess ctl;
+        QProcessEnvironment env = m_env;
+        env.insert("DBUS_SESSION_BUS_ADDRESS", m_bus.Address());
+        ctl.setProcessEnvironment(env);
+        ctl.start("dunstctl", arguments);
+        if (!ctl.waitForFinished(10'000) || ctl.exitCode() != 0)
+            return {};
+        return ctl.readAllStandardOutput();
+    }
+
+    struct Notification {
+        QString appName, summary, body;
+    };
+
+    // The notifications that were shown and have since been closed, as "dunstctl history" tells
+    // them.
+    std::vector<Notification> History()
+    {
+        std::vector<Notification> history;
+        const QJsonArray data = QJsonDocument::fromJson(Ctl({"history"})).object().value("data").toArray();
+        for (const QJsonValue &entry : data.at(0).toArray()) {
+            const QJsonObject n = entry.toObject();
+            const auto text = [&](const char *key) { return n.value(key).toObject().value("data").toString(); };
+            history.push_back({text("appname"), text("summary"), text("body")});
+        }
+        return history;
+    }
+
+private:
+    SessionBus &m_bus;
+    QProcessEnvironment m_env;
+    QTemporaryDir m_dir;
+    QProcess m_dunst;
+    QString m_error;
+};
+
+// Weston on its headless back end, its socket in a private runtime folder.
+class Compositor {
+public:
+    Compositor()
+    {
+        QFile::setPermissions(m_runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", m_runtime.path());
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        m_weston.setProcessEnvironment(env);
+        m_weston.setProcessChannelMode(QProcess::MergedChannels);
+        m_weston.start("weston", {"--no-config", "--backend=headless-backend.so", "--socket=" + QString(kSocket),
+                                  "--idle-time=0"});
+        if (!m_weston.waitForStarted(10'000) ||
+            !WaitUntil([this] { return QFileInfo::exists(WaylandDisplay()) || m_weston.state() != QProcess::Running; },
+                       20'000))
+            return;
+        m_ok = m_weston.state() == QProcess::Running && QFileInfo::exists(WaylandDisplay());
+    }
+    ~Compositor() { Stop(m_weston); }
+    Compositor(const Compositor &) = delete;
+    Compositor &operator=(const Compositor &) = delete;
+
+    bool Ok() const { return m_ok; }
+    QString Log() { return QString::fromUtf8(m_weston.readAll()); }
+    // The socket as a client finds it whatever its own runtime folder: by its whole path.
+    QString WaylandDisplay() const { return m_runtime.path() + "/" + kSocket; }
+
+private:
+    static constexpr const char *kSocket = "drovanel-wayland";
+    QTemporaryDir m_runtime;
+    QProcess m_weston;
+    bool m_ok = false;
+};
+
+// Why Wayland cannot be tested here, or empty when it can: Weston and Qt's Wayland platform.
+inline QString WaylandMissing()
+{
+    if (!MissingTools({"weston"}).isEmpty())
+        return "weston is not installed (scripts/install-deps installs it)";
+    const QString plugin = QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms/libqwayland-generic.so";
+    if (!QFileInfo::exists(plugin))
+        return "Qt's Wayland platform is not installed (" + plugin + "; scripts/install-deps installs qt6-wayland)";
+    return {};
+}
+
+// The session `env` as a Wayland one on the compositor: no X display, Qt's Wayland platform.
+inline QProcessEnvironment OnWayland(QProcessEnvironment env, const Compositor &compositor)
+{
+    env.remove("DISPLAY");
+    env.remove("XAUTHORITY");
+    env.insert("WAYLAND_DISPLAY", compositor.WaylandDisplay());
+    env.insert("QT_QPA_PLATFORM", "wayland");
+    return env;
+}
+
+// The real program against the sample update server, in a throwaway profile, with a recording
+// "xdg-open" first in PATH.
+class ProgramRun {
+public:
+    ProgramRun() : m_bin(QString::fromLocal8Bit(qgetenv("DROVANEL_BIN_DIR")))
+    {
+        QDir().mkpath(m_work.path() + "/bin");
+        const QString opener = m_work.path() + "/bin/xdg-open";
+        e2e::WriteAll(opener, "#!/bin/sh\nprintf '%s\\n' \"$*\" >>\"" + Opened().toLocal8Bit() + "\"\n");
+        QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    ~ProgramRun()
+    {
+        for (QProcess *p : {&m_second, &m_program}) {
+            p->kill();
+            p->waitForFinished(5000);
+        }
+    }
+    ProgramRun(const ProgramRun &) = delete;
+    ProgramRun &operator=(const ProgramRun &) = delete;
+
+    QString Program() const { return m_bin + "/drovanel"; }
+    QString Opened() const { return m_work.path() + "/opened"; }
+    QString ServerLog() const { return m_work.path() + "/server.log"; }
+    QString Updates() const { return m_work.path() + "/server/home/drovanel/www/updates"; }
+    QString SettingsFile() const { return m_work.path() + "/profile/home/.config/drovanel/registry.reg"; }
+    QByteArray Settings() const { return ReadAll(SettingsFile()); }
+    QProcess &Process() { return m_program; }
+
+    // The server, and a profile for it: `options` of scripts/write-profile, then `values` added
+    // to the main form's key as "name"="value" lines.
+    bool Prepare(const QStringList &options, const std::vector<std::pair<QByteArray, QByteArray>> &values = {})
+    {
+        m_server =
+            std::make_unique<e2e::SampleServer>(m_work.path() + "/server", m_bin + "/drovanel-make-map", ServerLog());
+        if (m_server->Port() == 0)
+            return false;
+        QProcess writer;
+        writer.start("/usr/bin/python3", QStringList{DROVANEL_SCRIPTS_DIR "/write-profile", m_work.path() + "/profile",
+                                                     "--proxy-port", QString::number(m_server->Port())} +
+                                             options);
+        if (!writer.waitForFinished(30'000) || writer.exitCode() != 0)
+            return false;
+        for (const QString &line : QString::fromUtf8(writer.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+            m_profile.emplace_back(line.section('=', 0, 0), line.section('=', 1));
+        // The key is the file's last section: its values end the file.
+        QByteArray settings = Settings();
+        for (const auto &[name, value] : values)
+            settings += "\"" + name + "\"=\"" + value + "\"\r\n";
+        return e2e::WriteAll(SettingsFile(), settings);
+    }
+
+    // The environment of the desktop (`desktop`) with the profile and the recording opener.
+    QProcessEnvironment Env(QProcessEnvironment desktop) const
+    {
+        for (const auto &[name, value] : m_profile)
+            desktop.insert(name, value);
+        desktop.insert("PATH", m_work.path() + "/bin:" + desktop.value("PATH"));
+        return desktop;
+    }
+
+    bool Start(const QProcessEnvironment &env, QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels)
+    {
+        m_program.setProcessEnvironment(env);
+        m_program.setProcessChannelMode(channels);
+        m_program.start(Program(), {});
+        return m_program.waitForStarted(10'000);
+    }
+
+    // A second start in the same session: how long it took to end, or -1 when it did not.
+    qint64 StartSecond(const QProcessEnvironment &env)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        m_second.setProcessEnvironment(env);
+        m_second.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_second.start(Program(), {});
+        if (!m_second.waitForFinished(10'000) || m_second.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return m_second.exitCode() == 0 ? clock.elapsed() : -1;
+    }
+
+    // The start-up check has ended: the news it found is handed to the desktop.
+    bool AwaitCheck(int timeoutMs)
+    {
+        return WaitUntil([this] { return !ReadAll(Opened()).isEmpty() || m_program.state() != QProcess::Running; },
+                         timeoutMs) &&
+               !ReadAll(Opened()).isEmpty();
+    }
+
+    // Ends the program as a signal from the session does: true when it ended on its own, at once
+    // and cleanly.
+    bool EndWithSigterm()
+    {
+        ::kill(static_cast<pid_t>(m_program.processId()), SIGTERM);
+        return m_program.waitForFinished(30'000) && m_program.exitStatus() == QProcess::NormalExit &&
+               m_program.exitCode() == 0;
+    }
+
+    // With WAYLAND_DEBUG=client in its environment and its standard error kept apart, libwayland
+    // prints every request and event of the program's connection to the compositor there: the
+    // program's side of its windows, which no other Wayland client may look at.
+    QString Trace()
+    {
+        m_trace += m_program.readAllStandardError();
+        return QString::fromUtf8(m_trace);
+    }
+
+    bool AwaitTrace(const QRegularExpression &pattern, int timeoutMs)
+    {
+        return WaitUntil([&] { return Trace().contains(pattern) || m_program.state() != QProcess::Running; },
+                         timeoutMs) &&
+               Trace().contains(pattern);
+    }
+
+    // Publishes a map on the server while the program runs.
+    bool Publish(const QString &name) { return QFile::copy(Updates() + "/Watcher-261201.mdb", Updates() + "/" + name); }
+
+private:
+    QTemporaryDir m_work;
+    QString m_bin;
+    std::unique_ptr<e2e::SampleServer> m_server;
+    std::vector<std::pair<QString, QString>> m_profile;
+    QProcess m_program, m_second;
+    QByteArray m_trace;
+};
+
+}  // namespace testutil
