@@ -40,14 +40,22 @@ public:
     using Exception::Exception;
 };
 
-// A file could not be created (or opened) as a stream.
-class EFCreateError : public EStreamError {
+// A file could not be created (or opened) as a stream; carries the system's error code.
+class EFileStreamError : public EStreamError {
 public:
-    using EStreamError::EStreamError;
+    EFileStreamError(std::string message, int errorCode) : EStreamError(std::move(message)), m_errorCode(errorCode) {}
+    int ErrorCode() const noexcept { return m_errorCode; }
+
+private:
+    int m_errorCode;
 };
-class EFOpenError : public EStreamError {
+class EFCreateError : public EFileStreamError {
 public:
-    using EStreamError::EStreamError;
+    using EFileStreamError::EFileStreamError;
+};
+class EFOpenError : public EFileStreamError {
+public:
+    using EFileStreamError::EFileStreamError;
 };
 
 // A text could not be converted to a number or other value.

@@ -75,7 +75,7 @@ void CreateEmptyFile(std::string_view path)
 {
     if (path.empty())
         throw EInOutError::FromErrno(ENOENT);
-    const int fd = ::open(osName(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd = ::open(osName(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0)
         throw EInOutError::FromErrno(errno);
     ::close(fd);

@@ -21,7 +21,8 @@ bool DirectoryExists(std::string_view path);  // an existing folder
 
 // Creates one folder; its parent must exist and the folder must not. Raises EInOutError.
 void CreateDir(std::string_view path);
-// Creates an empty file, or empties an existing one. Raises EInOutError.
+// Creates a new empty file; a name already taken (a link included, which is never followed) is
+// refused with EEXIST. Raises EInOutError.
 void CreateEmptyFile(std::string_view path);
 // Makes `path` the process's current directory. Raises EInOutError.
 void SetCurrentDir(std::string_view path);

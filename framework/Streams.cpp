@@ -76,16 +76,18 @@ TFileStream::TFileStream(const std::string &fileName, FileMode mode) : m_fileNam
     int flags = O_CLOEXEC;
     switch (mode) {
     case FileMode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case FileMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     case FileMode::OpenRead: flags |= O_RDONLY; break;
     case FileMode::OpenWrite: flags |= O_WRONLY; break;
     case FileMode::OpenReadWrite: flags |= O_RDWR; break;
     }
     m_fd = ::open(fileName.c_str(), flags, 0666);
     if (m_fd < 0) {
-        const std::string reason = std::strerror(errno);
-        if (mode == FileMode::Create)
-            throw EFCreateError("Cannot create file \"" + fileName + "\". " + reason);
-        throw EFOpenError("Cannot open file \"" + fileName + "\". " + reason);
+        const int error = errno;
+        const std::string reason = std::strerror(error);
+        if (mode == FileMode::Create || mode == FileMode::CreateNew)
+            throw EFCreateError("Cannot create file \"" + fileName + "\". " + reason, error);
+        throw EFOpenError("Cannot open file \"" + fileName + "\". " + reason, error);
     }
 }
 

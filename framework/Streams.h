@@ -44,13 +44,14 @@ private:
 
 enum class FileMode {
     Create,     // create or truncate, read and write
+    CreateNew,  // a new file, read and write: a name already taken, a link included, is refused
     OpenRead,   // existing file, read only
     OpenWrite,  // existing file, write only
     OpenReadWrite,
 };
 
-// Raises EFCreateError or EFOpenError (with the system's text) when the file cannot be had, and
-// EInOutError with the system's code when a read, write or seek fails.
+// Raises EFCreateError or EFOpenError (with the system's code and text) when the file cannot be had,
+// and EInOutError with the system's code when a read, write or seek fails.
 class TFileStream final : public TStream {
 public:
     TFileStream(const std::string &fileName, FileMode mode);

@@ -179,7 +179,7 @@ void TextFileWriter::Create(const std::string &fileName)
 
 void TextFileWriter::CreateNew(const std::string &fileName, unsigned mode)
 {
-    OpenWith(fileName, O_EXCL, mode);
+    OpenWith(fileName, O_EXCL | O_NOFOLLOW, mode);
 }
 
 void TextFileWriter::WriteBeyondBlock(std::string_view text)

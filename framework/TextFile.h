@@ -128,7 +128,8 @@ public:
 
     // Creates the file, or truncates an existing one.
     void Create(const std::string &fileName);
-    // Creates a file that must not exist yet (O_EXCL), with the given permission bits.
+    // Creates a file that must not exist yet (O_EXCL; a link under the name counts as taken), with
+    // the given permission bits.
     void CreateNew(const std::string &fileName, unsigned mode = 0666);
     // Both are inline while the text fits the block, since a converter writes millions of short
     // lines.

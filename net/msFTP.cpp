@@ -249,15 +249,20 @@ void TmsFTPClient::NoteAnnouncedSize(const std::string &reply)
 
 void TmsFTPClient::RetrieveFile(const std::string &remoteName, const std::string &localName)
 {
-    // Created (or emptied) before anything is sent; closed however the retrieval ends.
+    // Closed however the retrieval ends.
     fw::TFileStream file(localName, fw::FileMode::Create);
+    RetrieveFile(remoteName, file);
+}
+
+void TmsFTPClient::RetrieveFile(const std::string &remoteName, fw::TStream &stream)
+{
     Exchange(m_transferType == ttBinary ? "TYPE I" : "TYPE A", [](int code) { return ReplyClass(code) == 2; });
     m_announcedSize = -1;
     // An announced size counts in binary mode only: in ASCII mode the server may turn LF into CR LF.
     if (m_transferType == ttBinary)
         m_retrieving = remoteName;
     const auto forget = qScopeGuard([this] { m_retrieving.reset(); });
-    LimitedStream limited(file, [this](std::int64_t end) {
+    LimitedStream limited(stream, [this](std::int64_t end) {
         if (m_announcedSize >= 0 && end > m_announcedSize)
             throw EmsAnnouncedSizeError(m_announcedSize);
         if (end > m_maxFileSize)

@@ -83,7 +83,13 @@ public:
     std::int32_t GetFileSize(const std::string &name);
     // Raises EmsLimitError past MaxFileSize, or past a size the server announced for a binary
     // retrieval (in its preliminary reply, or in a SIZE answer asked during the retrieval), and
-    // the framework's I/O error when the local file cannot be written.
+    // the framework's I/O error when the stream cannot be written. The stream is written from its
+    // start (hand it an empty one) and is neither emptied nor closed: what becomes of the bytes of
+    // a retrieval that failed is the caller's choice.
+    void RetrieveFile(const std::string &remoteName, fw::TStream &stream);
+    // The same into the named file, created or emptied before anything is sent. The name is
+    // opened as it is, a link followed and a device taken (the tools write to /dev/null): a file
+    // of a folder that others may write is fetched through the stream above and a part file.
     void RetrieveFile(const std::string &remoteName, const std::string &localName);
 
     void TransferData(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt);

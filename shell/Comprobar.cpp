@@ -3,11 +3,11 @@
 #include "framework/Dialogs.h"
 #include "framework/Exceptions.h"
 #include "framework/FileSystem.h"
+#include "framework/PartFile.h"
 #include "shell/FtpWork.h"
 #include "shell/Pral.h"
 #include "shell/Updates.h"
 
-#include <cstdio>
 #include <exception>
 
 void TFPral::ComprobarAct1()
@@ -74,11 +74,16 @@ void TFPral::ComprobarAct1()
             msFTPClient1->Login();
         msFTPClient1->ChangeDir(shell::kDocsDir);
         msFTPClient1->SetMaxFileSize(shell::kMaxNewsBytes);
-        try {
-            msFTPClient1->RetrieveFile(shell::kNewsRemoteName, path);
-        } catch (const net::EmsFileSizeError &e) {
-            std::remove(path.c_str());  // never a cut news text handed to the desktop later
-            throw fw::Exception(shell::OversizedNewsText(e.Limit()));
+        {
+            // A news text that did not come whole (refused, cut, past its cap) replaces nothing:
+            // its part file goes and the previous news.txt stays as it was.
+            fw::PartFileStream download(path);
+            try {
+                msFTPClient1->RetrieveFile(shell::kNewsRemoteName, download.Stream());
+            } catch (const net::EmsFileSizeError &e) {
+                throw fw::Exception(shell::OversizedNewsText(e.Limit()));
+            }
+            download.Place();
         }
         shell::OpenDocument(path);  // a desktop without a program for it leaves the file where it is
         m_noticiasAbiertas.insert(FUltimaPublicada);

@@ -3,18 +3,11 @@
 #include "framework/Ansi.h"
 #include "framework/Exceptions.h"
 #include "framework/FileSystem.h"
+#include "framework/PartFile.h"
 #include "framework/TextFile.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <limits>
 #include <unistd.h>
 
 namespace shell {
@@ -99,48 +92,7 @@ bool ConvertLines(fw::TextFileReader &in, fw::TextFileWriter &out, int deviceMod
     return true;
 }
 
-// The part files of a conversion: ".drovanel-<process id>-<number>.part".
-constexpr const char *kPartPrefix = ".drovanel-";
-constexpr const char *kPartSuffix = ".part";
-
-std::string FolderOf(const std::string &path)
-{
-    return fw::PathToAnsi(QFileInfo(fw::PathFromAnsi(path)).path());
-}
-
-// A new file in the destination's folder for the converted map. Its name never contains ".mdb",
-// so a file left behind by a crash is not taken for a points map by the update check.
-std::string CreateBeside(fw::TextFileWriter &out, const std::string &destination)
-{
-    static std::atomic<unsigned> counter{0};
-    const std::string folder = FolderOf(destination);
-    for (int attempt = 0;; ++attempt) {
-        const std::string name = folder + "/" + kPartPrefix + std::to_string(::getpid()) + "-" +
-                                 std::to_string(counter.fetch_add(1)) + kPartSuffix;
-        try {
-            out.CreateNew(name, 0666);
-            return name;
-        } catch (const fw::EInOutError &e) {
-            // Only a name taken by a leftover of an earlier process is worth another try.
-            if (e.ErrorCode() != EEXIST || attempt >= 100)
-                throw;
-        }
-    }
-}
-
-// The rename is durable only once the folder's entry is; some file systems cannot sync a folder,
-// and by then the map is in place, so that failure is not reported.
-void SyncFolder(const std::string &folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-// Closes both files on every way out of a conversion (the source first) and removes the
-// unfinished output unless it was put in place.
+// Closes both files on every way out of a conversion, the source first.
 class ConversionFiles {
 public:
     ConversionFiles(fw::TextFileReader &in, fw::TextFileWriter &out) : m_in(in), m_out(out) {}
@@ -148,19 +100,13 @@ public:
     {
         m_in.Close();
         m_out.Discard();
-        if (!m_temp.empty())
-            ::unlink(m_temp.c_str());
     }
     ConversionFiles(const ConversionFiles &) = delete;
     ConversionFiles &operator=(const ConversionFiles &) = delete;
 
-    void SetTemporary(const std::string &name) { m_temp = name; }
-    void Placed() { m_temp.clear(); }
-
 private:
     fw::TextFileReader &m_in;
     fw::TextFileWriter &m_out;
-    std::string m_temp;
 };
 
 }  // namespace
@@ -176,15 +122,9 @@ ConversionResult ConvertPointsFile(const std::string &source, const std::string 
 ConversionResult ConvertPointsFile(fw::TextFileReader &origen, fw::TextFileWriter &destino, const std::string &source,
                                    const std::string &destination, int deviceModel, const AlertLevels &levels)
 {
-    ConversionFiles files(origen, destino);
+    const ConversionFiles files(origen, destino);
     origen.Open(source);
-    // The rename below would replace a file that the user has made read-only; such a file could
-    // not be emptied either, so it stays and the user hears why. The check is made as the
-    // identity that writes (the effective one).
-    if (::faccessat(AT_FDCWD, destination.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
-        throw fw::EInOutError::FromErrno(errno);
-    const std::string temp = CreateBeside(destino, destination);
-    files.SetTemporary(temp);
+    fw::PartFile part(destination, [&destino](const std::string &name) { destino.CreateNew(name, 0666); });
     destino.SetWriteBehind(true);
 
     try {
@@ -197,10 +137,7 @@ ConversionResult ConvertPointsFile(fw::TextFileReader &origen, fw::TextFileWrite
     origen.Close();
     destino.Sync();
     destino.Close();
-    if (std::rename(temp.c_str(), destination.c_str()) != 0)
-        throw fw::EInOutError::FromErrno(errno);
-    files.Placed();
-    SyncFolder(FolderOf(destination));
+    part.Place();
     return ConversionResult::Converted;
 }
 
@@ -278,25 +215,6 @@ const std::string &MapReceivedText()
     static const std::string text = fw::AnsiText("¡¡Fichero recibido!!\r\rEste nuevo fichero de datos le servirá"
                                                  "\rpara cargar su Sentry III o Watcher");
     return text;
-}
-
-void RemoveLeftoverPartFiles(const std::string &folder)
-{
-    QDir dir(fw::PathFromAnsi(folder));
-    const QString prefix = QString::fromLatin1(kPartPrefix);
-    const QStringList names =
-        dir.entryList({prefix + "*" + QString::fromLatin1(kPartSuffix)}, QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString &name : names) {
-        bool ok = false;
-        const qlonglong pid = name.mid(prefix.size()).section(QLatin1Char('-'), 0, 0).toLongLong(&ok);
-        if (!ok || pid <= 0 || pid > std::numeric_limits<pid_t>::max())
-            continue;
-        // kill with signal 0 only asks whether the process exists; EPERM means it does, as
-        // another user's.
-        if (pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
-            continue;
-        dir.remove(name);
-    }
 }
 
 }  // namespace shell

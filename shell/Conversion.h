@@ -51,7 +51,8 @@ enum class ConversionResult {
 };
 
 // Converts the points map `source` into `destination` for `deviceModel` with the levels of that
-// model. The converted map is written to a new file in the destination's folder, made durable and
+// model. The converted map is written to a part file in the destination's folder (fw::PartFile:
+// a link under the destination's name is replaced, never written through), made durable and
 // renamed over the destination only when everything succeeded: after an invalid header or an
 // error an existing destination is left exactly as it was, no partial file remains, and the source
 // is never touched. The source is opened first; a destination that exists but cannot be written
@@ -95,10 +96,5 @@ const std::string &MapReceivedText();             // ConversionResult::Converted
 // The error raised by ConvertPointsFile for a line past the text reader's cap: no record is that
 // long, so the file is no points file (and the previous map stays).
 std::string OverlongLineText(size_t limit);
-
-// Removes from `folder` the part files of conversions whose process has ended without finishing
-// them (killed, or the machine lost power). Those of a process still running, this one or another,
-// stay. Nothing is reported: a file that cannot be removed is tried again at the next start.
-void RemoveLeftoverPartFiles(const std::string &folder);
 
 }  // namespace shell

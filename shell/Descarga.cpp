@@ -4,6 +4,7 @@
 #include "framework/Dialogs.h"
 #include "framework/Exceptions.h"
 #include "framework/FileSystem.h"
+#include "framework/PartFile.h"
 #include "shell/Conversion.h"
 #include "shell/FtpWork.h"
 #include "shell/Pral.h"
@@ -140,8 +141,12 @@ void TFPral::Descargar()
     const std::string target = fw::JoinPath(carpeta, shell::kDownloadFileName);
     m_reportedSize = -1;
     msFTPClient1->SetMaxFileSize(shell::kMaxMapBytes);
+    // Made before anything is sent, so that a folder that cannot take it refuses the download
+    // with no transfer started. On every way out before Place the part file goes, and the
+    // previous temp.mdb stays as it was.
+    fw::PartFileStream download(target);
     try {
-        msFTPClient1->RetrieveFile(FUltimaPublicada, target);
+        msFTPClient1->RetrieveFile(FUltimaPublicada, download.Stream());
     } catch (const net::EmsAnnouncedSizeError &e) {
         throw fw::Exception(shell::OverlongDownloadText(e.Announced()));
     } catch (const net::EmsFileSizeError &e) {
@@ -149,10 +154,11 @@ void TFPral::Descargar()
     }
     cxProgressBar2->SetPosition(0);
     // A transfer cut short may still end with a class-2 reply; a map that is not whole must never
-    // be converted. The partial download stays for a look, the previous map is untouched.
-    const qint64 received = QFileInfo(fw::PathFromAnsi(target)).size();
+    // be converted, nor replace the previous download.
+    const std::int64_t received = download.Size();
     if (m_reportedSize >= 0 && received != m_reportedSize)
         throw fw::Exception(shell::IncompleteDownloadText(received, m_reportedSize));
+    download.Place();
     FUltimaLocal = FUltimaPublicada;
     Label3->SetCaption(FUltimaLocal);
     MarcaNuevoMapa(false);

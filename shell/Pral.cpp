@@ -6,7 +6,7 @@
 #include "framework/Exceptions.h"
 #include "framework/FileSystem.h"
 #include "framework/FormatSettings.h"
-#include "shell/Conversion.h"
+#include "framework/PartFile.h"
 #include "shell/StoredProperties.h"
 
 #include <QStandardPaths>
@@ -396,7 +396,7 @@ void TFPral::FormCreate(fw::TObject *)
     // From here on the download folder is the current directory: the conversion opens its files
     // by relative names.
     FileListBox1->ApplyFilePath(DirectoryEdit1->Text());
-    shell::RemoveLeftoverPartFiles(".");
+    fw::RemoveLeftoverPartFiles(".");
     BarradeEstado();
     // From the start-up on, so that a failed start-up check does not stop the later ones.
     if (FIntervaloComprobacion > 0)

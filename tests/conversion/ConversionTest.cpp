@@ -4,6 +4,7 @@
 
 #include "common/TempDir.h"
 #include "framework/Exceptions.h"
+#include "framework/PartFile.h"
 #include "framework/TextFile.h"
 
 #include <csignal>
@@ -647,7 +648,7 @@ TEST(Conversion, LeftoverPartFilesOfEndedProcessesAreRemoved)
     for (const auto &name : kept)
         WriteFile(dir.file(name), "574C");
 
-    shell::RemoveLeftoverPartFiles(dir.path());
+    fw::RemoveLeftoverPartFiles(dir.path());
 
     EXPECT_FALSE(fs::exists(dir.file(endedPart)));
     for (const auto &name : kept)

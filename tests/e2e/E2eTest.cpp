@@ -371,7 +371,8 @@ TEST_F(E2e, WholeRoadFromFirstRunToFinalizar)
 }
 
 // The server dies half-way through a download: an error dialog, the previous map intact, no
-// conversion, the program still usable, and a retry succeeding once the server is back.
+// conversion, no half download left, the program still usable, and a retry succeeding once the
+// server is back.
 TEST_F(E2e, ServerKilledHalfWayThroughADownload)
 {
     StartServer({"--size", "8M", "--rate", "1000000"});  // eight seconds on the wire
@@ -381,15 +382,23 @@ TEST_F(E2e, ServerKilledHalfWayThroughADownload)
     StartProgram();
     ASSERT_TRUE(WaitUntil([&] { return !ReadAll(Opened()).isEmpty(); }, 60'000)) << "the check did not end";
 
+    // The map arrives in a hidden part file, renamed to temp.mdb only when whole.
+    const auto partFiles = [&] { return QDir(DownloadFolder()).entryList({"*.part"}, QDir::Files | QDir::Hidden); };
     ClickClient(kDownloadButton);
-    const QString temp = DownloadFolder() + "/temp.mdb";
-    ASSERT_TRUE(WaitUntil([&] { return QFileInfo(temp).size() > 1'000'000; }, 60'000));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const QStringList parts = partFiles();
+            return parts.size() == 1 && QFileInfo(DownloadFolder() + "/" + parts[0]).size() > 1'000'000;
+        },
+        60'000));
     Shot("downloading");
     const quint16 port = m_server->Port();
     m_server->Kill();
     Answer(kMessageTitle, "transfer-broken", {"Return"}, 90'000);
     EXPECT_EQ(ReadAll(DownloadFolder() + "/Watcher-261120.mdb"), previous);
     EXPECT_FALSE(QFileInfo::exists(DownloadFolder() + "/" + kPublished)) << "a broken download was converted";
+    EXPECT_FALSE(QFileInfo::exists(DownloadFolder() + "/temp.mdb")) << "a broken download was put in place";
+    EXPECT_TRUE(partFiles().isEmpty()) << partFiles().join(' ').toStdString();
 
     // The server is back where the program expects it; the same button now succeeds.
     m_server.reset();
@@ -412,11 +421,13 @@ TEST_F(E2e, KilledDuringTheConversionOfALargeMap)
     const QByteArray previous = "574C previous map\r\n";
     ASSERT_TRUE(e2e::WriteAll(DownloadFolder() + "/" + name, previous));
 
-    // The conversion writes a hidden part file beside its destination: the program is killed
-    // as soon as one appears.
+    // The download and then the conversion write hidden part files beside their destinations: the
+    // program is killed as soon as the whole download (temp.mdb) has a part file beside it.
     const auto partFiles = [&] { return QDir(DownloadFolder()).entryList({"*.part"}, QDir::Files | QDir::Hidden); };
     ClickClient(kDownloadButton);
-    ASSERT_TRUE(WaitUntil([&] { return !partFiles().isEmpty(); }, 120'000)) << "no conversion seen";
+    ASSERT_TRUE(
+        WaitUntil([&] { return QFileInfo::exists(DownloadFolder() + "/temp.mdb") && !partFiles().isEmpty(); }, 120'000))
+        << "no conversion seen";
     ::kill(static_cast<pid_t>(m_program.processId()), SIGKILL);
     m_program.waitForFinished(10'000);
     EXPECT_EQ(ReadAll(DownloadFolder() + "/" + name), previous);

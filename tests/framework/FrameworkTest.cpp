@@ -1,15 +1,24 @@
 // The framework without widgets: the standard error report, the dialog service, component lookup
-// by name, string lists, the byte-string conversion and the streams.
+// by name, string lists, the byte-string conversion, the streams and the exclusive file creation.
 #include "common/ScriptedDialogs.h"
+#include "common/TempDir.h"
 #include "framework/Ansi.h"
 #include "framework/Application.h"
 #include "framework/Classes.h"
 #include "framework/Dialogs.h"
 #include "framework/Exceptions.h"
+#include "framework/FileSystem.h"
 #include "framework/Streams.h"
+#include "framework/TextFile.h"
 
+#include <QFileInfo>
 #include <QLocale>
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -134,7 +143,84 @@ TEST(Streams, FileStreamCreateErrorNamesTheFile)
         FAIL();
     } catch (const fw::EFCreateError &e) {
         EXPECT_NE(e.Message().find("/nonexistent-folder/x.mdb"), std::string::npos);
+        EXPECT_EQ(e.ErrorCode(), ENOENT);
     }
+}
+
+// The exclusive creators make a new file only: whatever holds the name already, a link above all,
+// is left alone and refused, so nothing is ever written through a link planted under that name.
+TEST(Files, ExclusiveCreationNeverTakesATakenName)
+{
+    // Each makes the file, writes "new" into it and gives 0, or gives the system's error code.
+    const std::pair<const char *, std::function<int(const std::string &)>> creators[] = {
+        {"TFileStream CreateNew",
+         [](const std::string &path) {
+             try {
+                 fw::TFileStream f(path, fw::FileMode::CreateNew);
+                 f.WriteBuffer("new", 3);
+                 EXPECT_EQ(::fcntl(f.Handle(), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+                 return 0;
+             } catch (const fw::EFCreateError &e) {
+                 EXPECT_NE(e.Message().find(path), std::string::npos) << e.Message();
+                 return e.ErrorCode();
+             }
+         }},
+        {"TextFileWriter CreateNew",
+         [](const std::string &path) {
+             try {
+                 fw::TextFileWriter out;
+                 out.CreateNew(path);
+                 out.Write("new");
+                 out.Close();
+                 return 0;
+             } catch (const fw::EInOutError &e) {
+                 return e.ErrorCode();
+             }
+         }},
+        {"CreateEmptyFile",
+         [](const std::string &path) {
+             try {
+                 fw::CreateEmptyFile(path);
+                 testutil::WriteFile(path, "new");
+                 return 0;
+             } catch (const fw::EInOutError &e) {
+                 return e.ErrorCode();
+             }
+         }},
+    };
+    struct Plant {
+        const char *name;
+        void (*plant)(const testutil::TempDir &dir);
+        const char *kept;  // what the name reads afterwards; "new" when it was free
+    } const plants[] = {
+        {"free name", [](const testutil::TempDir &) {}, "new"},
+        {"existing file", [](const testutil::TempDir &dir) { testutil::WriteFile(dir.file("new"), "previous"); },
+         "previous"},
+        {"link to a file",
+         [](const testutil::TempDir &dir) { ASSERT_EQ(::symlink("victim", dir.file("new").c_str()), 0); }, "victim"},
+        {"link to nothing",
+         [](const testutil::TempDir &dir) { ASSERT_EQ(::symlink("absent", dir.file("new").c_str()), 0); }, ""},
+    };
+    const mode_t mask = ::umask(022);
+    for (const auto &[creatorName, create] : creators) {
+        for (const auto &p : plants) {
+            SCOPED_TRACE(std::string(creatorName) + ", " + p.name);
+            testutil::TempDir dir;
+            testutil::WriteFile(dir.file("victim"), "victim");
+            p.plant(dir);
+            const bool free = std::string(p.kept) == "new";
+            EXPECT_EQ(create(dir.file("new")), free ? 0 : EEXIST);
+            EXPECT_EQ(testutil::ReadFile(dir.file("new")), p.kept);
+            EXPECT_EQ(testutil::ReadFile(dir.file("victim")), "victim");
+            EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(dir.file("absent"))));
+            struct stat st {};
+            ASSERT_EQ(::lstat(dir.file("new").c_str(), &st), 0);
+            if (free) {
+                EXPECT_EQ(st.st_mode & (S_IFMT | 0777), S_IFREG | 0644u);
+            }
+        }
+    }
+    ::umask(mask);
 }
 
 }  // namespace

@@ -145,6 +145,28 @@ TEST_P(Transfer, AsciiTypeStoresBytesUnchanged)
     EXPECT_EQ(server.Lines()[2], "TYPE A");
 }
 
+// The caller's stream takes the bytes, held to the same limits; after a refusal it holds what came
+// before it, and the client stays in step for the next command.
+TEST_P(Transfer, RetrievesIntoTheCallersStream)
+{
+    ScriptedFtpServer server;
+    const std::string data = Pattern(100000);
+    server.File("map.mdb", data);
+    RecordingClient rc(server.Port(), GetParam());
+    rc.client.Login();
+    fw::TMemoryStream whole;
+    rc.client.RetrieveFile("map.mdb", whole);
+    EXPECT_EQ(whole.ToString(), data);
+
+    rc.client.SetMaxFileSize(50000);
+    fw::TMemoryStream capped;
+    EXPECT_EQ(Message([&] { rc.client.RetrieveFile("map.mdb", capped); }), "The file is larger than 50000 bytes");
+    EXPECT_LE(capped.Size(), 50000);
+    EXPECT_TRUE(data.starts_with(capped.ToString()));
+    EXPECT_EQ(Message([&] { rc.client.ChangeDir("/next"); }), "(no exception)");
+    EXPECT_EQ(rc.events, (Lines{"start", "terminate", "start", "terminate"}));
+}
+
 TEST_P(Transfer, MissingRemoteFileLeavesAnEmptyLocalFile)
 {
     ScriptedFtpServer server;

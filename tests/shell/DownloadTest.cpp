@@ -10,12 +10,14 @@
 #include "platform/Termination.h"
 #include "shell/Conversion.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -36,6 +38,17 @@ bool Exists(const std::string &path)
     return QFileInfo::exists(QString::fromStdString(path));
 }
 
+// Every name of a folder, hidden ones and links included, sorted.
+Texts Names(const std::string &path)
+{
+    Texts names;
+    const QDir dir(QString::fromStdString(path));
+    for (const QString &name : dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        names.push_back(name.toStdString());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 int Count(const Texts &lines, const std::string &prefix)
 {
     return static_cast<int>(
@@ -50,6 +63,15 @@ protected:
         Direct(server.Port());
     }
     bool Present(const std::string &name) const { return Exists(local(name)); }
+    Texts Listing() const { return Names(folder.path()); }
+    Texts PartFiles() const
+    {
+        Texts parts;
+        for (const auto &name : Listing())
+            if (name.ends_with(".part"))
+                parts.push_back(name);
+        return parts;
+    }
 
     ScriptedFtpServer server;
 };
@@ -112,9 +134,10 @@ TEST_P(CheckCases, LabelsMarkAndNews)
         EXPECT_FALSE(opened[0].buttonEnabled);
     } else {
         EXPECT_TRUE(opened.empty());
-        // Without the mark nothing is fetched; a refused news leaves the emptied file.
-        EXPECT_EQ(Present("news.txt"), c.mark);
+        // Without the mark nothing is fetched; a refused news writes nothing.
+        EXPECT_FALSE(Present("news.txt"));
     }
+    EXPECT_EQ(PartFiles(), Texts{});
     if (std::find(c.localFiles.begin(), c.localFiles.end(), "temp.mdb") == c.localFiles.end()) {
         EXPECT_FALSE(Present("temp.mdb"));
     }
@@ -307,10 +330,6 @@ struct FailureCase {
     const char *name;
     std::function<void(ScriptedFtpServer &)> script;
     std::string error;
-    std::string partial;  // what "temp.mdb" holds afterwards
-    // The FTP client stops at a block that goes past the announced size, so what arrived before
-    // depends on how the bytes came in: "temp.mdb" then holds no more than `partial`, from its start.
-    bool partialIsLimit = false;
 };
 
 void PrintTo(const FailureCase &c, std::ostream *os)
@@ -338,7 +357,7 @@ ScriptedFtpServer::Handler MapRetrieval(std::function<void(FtpSession &)> map)
 std::vector<FailureCase> FailureTable()
 {
     return {
-        {"MissingMap", [](ScriptedFtpServer &) {}, "550 No such file", ""},
+        {"MissingMap", [](ScriptedFtpServer &) {}, "550 No such file"},
         {"BrokenHalfWay",
          [](ScriptedFtpServer &s) {
              s.File(kNewest, kHalf + kHalf);
@@ -347,7 +366,7 @@ std::vector<FailureCase> FailureTable()
                       session.Reply("426 Transfer aborted");
                   }));
          },
-         "426 Transfer aborted", kHalf},
+         "426 Transfer aborted"},
         {"ResetWithoutASizeThenComplete",
          [](ScriptedFtpServer &s) {
              s.File(kNewest, kHalf + kHalf);
@@ -357,43 +376,43 @@ std::vector<FailureCase> FailureTable()
                       session.Reply("226 Transfer complete");
                   }));
          },
-         "[10054] Connection reset by peer", kHalf, true},
+         "[10054] Connection reset by peer"},
         {"ShortButReportedComplete",
          [](ScriptedFtpServer &s) {
              s.File(kNewest, kHalf);
              s.Answer("SIZE", "213 40000\r\n");
          },
-         shell::IncompleteDownloadText(20000, 40000), kHalf},
+         shell::IncompleteDownloadText(20000, 40000)},
         {"LongerThanAnnounced",
          [](ScriptedFtpServer &s) {
              s.File(kNewest, kHalf + kHalf);
              s.Answer("SIZE", "213 20000\r\n");
          },
-         shell::OverlongDownloadText(20000), kHalf, true},
+         shell::OverlongDownloadText(20000)},
     };
 }
 
 class DownloadFailures : public Scripted, public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(DownloadFailures, NothingIsConvertedAndThePreviousMapStays)
+// An unfinished download replaces nothing: the previous download (a conversion that failed keeps
+// it) stays byte for byte, and its part file goes.
+TEST_P(DownloadFailures, NothingIsConvertedAndThePreviousFilesStay)
 {
     const FailureCase &c = GetParam();
+    const std::string previous = "574C la descarga anterior\r\n";
     server.listing = kNewest + "\r\n";
     server.File("news.dat", kNews);
     c.script(server);
     WriteFile(local(kPlaceholder), "574C el mapa anterior\r\n");
+    WriteFile(local("temp.mdb"), previous);
     StartDirect();
     form->cxButton1->Click();
 
     EXPECT_EQ(errors(), Texts{c.error + "."});
     EXPECT_EQ(messages(), Texts{});
     EXPECT_EQ(melodies(), 0);
-    ASSERT_TRUE(Present("temp.mdb"));
-    if (c.partialIsLimit)
-        EXPECT_TRUE(c.partial.starts_with(ReadFile(local("temp.mdb"))));
-    else
-        EXPECT_EQ(ReadFile(local("temp.mdb")), c.partial);
-    EXPECT_FALSE(Present(kNewest));
+    EXPECT_EQ(ReadFile(local("temp.mdb")), previous);
+    EXPECT_EQ(Listing(), (Texts{kPlaceholder, "news.txt", "temp.mdb"})) << "no part file left behind";
     EXPECT_EQ(ReadFile(local(kPlaceholder)), "574C el mapa anterior\r\n");
     EXPECT_EQ(form->Label3->Caption(), kPlaceholder);
     EXPECT_EQ(form->Label4->Caption(), kNewest);
@@ -403,6 +422,131 @@ TEST_P(DownloadFailures, NothingIsConvertedAndThePreviousMapStays)
 }
 
 INSTANTIATE_TEST_SUITE_P(Download, DownloadFailures, ::testing::ValuesIn(FailureTable()),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// A news text that does not come whole replaces nothing: the previous news stays byte for byte, no
+// part file is left and nothing is handed to the desktop.
+struct NewsFailureCase {
+    const char *name;
+    ScriptedFtpServer::Handler retrieval;
+    std::string error;
+};
+
+void PrintTo(const NewsFailureCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class NewsFailures : public Scripted, public ::testing::WithParamInterface<NewsFailureCase> {};
+
+TEST_P(NewsFailures, ThePreviousNewsStays)
+{
+    const NewsFailureCase &c = GetParam();
+    const std::string previous = "Noticias anteriores\r\n";
+    server.listing = kNewest + "\r\n";
+    server.On("RETR", c.retrieval);
+    WriteFile(local(kPlaceholder), "");
+    WriteFile(local("news.txt"), previous);
+    StartDirect();
+
+    EXPECT_EQ(testutil::Message([&] { form->ComprobarAct1(); }), c.error);
+    EXPECT_TRUE(form->Image2->Visible()) << "the new map is still announced";
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(ReadFile(local("news.txt")), previous);
+    EXPECT_EQ(Listing(), (Texts{kPlaceholder, "news.txt"}));
+    EXPECT_TRUE(form->cxButton1->Enabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    News, NewsFailures,
+    ::testing::Values(NewsFailureCase{"Missing",
+                                      [](FtpSession &s, const std::string &) { s.Reply("550 No such file"); },
+                                      "550 No such file"},
+                      NewsFailureCase{"ResetMidway",
+                                      [](FtpSession &s, const std::string &) {
+                                          s.Reply("150 Opening BINARY mode data connection");
+                                          s.SendDataThenReset(kHalf);
+                                          s.Reply("226 Transfer complete");
+                                      },
+                                      "[10054] Connection reset by peer"},
+                      NewsFailureCase{"AbortedMidway",
+                                      [](FtpSession &s, const std::string &) {
+                                          s.Reply("150 Opening BINARY mode data connection");
+                                          s.SendData(kHalf);
+                                          s.Reply("426 Transfer aborted");
+                                      },
+                                      "426 Transfer aborted"},
+                      NewsFailureCase{"PastItsCap",
+                                      [](FtpSession &s, const std::string &) {
+                                          s.Reply("150 Opening BINARY mode data connection");
+                                          s.Reply(s.SendData(std::string(shell::kMaxNewsBytes + 1, 'n'))
+                                                      ? "226 Transfer complete"
+                                                      : "426 Transfer aborted");
+                                      },
+                                      shell::OversizedNewsText(shell::kMaxNewsBytes)}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// A link planted in the download folder (a shared folder) under the name of a file the program
+// writes, aimed at a file outside it or at a name there that does not exist yet: the program never
+// writes through it. The link is replaced by a file of the program's own with the server's bytes.
+struct LinkCase {
+    const char *name;
+    std::string planted;  // the link's name in the download folder
+    int model;
+    bool victimExists;  // false: the link names a file that does not exist
+};
+
+void PrintTo(const LinkCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class PlantedLinks : public Scripted, public ::testing::WithParamInterface<LinkCase> {};
+
+TEST_P(PlantedLinks, AreReplacedNeverWrittenThrough)
+{
+    const LinkCase &c = GetParam();
+    testutil::TempDir outside;
+    const std::string victim = outside.file("victim");
+    if (c.victimExists)
+        WriteFile(victim, "victim");
+    ASSERT_EQ(::symlink(victim.c_str(), local(c.planted).c_str()), 0);
+    server.listing = kNewest + "\r\n";
+    server.File(kNewest, kMap);
+    server.File("news.dat", kNews);
+    WriteFile(local(kPlaceholder), "");
+    StartDirect([&](TFPral &f) { f.Avisadores->SetItemIndex(c.model); });
+    form->cxButton1->Click();
+
+    EXPECT_EQ(errors(), Texts{});
+    EXPECT_EQ(ReadFile(victim), c.victimExists ? "victim" : "");
+    EXPECT_EQ(Names(outside.path()), c.victimExists ? Texts{"victim"} : Texts{});
+    const auto regular = [&](const std::string &name) {
+        return QFileInfo(QString::fromStdString(local(name))).isFile() &&
+               !QFileInfo(QString::fromStdString(local(name))).isSymLink();
+    };
+    EXPECT_TRUE(regular("news.txt"));
+    EXPECT_EQ(ReadFile(local("news.txt")), kNews);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].content, kNews);
+    if (shell::HasConversion(c.model)) {
+        EXPECT_TRUE(regular(kNewest));
+        EXPECT_EQ(ReadFile(local(kNewest)), kMap);
+        EXPECT_EQ(Listing(), (Texts{kPlaceholder, kNewest, "news.txt"}));
+    } else {
+        EXPECT_TRUE(regular("temp.mdb"));
+        EXPECT_EQ(ReadFile(local("temp.mdb")), kMap);
+        EXPECT_EQ(Listing(), (Texts{kPlaceholder, "news.txt", "temp.mdb"}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, PlantedLinks,
+                         ::testing::Values(LinkCase{"NewsToAFile", "news.txt", shell::kWatcher, true},
+                                           LinkCase{"NewsToNothing", "news.txt", shell::kWatcher, false},
+                                           LinkCase{"DownloadToAFile", "temp.mdb", shell::kWatcher, true},
+                                           LinkCase{"DownloadToNothing", "temp.mdb", shell::kWatcher, false},
+                                           LinkCase{"KeptDownloadToAFile", "temp.mdb", shell::kGrayRoverII, true},
+                                           LinkCase{"KeptDownloadToNothing", "temp.mdb", shell::kGrayRoverII, false}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(Scripted, AFolderChangedAfterStartUpServesTheWholeCommand)
@@ -624,6 +768,7 @@ TEST_F(Scripted, CloseDuringATransferCancelsItAndEndsWithoutQuit)
     EXPECT_EQ(errors(), Texts{}) << "the cancel that ending caused is no error";
     EXPECT_EQ(messages(), Texts{});
     EXPECT_EQ(ReadFile(local(kNewest)), "previous map") << "nothing converted";
+    EXPECT_EQ(Listing(), Texts{kNewest}) << "the cancelled download's part file is gone";
 
     // The close that waited runs now: no QUIT (the server still owes a reply), the program ends.
     ASSERT_TRUE(testutil::PumpUntil([] { return fw::Application().Terminated(); }));
