@@ -18,6 +18,10 @@ namespace {
 // A pass that made no progress sleeps until the next message, or this long at most. The
 // one-second ticks of the time-out counter wake it anyway.
 constexpr int kIdleWaitMs = 1000;
+// While a stream's blocks keep arriving, messages are processed at most this often: one pass of
+// the message pump costs more than a block's own receive and write. Before every wait and at the
+// end they are always processed, so a cancel or a redraw waits this long plus a block at most.
+constexpr auto kBusyPumpInterval = std::chrono::milliseconds(10);
 constexpr winsock::LONG kConnectedEvents =
     winsock::FD_READ | winsock::FD_WRITE | winsock::FD_OOB | winsock::FD_CONNECT | winsock::FD_CLOSE;
 
@@ -364,6 +368,7 @@ void TmsSocket::ReceiveToStream(fw::TStream &stream, std::int32_t count, std::in
     std::vector<char> buffer(kTransferBlockSize);
     std::int64_t received = 0;
     bool done = false;
+    auto nextPump = std::chrono::steady_clock::now() + kBusyPumpInterval;
     {
         WaitScope scope(*this);
         do {
@@ -388,7 +393,13 @@ void TmsSocket::ReceiveToStream(fw::TStream &stream, std::int32_t count, std::in
                 m_peerClosed = true;
                 done = true;
             }
+            if (progress && !done && m_sleepTime < 0) {
+                const auto now = std::chrono::steady_clock::now();
+                if (now < nextPump)
+                    continue;  // the next block is most likely there already
+            }
             EndPass(progress, done);
+            nextPump = std::chrono::steady_clock::now() + kBusyPumpInterval;
         } while (!done && !TimedOut() && !CancelRequested);
     }
     FinishWait();

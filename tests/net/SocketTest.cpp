@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -322,6 +323,57 @@ TEST(Cancel, FromAProgressHandler)
     fw::TMemoryStream stream;
     EXPECT_EQ(Message([&] { conn.client.ReceiveToStream(stream, 0, 0); }), "Operation has been canceled");
     EXPECT_EQ(events, 1);
+}
+
+// A stream that takes a while over every write, as a slow disk does, so that blocks keep waiting
+// in the socket and a receive never has to wait for the next one.
+class SlowSink final : public fw::TStream {
+public:
+    std::int64_t Read(void *, std::int64_t) override { return 0; }
+    std::int64_t Write(const void *, std::int64_t count) override
+    {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        m_position += count;
+        return count;
+    }
+    std::int64_t Seek(std::int64_t offset, fw::SeekOrigin origin) override
+    {
+        m_position = origin == fw::SeekOrigin::Current ? m_position + offset : offset;
+        return m_position;
+    }
+
+private:
+    std::int64_t m_position = 0;
+};
+
+TEST(Cancel, FromATimerWhileBlocksKeepArriving)
+{
+    // Messages are processed every few milliseconds even when the receive never waits: a cancel
+    // from a timer stops a transfer that would otherwise go on for seconds.
+    constexpr std::int64_t kTotal = std::int64_t{1} << 30;
+    LoopbackPeer peer([](int fd) {
+        const std::string block(1 << 20, 'f');
+        for (std::int64_t sent = 0; sent < kTotal && testutil::SendAll(fd, block); sent += 1 << 20) {
+        }
+    });
+    Connected conn(peer.port());
+    QElapsedTimer clock;
+    qint64 firedAt = -1;
+    std::int32_t bytesAtCancel = 0;
+    std::int32_t bytes = 0;
+    conn.client.OnTransferProgress = [&](fw::TObject *, int, int byteCount, int) { bytes = byteCount; };
+    QTimer::singleShot(100, [&] {
+        firedAt = clock.elapsed();
+        bytesAtCancel = bytes;
+        conn.client.CancelRequested = true;
+    });
+    clock.start();
+    SlowSink sink;
+    EXPECT_EQ(Message([&] { conn.client.ReceiveToStream(sink, 0, 0); }), "Operation has been canceled");
+    ASSERT_GE(firedAt, 100);
+    EXPECT_LT(firedAt, 350) << "the timer waited for the message pump";
+    EXPECT_GT(bytesAtCancel, 0) << "blocks arrived before the cancel";
+    EXPECT_LE(bytes - bytesAtCancel, kTransferBlockSize) << "at most one more block after the cancel";
 }
 
 // ---- Connect ----
