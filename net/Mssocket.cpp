@@ -233,6 +233,7 @@ void TmsSocket::SelectEvents()
 
 void TmsSocket::ResetState()
 {
+    DropBuffered();  // bytes of an earlier connection
     m_connected = false;
     m_peerClosed = false;
     CancelRequested = false;
@@ -295,8 +296,19 @@ void TmsSocket::SendBuffer(const void *data, int length)
     FinishWait();
 }
 
+int TmsSocket::TakeBuffered(char *buffer, int length)
+{
+    const int n = std::min(length, BufferedBytes());
+    std::memcpy(buffer, m_readAhead.data() + m_readAheadPos, static_cast<size_t>(n));
+    m_readAheadPos += n;
+    return n;
+}
+
 int TmsSocket::Receive(void *buffer, int length)
 {
+    // Bytes that came with an earlier line come first, without a call.
+    if (length > 0 && BufferedBytes() > 0)
+        return TakeBuffered(static_cast<char *>(buffer), length);
     return GlobalWinsock().recv(m_socket, static_cast<char *>(buffer), length, 0);
 }
 
@@ -316,24 +328,32 @@ std::string TmsSocket::ReadLine()
     {
         WaitScope scope(*this);
         do {
-            char byte = 0;
-            m_lastResult = ws.recv(m_socket, &byte, 1, 0);
+            // Bytes held from an earlier read come first; the socket is asked only when none
+            // are left, so a line that is already here never waits for the network.
+            const bool fromSocket = BufferedBytes() == 0;
+            bool progress = true;
+            if (fromSocket) {
+                m_readAhead.resize(kReadAheadSize);
+                m_lastResult = ws.recv(m_socket, m_readAhead.data(), kReadAheadSize, 0);
+                m_readAheadPos = 0;
+                m_readAheadEnd = std::max(0, m_lastResult);
+            }
             if (CancelRequested)
                 throw EmsCanceledError();
-            bool progress = false;
-            if (m_lastResult == winsock::SOCKET_ERROR) {
+            if (fromSocket && m_lastResult == winsock::SOCKET_ERROR) {
                 CallFailed();
-            } else {
-                progress = true;
-                RestartTimeOut();
-                if (m_lastResult == 0) {
-                    m_peerClosed = true;
-                    done = true;
-                } else {
-                    done = assembler.Add(byte);
-                }
+                progress = false;
+            } else if (fromSocket && m_lastResult == 0) {
+                m_peerClosed = true;
+                done = true;
             }
-            EndPass(progress, done);
+            if (progress)
+                RestartTimeOut();
+            // Up to the line's LF and no further: what follows stays held, in order.
+            while (!done && m_readAheadPos < m_readAheadEnd)
+                done = assembler.Add(m_readAhead[static_cast<size_t>(m_readAheadPos++)]);
+            if (fromSocket)
+                EndPass(progress, done);
         } while (!done && !TimedOut() && !CancelRequested);
     }
     m_lastLineComplete = assembler.Complete();
@@ -361,7 +381,6 @@ void TmsSocket::SendStream(fw::TStream &stream, std::int64_t offset)
 
 void TmsSocket::ReceiveToStream(fw::TStream &stream, std::int32_t count, std::int64_t offset)
 {
-    TmsWinsock &ws = GlobalWinsock();
     if (count == 0)
         count = -1;
     stream.Seek(offset, fw::SeekOrigin::Beginning);
@@ -374,7 +393,7 @@ void TmsSocket::ReceiveToStream(fw::TStream &stream, std::int32_t count, std::in
         do {
             const int want = count > 0 ? static_cast<int>(std::min<std::int64_t>(count - received, kTransferBlockSize))
                                        : kTransferBlockSize;
-            m_lastResult = ws.recv(m_socket, buffer.data(), want, 0);
+            m_lastResult = Receive(buffer.data(), want);  // held bytes first
             if (CancelRequested)
                 throw EmsCanceledError();
             bool progress = false;
@@ -407,6 +426,7 @@ void TmsSocket::ReceiveToStream(fw::TStream &stream, std::int32_t count, std::in
 
 void TmsSocket::Disconnect()
 {
+    DropBuffered();
     if (m_socket == winsock::INVALID_SOCKET)
         return;
     m_lastResult = GlobalWinsock().closesocket(m_socket);
