@@ -101,8 +101,10 @@ std::int64_t TFileStream::Read(void *buffer, std::int64_t count)
 {
     for (;;) {
         const ssize_t n = ::read(m_fd, buffer, static_cast<size_t>(std::max<std::int64_t>(0, count)));
-        if (n >= 0)
+        if (n >= 0) {
+            m_position += n;
             return n;
+        }
         if (errno != EINTR)
             throw EInOutError::FromErrno(errno);
     }
@@ -119,6 +121,8 @@ std::int64_t TFileStream::Write(const void *buffer, std::int64_t count)
                 continue;
             throw EInOutError::FromErrno(errno);
         }
+        // Counted as they go: a write that fails part-way has still moved the file's offset.
+        m_position += n;
         p += n;
         left -= n;
     }
@@ -127,10 +131,14 @@ std::int64_t TFileStream::Write(const void *buffer, std::int64_t count)
 
 std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin)
 {
+    // Asking the position is the common case (a transfer asks after every block): no system call.
+    if (origin == SeekOrigin::Current && offset == 0)
+        return m_position;
     const int whence = origin == SeekOrigin::Beginning ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
     const off_t r = ::lseek(m_fd, offset, whence);
     if (r < 0)
-        throw EInOutError::FromErrno(errno);
+        throw EInOutError::FromErrno(errno);  // a failed seek leaves the offset where it was
+    m_position = r;
     return r;
 }
 

@@ -51,7 +51,9 @@ enum class FileMode {
 };
 
 // Raises EFCreateError or EFOpenError (with the system's code and text) when the file cannot be had,
-// and EInOutError with the system's code when a read, write or seek fails.
+// and EInOutError with the system's code when a read, write or seek fails. The stream keeps its
+// position itself (asking it costs no system call); a failed call leaves it where the file's
+// offset is. Reading or writing through Handle() bypasses it.
 class TFileStream final : public TStream {
 public:
     TFileStream(const std::string &fileName, FileMode mode);
@@ -68,6 +70,7 @@ public:
 private:
     std::string m_fileName;
     int m_fd = -1;
+    std::int64_t m_position = 0;  // the file's offset, kept in step by every read, write and seek
 };
 
 }  // namespace fw

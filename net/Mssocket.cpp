@@ -18,6 +18,10 @@ namespace {
 // A pass that made no progress sleeps until the next message, or this long at most. The
 // one-second ticks of the time-out counter wake it anyway.
 constexpr int kIdleWaitMs = 1000;
+// While a stream's blocks keep arriving, messages are processed at most this often: one pass of
+// the message pump costs more than a block's own receive and write. Before every wait and at the
+// end they are always processed, so a cancel or a redraw waits this long plus a block at most.
+constexpr auto kBusyPumpInterval = std::chrono::milliseconds(10);
 constexpr winsock::LONG kConnectedEvents =
     winsock::FD_READ | winsock::FD_WRITE | winsock::FD_OOB | winsock::FD_CONNECT | winsock::FD_CLOSE;
 
@@ -229,6 +233,7 @@ void TmsSocket::SelectEvents()
 
 void TmsSocket::ResetState()
 {
+    DropBuffered();  // bytes of an earlier connection
     m_connected = false;
     m_peerClosed = false;
     CancelRequested = false;
@@ -291,8 +296,19 @@ void TmsSocket::SendBuffer(const void *data, int length)
     FinishWait();
 }
 
+int TmsSocket::TakeBuffered(char *buffer, int length)
+{
+    const int n = std::min(length, BufferedBytes());
+    std::memcpy(buffer, m_readAhead.data() + m_readAheadPos, static_cast<size_t>(n));
+    m_readAheadPos += n;
+    return n;
+}
+
 int TmsSocket::Receive(void *buffer, int length)
 {
+    // Bytes that came with an earlier line come first, without a call.
+    if (length > 0 && BufferedBytes() > 0)
+        return TakeBuffered(static_cast<char *>(buffer), length);
     return GlobalWinsock().recv(m_socket, static_cast<char *>(buffer), length, 0);
 }
 
@@ -312,24 +328,32 @@ std::string TmsSocket::ReadLine()
     {
         WaitScope scope(*this);
         do {
-            char byte = 0;
-            m_lastResult = ws.recv(m_socket, &byte, 1, 0);
+            // Bytes held from an earlier read come first; the socket is asked only when none
+            // are left, so a line that is already here never waits for the network.
+            const bool fromSocket = BufferedBytes() == 0;
+            bool progress = true;
+            if (fromSocket) {
+                m_readAhead.resize(kReadAheadSize);
+                m_lastResult = ws.recv(m_socket, m_readAhead.data(), kReadAheadSize, 0);
+                m_readAheadPos = 0;
+                m_readAheadEnd = std::max(0, m_lastResult);
+            }
             if (CancelRequested)
                 throw EmsCanceledError();
-            bool progress = false;
-            if (m_lastResult == winsock::SOCKET_ERROR) {
+            if (fromSocket && m_lastResult == winsock::SOCKET_ERROR) {
                 CallFailed();
-            } else {
-                progress = true;
-                RestartTimeOut();
-                if (m_lastResult == 0) {
-                    m_peerClosed = true;
-                    done = true;
-                } else {
-                    done = assembler.Add(byte);
-                }
+                progress = false;
+            } else if (fromSocket && m_lastResult == 0) {
+                m_peerClosed = true;
+                done = true;
             }
-            EndPass(progress, done);
+            if (progress)
+                RestartTimeOut();
+            // Up to the line's LF and no further: what follows stays held, in order.
+            while (!done && m_readAheadPos < m_readAheadEnd)
+                done = assembler.Add(m_readAhead[static_cast<size_t>(m_readAheadPos++)]);
+            if (fromSocket)
+                EndPass(progress, done);
         } while (!done && !TimedOut() && !CancelRequested);
     }
     m_lastLineComplete = assembler.Complete();
@@ -357,19 +381,19 @@ void TmsSocket::SendStream(fw::TStream &stream, std::int64_t offset)
 
 void TmsSocket::ReceiveToStream(fw::TStream &stream, std::int32_t count, std::int64_t offset)
 {
-    TmsWinsock &ws = GlobalWinsock();
     if (count == 0)
         count = -1;
     stream.Seek(offset, fw::SeekOrigin::Beginning);
     std::vector<char> buffer(kTransferBlockSize);
     std::int64_t received = 0;
     bool done = false;
+    auto nextPump = std::chrono::steady_clock::now() + kBusyPumpInterval;
     {
         WaitScope scope(*this);
         do {
             const int want = count > 0 ? static_cast<int>(std::min<std::int64_t>(count - received, kTransferBlockSize))
                                        : kTransferBlockSize;
-            m_lastResult = ws.recv(m_socket, buffer.data(), want, 0);
+            m_lastResult = Receive(buffer.data(), want);  // held bytes first
             if (CancelRequested)
                 throw EmsCanceledError();
             bool progress = false;
@@ -388,7 +412,13 @@ void TmsSocket::ReceiveToStream(fw::TStream &stream, std::int32_t count, std::in
                 m_peerClosed = true;
                 done = true;
             }
+            if (progress && !done && m_sleepTime < 0) {
+                const auto now = std::chrono::steady_clock::now();
+                if (now < nextPump)
+                    continue;  // the next block is most likely there already
+            }
             EndPass(progress, done);
+            nextPump = std::chrono::steady_clock::now() + kBusyPumpInterval;
         } while (!done && !TimedOut() && !CancelRequested);
     }
     FinishWait();
@@ -396,6 +426,7 @@ void TmsSocket::ReceiveToStream(fw::TStream &stream, std::int32_t count, std::in
 
 void TmsSocket::Disconnect()
 {
+    DropBuffered();
     if (m_socket == winsock::INVALID_SOCKET)
         return;
     m_lastResult = GlobalWinsock().closesocket(m_socket);

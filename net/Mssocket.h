@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace net {
 
@@ -23,6 +24,8 @@ namespace net {
 inline constexpr platform::UINT kSocketMessage = 2146;
 // Stream transfers move at most this many bytes per call.
 inline constexpr int kTransferBlockSize = 32768;
+// ReadLine asks the socket for up to this many bytes at a time and keeps what follows the line.
+inline constexpr int kReadAheadSize = 4096;
 
 class EmsTimedOutError : public fw::Exception {
 public:
@@ -166,6 +169,9 @@ public:
     bool PeerClosed() const { return m_peerClosed; }
     // Whether the last ReadLine ended at an LF (false when the peer closed first).
     bool LastLineComplete() const { return m_lastLineComplete; }
+    // Bytes that ReadLine received after its line and holds for the next read: ReadLine, Receive
+    // and ReceiveToStream take them first, in the order they came. Dropped with the connection.
+    int BufferedBytes() const { return m_readAheadEnd - m_readAheadPos; }
 
     void SelectEvents();
     virtual void ResetState();
@@ -190,6 +196,15 @@ protected:
     bool m_connected = false;
     bool m_peerClosed = false;
     bool m_lastLineComplete = false;
+
+private:
+    // Takes up to `length` of the held bytes; returns how many.
+    int TakeBuffered(char *buffer, int length);
+    void DropBuffered() { m_readAheadPos = m_readAheadEnd = 0; }
+
+    std::vector<char> m_readAhead;  // kReadAheadSize bytes once a line has been read
+    int m_readAheadPos = 0;         // the held bytes are [m_readAheadPos, m_readAheadEnd)
+    int m_readAheadEnd = 0;
 };
 
 class TmsClientSocket : public TmsSocket {

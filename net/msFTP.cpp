@@ -329,8 +329,8 @@ void TmsFTPClient::HandleDataProgress(fw::TObject *dataSocket, std::int32_t byte
 
 bool TmsFTPClient::ControlReplyWaiting()
 {
-    if (m_peerClosed)
-        return true;  // reading says so at once
+    if (m_peerClosed || BufferedBytes() > 0)
+        return true;  // reading says so at once, or takes a reply that came with an earlier one
     winsock::u_long waiting = 0;
     return GlobalWinsock().ioctlsocket(m_socket, winsock::WS_FIONREAD, &waiting) != winsock::SOCKET_ERROR &&
            waiting > 0;

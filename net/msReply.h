@@ -16,8 +16,8 @@ inline constexpr int kMaxLineBytes = 65536;
 inline constexpr int kMaxReplyLines = 2000;
 inline constexpr std::size_t kMaxReplyBytes = 256 * 1024;
 
-// One line assembled from single received bytes (the socket asks for one byte at a time, so that
-// nothing after the line is consumed).
+// One line assembled byte by byte from what the socket received (the socket feeds it up to the
+// line's LF and keeps what follows for its next read).
 class LineAssembler {
 public:
     // Takes one received byte; true when it was the line's LF. Raises EmsLineError when the line

@@ -196,75 +196,75 @@ std::uint32_t TmsWinsock::ParseAddress(const std::string &text) const
 
 SOCKET TmsWinsock::accept(SOCKET s, winsock::SOCKADDR *addr, int *addrlen) const
 {
-    return Proc<winsock::accept_fn>("accept")(s, addr, addrlen);
+    return Proc<winsock::accept_fn>(ProcSlot::accept, "accept")(s, addr, addrlen);
 }
 int TmsWinsock::bind(SOCKET s, const winsock::SOCKADDR *name, int namelen) const
 {
-    return Proc<winsock::bind_fn>("bind")(s, name, namelen);
+    return Proc<winsock::bind_fn>(ProcSlot::bind, "bind")(s, name, namelen);
 }
 int TmsWinsock::closesocket(SOCKET s) const
 {
-    return Proc<winsock::closesocket_fn>("closesocket")(s);
+    return Proc<winsock::closesocket_fn>(ProcSlot::closesocket, "closesocket")(s);
 }
 int TmsWinsock::connect(SOCKET s, const winsock::SOCKADDR *name, int namelen) const
 {
-    return Proc<winsock::connect_fn>("connect")(s, name, namelen);
+    return Proc<winsock::connect_fn>(ProcSlot::connect, "connect")(s, name, namelen);
 }
 int TmsWinsock::ioctlsocket(SOCKET s, winsock::LONG cmd, winsock::u_long *argp) const
 {
-    return Proc<winsock::ioctlsocket_fn>("ioctlsocket")(s, cmd, argp);
+    return Proc<winsock::ioctlsocket_fn>(ProcSlot::ioctlsocket, "ioctlsocket")(s, cmd, argp);
 }
 int TmsWinsock::getsockname(SOCKET s, winsock::SOCKADDR *name, int *namelen) const
 {
-    return Proc<winsock::getsockname_fn>("getsockname")(s, name, namelen);
+    return Proc<winsock::getsockname_fn>(ProcSlot::getsockname, "getsockname")(s, name, namelen);
 }
 std::uint16_t TmsWinsock::htons(std::uint16_t hostshort) const
 {
-    return Proc<winsock::htons_fn>("htons")(hostshort);
+    return Proc<winsock::htons_fn>(ProcSlot::htons, "htons")(hostshort);
 }
 std::uint32_t TmsWinsock::inet_addr(const char *cp) const
 {
-    return Proc<winsock::inet_addr_fn>("inet_addr")(cp);
+    return Proc<winsock::inet_addr_fn>(ProcSlot::inet_addr, "inet_addr")(cp);
 }
 char *TmsWinsock::inet_ntoa(winsock::IN_ADDR in) const
 {
-    return Proc<winsock::inet_ntoa_fn>("inet_ntoa")(in);
+    return Proc<winsock::inet_ntoa_fn>(ProcSlot::inet_ntoa, "inet_ntoa")(in);
 }
 int TmsWinsock::listen(SOCKET s, int backlog) const
 {
-    return Proc<winsock::listen_fn>("listen")(s, backlog);
+    return Proc<winsock::listen_fn>(ProcSlot::listen, "listen")(s, backlog);
 }
 int TmsWinsock::recv(SOCKET s, char *buf, int len, int flags) const
 {
-    return Proc<winsock::recv_fn>("recv")(s, buf, len, flags);
+    return Proc<winsock::recv_fn>(ProcSlot::recv, "recv")(s, buf, len, flags);
 }
 int TmsWinsock::send(SOCKET s, const char *buf, int len, int flags) const
 {
-    return Proc<winsock::send_fn>("send")(s, buf, len, flags);
+    return Proc<winsock::send_fn>(ProcSlot::send, "send")(s, buf, len, flags);
 }
 SOCKET TmsWinsock::socket(int af, int type, int protocol) const
 {
-    return Proc<winsock::socket_fn>("socket")(af, type, protocol);
+    return Proc<winsock::socket_fn>(ProcSlot::socket, "socket")(af, type, protocol);
 }
 winsock::HOSTENT *TmsWinsock::gethostbyname(const char *name) const
 {
-    return Proc<winsock::gethostbyname_fn>("gethostbyname")(name);
+    return Proc<winsock::gethostbyname_fn>(ProcSlot::gethostbyname, "gethostbyname")(name);
 }
 int TmsWinsock::WSAStartup(winsock::WORD versionRequested, winsock::WSADATA *data) const
 {
-    return Proc<winsock::WSAStartup_fn>("WSAStartup")(versionRequested, data);
+    return Proc<winsock::WSAStartup_fn>(ProcSlot::WSAStartup, "WSAStartup")(versionRequested, data);
 }
 int TmsWinsock::WSACleanup() const
 {
-    return Proc<winsock::WSACleanup_fn>("WSACleanup")();
+    return Proc<winsock::WSACleanup_fn>(ProcSlot::WSACleanup, "WSACleanup")();
 }
 int TmsWinsock::WSAGetLastError() const
 {
-    return Proc<winsock::WSAGetLastError_fn>("WSAGetLastError")();
+    return Proc<winsock::WSAGetLastError_fn>(ProcSlot::WSAGetLastError, "WSAGetLastError")();
 }
 int TmsWinsock::WSAAsyncSelect(SOCKET s, platform::HWND window, platform::UINT msg, winsock::LONG event) const
 {
-    return Proc<winsock::WSAAsyncSelect_fn>("WSAAsyncSelect")(s, window, msg, event);
+    return Proc<winsock::WSAAsyncSelect_fn>(ProcSlot::WSAAsyncSelect, "WSAAsyncSelect")(s, window, msg, event);
 }
 
 TmsWinsock &GlobalWinsock()

@@ -1,13 +1,15 @@
 #pragma once
 // The run-time binding of Windows Sockets 1.1: the one TmsWinsock of the process loads the socket
 // library when the socket library starts, and offers each socket function as a method that looks
-// the function up by name at every call. Winsock error codes become EWinsockError exceptions with
-// the texts of a fixed table.
+// the function up by name at its first call and keeps it. Winsock error codes become EWinsockError
+// exceptions with the texts of a fixed table.
 #include "framework/Exceptions.h"
 #include "platform/WinTypes.h"
 #include "platform/winsock/WinsockApi.h"
 
 #include <QObject>
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -83,8 +85,43 @@ public:
     int WSAAsyncSelect(SOCKET s, platform::HWND window, platform::UINT msg, winsock::LONG event) const;
 
 private:
-    template <typename Fn> Fn *Proc(const char *name) const { return reinterpret_cast<Fn *>(GetProc(name)); }
+    enum class ProcSlot : std::size_t {
+        accept,
+        bind,
+        closesocket,
+        connect,
+        ioctlsocket,
+        getsockname,
+        htons,
+        inet_addr,
+        inet_ntoa,
+        listen,
+        recv,
+        send,
+        socket,
+        gethostbyname,
+        WSAStartup,
+        WSACleanup,
+        WSAGetLastError,
+        WSAAsyncSelect,
+        Count
+    };
+    // The function for a slot, looked up by name (GetProc) at its first call and kept: a lookup
+    // by name costs more than a transfer's whole block. A function the library lacks is looked up,
+    // and reported, again at every call.
+    template <typename Fn> Fn *Proc(ProcSlot slot, const char *name) const
+    {
+        std::atomic<void *> &kept = m_procs[static_cast<std::size_t>(slot)];
+        void *proc = kept.load(std::memory_order_relaxed);
+        if (proc == nullptr) {
+            proc = GetProc(name);
+            kept.store(proc, std::memory_order_relaxed);
+        }
+        return reinterpret_cast<Fn *>(proc);
+    }
     void LoadWinsock(const std::string &libraryPath);
+
+    mutable std::array<std::atomic<void *>, static_cast<std::size_t>(ProcSlot::Count)> m_procs{};
 
     void *m_libHandle = nullptr;
     std::uint16_t m_winsockVersion = 0;

@@ -79,6 +79,7 @@ bool MessageWindow::event(QEvent *e)
 {
     if (e->type() == WinMessageEventType) {
         const auto *m = static_cast<WinMessageEvent *>(e);
+        m->Taken();  // the handler may want the poster to post again
         send(m->message, m->wParam, m->lParam);
         return true;
     }

@@ -7,7 +7,10 @@
 // QSocketNotifier watches that set on the event loop. Edge-triggering is what makes Winsock's
 // rules cheap: a notice is posted once per condition, FD_READ and FD_ACCEPT stay quiet until the
 // next recv or accept re-enables them, FD_WRITE comes after a connect and after a send that would
-// block, and the peer's close (EPOLLRDHUP) is seen even while data is still unread. Notices are
+// block, and the peer's close (EPOLLRDHUP) is seen even while data is still unread. An FD_READ is
+// not posted while another one for the same socket still waits in the queue: that one announces
+// the data as well, and a receive loop that takes block after block would otherwise post one
+// notice (and wake the event loop) per block. Notices are
 // posted as window-message events to the window object whose address the caller gave; it is held
 // through a QPointer, so a window that has been destroyed is never posted to.
 //
@@ -59,8 +62,10 @@ struct Sock {
     bool inEpoll = false;
     bool connectPending = false;  // a non-blocking connect is under way
     bool readPending = false;     // FD_READ posted, waiting for recv to re-enable it
-    bool acceptPending = false;   // FD_ACCEPT posted, waiting for accept to re-enable it
-    bool writeWanted = false;     // FD_WRITE is due at the next writable edge
+    // Set while an FD_READ of this socket waits in the window's queue (cleared as it is taken).
+    platform::QueuedMark readQueued = std::make_shared<std::atomic<bool>>(false);
+    bool acceptPending = false;  // FD_ACCEPT posted, waiting for accept to re-enable it
+    bool writeWanted = false;    // FD_WRITE is due at the next writable edge
     bool closeNotified = false;
     int pendingErrno = 0;  // an error taken from the socket for a notice, kept for the next call
 };
@@ -169,7 +174,14 @@ void post(SOCKET h, const Sock &s, LONG event, int wsaError)
         return;
     const auto lParam = static_cast<platform::LPARAM>((static_cast<std::uint32_t>(wsaError & 0xFFFF) << 16) |
                                                       static_cast<std::uint32_t>(event & 0xFFFF));
-    QCoreApplication::postEvent(s.window.data(), new platform::WinMessageEvent(s.msg, h, lParam));
+    QCoreApplication::postEvent(
+        s.window.data(), new platform::WinMessageEvent(s.msg, h, lParam, event == FD_READ ? s.readQueued : nullptr));
+}
+
+// Whether an FD_READ of this socket still waits in the queue.
+bool readNoticeQueued(const Sock &s)
+{
+    return s.readQueued->load();
 }
 
 int bytesWaiting(int fd)
@@ -254,7 +266,7 @@ void onEdge(SOCKET h, Sock &s, std::uint32_t ev)
     }
     if (s.state != State::Connected)
         return;  // a fresh or failed socket reports hang-ups that mean nothing yet
-    if ((ev & EPOLLIN) && !s.readPending && (s.mask & FD_READ) && bytesWaiting(s.fd) > 0) {
+    if ((ev & EPOLLIN) && !s.readPending && (s.mask & FD_READ) && !readNoticeQueued(s) && bytesWaiting(s.fd) > 0) {
         s.readPending = true;
         post(h, s, FD_READ, 0);
     }
@@ -665,9 +677,10 @@ int Recv(SOCKET h, char *buf, int len, int flags)
         return fail(WSAENOTSOCK);
     Sock &s = it->second;
     // recv re-enables FD_READ. When it took less than asked, the queue was empty and new data
-    // brings a new edge; when it filled the buffer, data may remain and is announced now.
+    // brings a new edge; when it filled the buffer, data may remain and is announced now, unless
+    // a notice that will announce it still waits in the window's queue.
     s.readPending = false;
-    if (r > 0 && r == len && s.window && (s.mask & FD_READ) && bytesWaiting(s.fd) > 0) {
+    if (r > 0 && r == len && s.window && (s.mask & FD_READ) && !readNoticeQueued(s) && bytesWaiting(s.fd) > 0) {
         s.readPending = true;
         post(h, s, FD_READ, 0);
     }
@@ -845,6 +858,8 @@ int AsyncSelect(SOCKET h, HWND window, UINT msg, LONG event)
     s->msg = msg;
     s->mask = event;
     s->readPending = false;
+    // A notice still queued for the earlier selection is no reason to keep quiet for this one.
+    s->readQueued = std::make_shared<std::atomic<bool>>(false);
     s->acceptPending = false;
     s->closeNotified = false;
     s->writeWanted = s->state == State::Connected;

@@ -4,6 +4,7 @@
 #include "fixtures/ScriptedFtpServer.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -47,6 +48,34 @@ TEST(FtpGetDriver, ShowsServerBytesEscaped)
     const Outcome refused = FtpGet(refusing, {});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_EQ(refused.errors, "550 \\x1b]0;owned\\x07 no such folder\n");
+}
+
+TEST(FtpGetDriver, PrintsTheBytesReceived)
+{
+    // The count is the transfer's, not the size of LOCAL: a device such as /dev/null has none.
+    ScriptedFtpServer server;
+    server.File("map.mdb", std::string(100000, 'x'));
+    server.File("empty.mdb", "");
+    testutil::TempDir dir;
+    struct Case {
+        const char *remote;
+        std::string destination;
+        const char *bytes;
+    };
+    const Case cases[] = {
+        {"map.mdb", "/dev/null", "100000"},
+        {"map.mdb", dir.file("temp.mdb"), "100000"},
+        {"empty.mdb", "/dev/null", "0"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.remote + (" to " + c.destination));
+        const Outcome run = FtpGet(server, {c.remote, QString::fromStdString(c.destination)});
+        EXPECT_EQ(run.exitCode, 0) << run.errors;
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^%1 bytes in [0-9]+\\.[0-9]{3} seconds\n$").arg(c.bytes))
+                        .match(QString::fromStdString(run.out))
+                        .hasMatch())
+            << run.out;
+    }
 }
 
 TEST(FtpGetDriver, UnwritableDestinationFailsWithTheSystemsText)

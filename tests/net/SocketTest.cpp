@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -324,6 +325,57 @@ TEST(Cancel, FromAProgressHandler)
     EXPECT_EQ(events, 1);
 }
 
+// A stream that takes a while over every write, as a slow disk does, so that blocks keep waiting
+// in the socket and a receive never has to wait for the next one.
+class SlowSink final : public fw::TStream {
+public:
+    std::int64_t Read(void *, std::int64_t) override { return 0; }
+    std::int64_t Write(const void *, std::int64_t count) override
+    {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        m_position += count;
+        return count;
+    }
+    std::int64_t Seek(std::int64_t offset, fw::SeekOrigin origin) override
+    {
+        m_position = origin == fw::SeekOrigin::Current ? m_position + offset : offset;
+        return m_position;
+    }
+
+private:
+    std::int64_t m_position = 0;
+};
+
+TEST(Cancel, FromATimerWhileBlocksKeepArriving)
+{
+    // Messages are processed every few milliseconds even when the receive never waits: a cancel
+    // from a timer stops a transfer that would otherwise go on for seconds.
+    constexpr std::int64_t kTotal = std::int64_t{1} << 30;
+    LoopbackPeer peer([](int fd) {
+        const std::string block(1 << 20, 'f');
+        for (std::int64_t sent = 0; sent < kTotal && testutil::SendAll(fd, block); sent += 1 << 20) {
+        }
+    });
+    Connected conn(peer.port());
+    QElapsedTimer clock;
+    qint64 firedAt = -1;
+    std::int32_t bytesAtCancel = 0;
+    std::int32_t bytes = 0;
+    conn.client.OnTransferProgress = [&](fw::TObject *, int, int byteCount, int) { bytes = byteCount; };
+    QTimer::singleShot(100, [&] {
+        firedAt = clock.elapsed();
+        bytesAtCancel = bytes;
+        conn.client.CancelRequested = true;
+    });
+    clock.start();
+    SlowSink sink;
+    EXPECT_EQ(Message([&] { conn.client.ReceiveToStream(sink, 0, 0); }), "Operation has been canceled");
+    ASSERT_GE(firedAt, 100);
+    EXPECT_LT(firedAt, 350) << "the timer waited for the message pump";
+    EXPECT_GT(bytesAtCancel, 0) << "blocks arrived before the cancel";
+    EXPECT_LE(bytes - bytesAtCancel, kTransferBlockSize) << "at most one more block after the cancel";
+}
+
 // ---- Connect ----
 
 TEST(Connect, EventsInOrder)
@@ -490,6 +542,103 @@ TEST(ReadReply, PlainClientCodeIsOne)
     Connected conn(peer.port());
     EXPECT_EQ(conn.client.ReadReply(), 1);
     EXPECT_EQ(conn.client.LastReply(), "220 Ready");
+}
+
+TEST(ReadReply, RepliesReadAheadStayWholeAndInOrder)
+{
+    // Everything is there before the first read, so the reads take kReadAheadSize bytes each:
+    // a line end falls between two reads (its CR the last byte of one, its LF the first of the
+    // next), a line lies across the next boundary, and two more replies come with the first.
+    std::vector<std::string> lines = {"220-Welcome"};
+    std::string sent = lines[0] + "\r\n";
+    const auto add = [&](const std::string &line) {
+        lines.push_back(line);
+        sent += line + "\r\n";
+    };
+    while (kReadAheadSize + 1 - sent.size() > 2000)
+        add("220-" + std::string(1500, 'a'));
+    add("220-" + std::string(kReadAheadSize + 1 - sent.size() - 6, 'b'));  // its LF is byte 4096
+    ASSERT_EQ(sent.size(), static_cast<size_t>(kReadAheadSize) + 1);
+    while (sent.size() < 2 * static_cast<size_t>(kReadAheadSize) + 700)
+        add("220-" + std::string(1000, 'c'));
+    add("220 Ready");
+    sent += "331 Next\r\n200-Multi\r\n200 End\r\n";
+    LoopbackPeer peer([&](int fd) {
+        testutil::SendAll(fd, sent);
+        peer.release.Wait();
+    });
+    CodedClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(peer.port());
+    client.Connect();
+    ASSERT_TRUE(testutil::PumpUntil([&] {
+        winsock::u_long n = 0;
+        GlobalWinsock().ioctlsocket(client.SocketHandle(), winsock::WS_FIONREAD, &n);
+        return n == sent.size();
+    }));
+    std::vector<std::string> received;
+    client.OnLineReceived = [&](fw::TObject *, const std::string &line) { received.push_back(line); };
+    EXPECT_EQ(client.ReadReply(), 220);
+    EXPECT_EQ(client.LastReply(), "220 Ready");
+    EXPECT_EQ(received, lines);
+    EXPECT_EQ(client.ReadReply(), 331);
+    EXPECT_EQ(client.LastReply(), "331 Next");
+    EXPECT_EQ(client.ReadReply(), 200);
+    EXPECT_EQ(client.LastReply(), "200 End");
+    EXPECT_TRUE(client.LastReplyComplete());
+    EXPECT_EQ(client.BufferedBytes(), 0);
+    client.Disconnect();
+}
+
+TEST(ReadReply, LineSplitAcrossSegmentsWaitsForItsEnd)
+{
+    // The first segment ends inside the last line; the rest is sent only once the first line
+    // has been read from it.
+    testutil::Gate firstLineRead;
+    LoopbackPeer peer([&](int fd) {
+        testutil::SendAll(fd, "220-Welcome\r\n220 Rea");
+        firstLineRead.Wait();
+        testutil::SendAll(fd, "dy\r\n");
+        peer.release.Wait();
+    });
+    CodedClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(peer.port());
+    client.Connect();
+    client.OnLineReceived = [&](fw::TObject *, const std::string &line) {
+        if (line == "220-Welcome")
+            firstLineRead.Open();
+    };
+    EXPECT_EQ(client.ReadReply(), 220);
+    EXPECT_EQ(client.LastReply(), "220 Ready");
+    EXPECT_TRUE(client.LastReplyComplete());
+    client.Disconnect();
+}
+
+TEST(ReadLine, HeldBytesGoWithTheConnection)
+{
+    LoopbackPeer first([&](int fd) {
+        testutil::SendAll(fd, "one\r\ntwo\r\n");
+        first.release.Wait();
+    });
+    LoopbackPeer second([](int fd) { testutil::SendAll(fd, "fresh\r\n"); });
+    TmsClientSocket client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(first.port());
+    client.Connect();
+    ASSERT_TRUE(testutil::PumpUntil([&] {
+        winsock::u_long n = 0;
+        GlobalWinsock().ioctlsocket(client.SocketHandle(), winsock::WS_FIONREAD, &n);
+        return n == 10;
+    }));
+    EXPECT_EQ(client.ReadLine(), "one");
+    EXPECT_EQ(client.BufferedBytes(), 5) << "the second line came with the first";
+    client.Disconnect();
+    EXPECT_EQ(client.BufferedBytes(), 0);
+    client.SetPort(second.port());
+    client.Connect();
+    EXPECT_EQ(client.ReadLine(), "fresh");
+    client.Disconnect();
 }
 
 // ---- Blocking mode ----

@@ -316,6 +316,76 @@ TEST(WinsockStandIn, SendOnABrokenConnectionIsAnErrorNotASignal)
     EXPECT_EQ(ws.closesocket(s), 0);
 }
 
+// A socket of the stand-in connected to a peer that sends `bytes` and then waits for the test to end,
+// its notices selected to `window`.
+struct SelectedConnection {
+    SelectedConnection(const std::string &bytes, platform::HWND window)
+        : peer([bytes, this](int fd) {
+              testutil::SendAll(fd, bytes);
+              peer.release.Wait();
+          })
+    {
+        TmsWinsock &ws = GlobalWinsock();
+        s = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, 0);
+        EXPECT_EQ(ws.WSAAsyncSelect(s, window, kSocketMessage, kAll), 0);
+        const winsock::SOCKADDR to = LoopbackAddress(peer.port());
+        ws.connect(s, &to, sizeof to);
+    }
+    ~SelectedConnection() { GlobalWinsock().closesocket(s); }
+    std::size_t Waiting() const
+    {
+        winsock::u_long n = 0;
+        GlobalWinsock().ioctlsocket(s, winsock::WS_FIONREAD, &n);
+        return n;
+    }
+    testutil::LoopbackPeer peer;
+    SOCKET s = winsock::INVALID_SOCKET;
+};
+
+TEST(WinsockStandIn, ReadNoticeStillQueuedIsNotPostedAgain)
+{
+    NoticeLog log;
+    SelectedConnection conn(std::string(4096, 'q'), log.window.handle());
+    ASSERT_TRUE(testutil::PumpUntil([&] { return log.count(winsock::FD_READ) == 1 && conn.Waiting() == 4096; }));
+    // Receives that fill their buffer with data left over announce it, but one notice in the
+    // queue announces it for all of them.
+    TmsWinsock &ws = GlobalWinsock();
+    char buf[16];
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(ws.recv(conn.s, buf, sizeof buf, 0), 16);
+    platform::ProcessMessages();
+    platform::WaitMessage(100);  // a surplus notice would show up now
+    EXPECT_EQ(log.count(winsock::FD_READ), 2);
+    // Once taken from the queue, the next receive announces what is left again.
+    ASSERT_EQ(ws.recv(conn.s, buf, sizeof buf, 0), 16);
+    ASSERT_TRUE(testutil::PumpUntil([&] { return log.count(winsock::FD_READ) == 3; }));
+}
+
+TEST(WinsockStandIn, HandlerThatReadsPartOfTheDataIsToldOfTheRest)
+{
+    // Each notice's handler takes 16 bytes: the notice it is handling no longer counts as queued,
+    // so every receive that leaves data behind is followed by a new notice until all is read.
+    TmsWinsock &ws = GlobalWinsock();
+    SOCKET s = winsock::INVALID_SOCKET;
+    std::string received;
+    platform::MessageWindow window([&](platform::UINT msg, platform::WPARAM, platform::LPARAM l) {
+        if (msg == kSocketMessage && TmsWinsock::SelectEvent(l) == winsock::FD_READ) {
+            char buf[16];
+            const int n = ws.recv(s, buf, sizeof buf, 0);
+            if (n > 0)
+                received.append(buf, static_cast<size_t>(n));
+        }
+        return platform::LRESULT{0};
+    });
+    std::string sent(3000, '\0');
+    for (size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<char>('a' + i % 26);
+    SelectedConnection conn(sent, window.handle());
+    s = conn.s;
+    ASSERT_TRUE(testutil::PumpUntil([&] { return received.size() == sent.size(); }));
+    EXPECT_EQ(received, sent);
+}
+
 TEST(WinsockStandIn, DestroyedWindowIsNeverPostedTo)
 {
     TmsWinsock &ws = GlobalWinsock();

@@ -1,7 +1,7 @@
 // drovanel-ftpget [--passive] [--proxy HOST:PORT --proxy-type user|open] [--timeout SECONDS]
 //                 HOST PORT USER PASSWORD DIR [REMOTE LOCAL]
 // Logs in (directly or through the proxy), changes to DIR, and either retrieves REMOTE into LOCAL
-// (printing the bytes and seconds) or, without REMOTE, writes the name list to standard output,
+// (printing the bytes received and the seconds) or, without REMOTE, writes the name list to standard output,
 // one name a line. Logs out and exits 0; on failure exits 1 with the message on standard error.
 // Names and messages come from the server: control characters and bytes that are not UTF-8 text
 // are shown escaped (\x1b), so a server cannot drive the terminal; a backslash is shown doubled.
@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -141,10 +140,13 @@ int main(int argc, char **argv)
         client.Login();
         client.ChangeDir(positional[4]);
         if (positional.size() == 7) {
+            // The bytes received, as the transfer counts them: LOCAL may be a device (/dev/null)
+            // whose size says nothing.
+            long long bytes = 0;
+            client.OnDataTransferProgress = [&bytes](fw::TObject *, std::int32_t byteCount) { bytes = byteCount; };
             QElapsedTimer clock;
             clock.start();
             client.RetrieveFile(positional[5], positional[6]);
-            const long long bytes = QFileInfo(QString::fromLocal8Bit(positional[6].c_str())).size();
             const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
             std::printf("%lld bytes in %.3f seconds\n", bytes, seconds);
         } else {
