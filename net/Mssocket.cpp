@@ -87,10 +87,12 @@ private:
 
 bool ParsePort(const std::string &text, std::uint16_t &port)
 {
-    if (text.empty() || text.size() > 5 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return false;
-    const int value = std::stoi(text);
+    // Leading zeros count for nothing ("0021" is 21); past 65535 the value stops growing.
+    int value = 0;
+    for (const char c : text)
+        value = std::min(value * 10 + (c - '0'), 65536);
     if (value > 65535)
         return false;
     port = static_cast<std::uint16_t>(value);

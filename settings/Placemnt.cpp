@@ -81,37 +81,6 @@ std::string fourNumbers(int a, int b, int c, int d)
     return text;
 }
 
-// The words of a text split at commas and blanks; runs of separators count as one.
-std::vector<std::string> positionWords(std::string_view text)
-{
-    std::vector<std::string> words;
-    std::string word;
-    for (const char c : text) {
-        if (c == ',' || c == ' ') {
-            if (!word.empty())
-                words.push_back(std::move(word));
-            word.clear();
-        } else {
-            word += c;
-        }
-    }
-    if (!word.empty())
-        words.push_back(std::move(word));
-    return words;
-}
-
-// Stored coordinates beyond this lie on no screen anyway; keeping them within it lets the window
-// arithmetic (right = left + width) never overflow, and the window is then brought onto a screen.
-constexpr int kFarthestCoordinate = 1 << 20;
-
-int wordOrDefault(const std::vector<std::string> &words, size_t index, int def)
-{
-    int value = 0;
-    if (index < words.size() && TryStrToInt(words[index], value))
-        return std::clamp(value, -kFarthestCoordinate, kFarthestCoordinate);
-    return def;
-}
-
 // Tells the user once that the settings file had lines that were not read, and where its copy is.
 void reportSkippedLines()
 {
@@ -138,12 +107,6 @@ std::string executableName()
     if (name.isEmpty())
         name = QCoreApplication::applicationName();
     return fw::ToAnsi(name);
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return QString::fromLatin1(a.data(), static_cast<qsizetype>(a.size()))
-               .compare(QString::fromLatin1(b.data(), static_cast<qsizetype>(b.size())), Qt::CaseInsensitive) == 0;
 }
 
 }  // namespace
@@ -236,6 +199,38 @@ bool TryTextToFloat(std::string_view text, double &value)
         return false;
     value = parsed;
     return true;
+}
+
+std::vector<std::string> PositionWords(std::string_view text)
+{
+    std::vector<std::string> words;
+    std::string word;
+    for (const char c : text) {
+        if (c == ',' || c == ' ') {
+            if (!word.empty())
+                words.push_back(std::move(word));
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty())
+        words.push_back(std::move(word));
+    return words;
+}
+
+int PositionNumber(const std::vector<std::string> &words, std::size_t index, int def)
+{
+    int value = 0;
+    if (index < words.size() && TryStrToInt(words[index], value))
+        return std::clamp(value, -kFarthestCoordinate, kFarthestCoordinate);
+    return def;
+}
+
+bool SameText(std::string_view a, std::string_view b)
+{
+    return QString::fromLatin1(a.data(), static_cast<qsizetype>(a.size()))
+               .compare(QString::fromLatin1(b.data(), static_cast<qsizetype>(b.size())), Qt::CaseInsensitive) == 0;
 }
 
 // ---- The open store ----------------------------------------------------------------------------
@@ -435,13 +430,13 @@ void TFormPlacement::RestorePosition(const TStoreKey &key)
         normal = key.ReadString(section, "NormPos", "");
     const bool found = !minMax.empty() || !normal.empty();
 
-    const auto mm = positionWords(minMax);
-    placement.ptMinPosition = POINT{wordOrDefault(mm, 0, 0), wordOrDefault(mm, 1, 0)};
-    placement.ptMaxPosition = POINT{wordOrDefault(mm, 2, 0), wordOrDefault(mm, 3, 0)};
+    const auto mm = PositionWords(minMax);
+    placement.ptMinPosition = POINT{PositionNumber(mm, 0, 0), PositionNumber(mm, 1, 0)};
+    placement.ptMaxPosition = POINT{PositionNumber(mm, 2, 0), PositionNumber(mm, 3, 0)};
     const QRect frame = form->frameGeometry();
-    const auto np = positionWords(normal);
-    RECT rect{wordOrDefault(np, 0, frame.left()), wordOrDefault(np, 1, frame.top()),
-              wordOrDefault(np, 2, frame.left() + frame.width()), wordOrDefault(np, 3, frame.top() + frame.height())};
+    const auto np = PositionWords(normal);
+    RECT rect{PositionNumber(np, 0, frame.left()), PositionNumber(np, 1, frame.top()),
+              PositionNumber(np, 2, frame.left() + frame.width()), PositionNumber(np, 3, frame.top() + frame.height())};
 
     const int pixelsPerInch = ScreenPixelsPerInch();
     const int storedPixelsPerInch = key.ReadInteger(section, "PixelsPerInch", pixelsPerInch);
@@ -623,7 +618,7 @@ void TFormStorage::Bind()
         const QMetaObject *meta = component->metaObject();
         int index = -1;
         for (int i = 0; i < meta->propertyCount(); ++i) {
-            if (equalsIgnoringCase(meta->property(i).name(), propertyName)) {
+            if (SameText(meta->property(i).name(), propertyName)) {
                 index = i;
                 break;
             }
@@ -695,9 +690,9 @@ void TFormStorage::SetPropertyText(const Binding &binding, const std::string &te
         break;
     }
     case Kind::Boolean:
-        if (equalsIgnoringCase(text, "True"))
+        if (SameText(text, "True"))
             value = true;
-        else if (equalsIgnoringCase(text, "False"))
+        else if (SameText(text, "False"))
             value = false;
         else
             return;
@@ -705,7 +700,7 @@ void TFormStorage::SetPropertyText(const Binding &binding, const std::string &te
     case Kind::Enumeration: {
         const QMetaEnum enumerator = binding.property.enumerator();
         for (int i = 0; i < enumerator.keyCount(); ++i) {
-            if (equalsIgnoringCase(enumerator.key(i), text)) {
+            if (SameText(enumerator.key(i), text)) {
                 value = enumerator.value(i);
                 break;
             }

@@ -206,6 +206,18 @@ bool TryStrToInt(std::string_view text, int &value);
 std::string FloatToText(double value);
 // The text with the locale's decimal separator or "." before the decimals.
 bool TryTextToFloat(std::string_view text, double &value);
+// The words of a stored window position ("MinMaxPos", "NormPos"): the text split at commas and
+// blanks, runs of separators counting as one.
+std::vector<std::string> PositionWords(std::string_view text);
+// Stored coordinates beyond this lie on no screen anyway; keeping them within it lets the window
+// arithmetic (right = left + width) never overflow, and the window is then brought onto a screen.
+inline constexpr int kFarthestCoordinate = 1 << 20;
+// The coordinate at `index` of those words: the word as an integer (TryStrToInt) kept within
+// kFarthestCoordinate of 0, or `def` when there is no such word or it is not an integer.
+int PositionNumber(const std::vector<std::string> &words, std::size_t index, int def);
+// Whether two names are the same, letter case ignored: a stored Boolean or enumeration value
+// against the enumerator's name, a stored property's name against the control's.
+bool SameText(std::string_view a, std::string_view b);
 
 }  // namespace settings
 

@@ -56,7 +56,12 @@ bool IsPlainFileName(std::string_view name)
 
 std::string InvalidPublishedNameText(std::string_view name)
 {
-    std::string shown(name.substr(0, kMaxFileNameBytes));
+    // A cut inside a UTF-8 character would leave the whole message no UTF-8, and it would show
+    // as another encoding: the cut moves back to where that character starts.
+    std::size_t cut = std::min(name.size(), kMaxFileNameBytes);
+    for (int back = 0; back < 3 && cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80; ++back)
+        --cut;
+    std::string shown(name.substr(0, cut));
     if (name.size() > kMaxFileNameBytes)
         shown += "...";
     std::replace_if(

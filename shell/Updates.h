@@ -33,7 +33,7 @@ bool IsNewerName(std::string_view published, std::string_view local);
 inline constexpr std::size_t kMaxFileNameBytes = 255;
 bool IsPlainFileName(std::string_view name);
 // The error for a published name that fails IsPlainFileName; control characters are shown as "?",
-// and a name past kMaxFileNameBytes is cut there.
+// and a name past kMaxFileNameBytes is cut there, or where the character that crosses it starts.
 std::string InvalidPublishedNameText(std::string_view name);
 
 // The part after the last "\" or ":": the name the size of a transfer is asked for.

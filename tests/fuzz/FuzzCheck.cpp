@@ -1,5 +1,6 @@
 #include "FuzzCheck.h"
 
+#include <QCoreApplication>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -30,6 +31,16 @@ std::string ScratchFolder()
         });
     }
     return folderName;
+}
+
+void EnsureApplication()
+{
+    if (QCoreApplication::instance() != nullptr)
+        return;
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication application(argc, argv);
 }
 
 }  // namespace fuzzcheck

@@ -41,4 +41,8 @@ inline std::vector<std::string> ReferenceLines(std::string_view bytes)
 // by name): its name stays valid while the process runs.
 std::string ScratchFolder();
 
+// The Qt application object that sockets and timers need, made on first use when the process has
+// none (a fuzzer has no main of its own; the replay test's main makes one).
+void EnsureApplication();
+
 }  // namespace fuzzcheck

@@ -14,6 +14,10 @@ FUZZ_ENTRY(NameList)
 FUZZ_ENTRY(TextFile)
 FUZZ_ENTRY(Conversion)
 FUZZ_ENTRY(RegFile)
+FUZZ_ENTRY(AnnouncedSize)
+FUZZ_ENTRY(ParsePort)
+FUZZ_ENTRY(PlainFileName)
+FUZZ_ENTRY(SettingValues)
 #undef FUZZ_ENTRY
 
 namespace {
@@ -49,7 +53,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Target{"reply_reader", FuzzEntryReplyReader}, Target{"pasv_reply", FuzzEntryPasvReply},
                       Target{"fetch_word", FuzzEntryFetchWord}, Target{"name_list", FuzzEntryNameList},
                       Target{"text_file", FuzzEntryTextFile}, Target{"conversion", FuzzEntryConversion},
-                      Target{"regfile", FuzzEntryRegFile}),
+                      Target{"regfile", FuzzEntryRegFile}, Target{"announced_size", FuzzEntryAnnouncedSize},
+                      Target{"parse_port", FuzzEntryParsePort}, Target{"plain_file_name", FuzzEntryPlainFileName},
+                      Target{"setting_values", FuzzEntrySettingValues}),
     [](const auto &info) { return std::string(info.param.folder); });
 
 }  // namespace

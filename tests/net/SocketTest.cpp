@@ -469,10 +469,11 @@ TEST(SetHost, SplitsPortUnlessProxied)
         std::uint16_t port;
     };
     const Case cases[] = {
-        {"server:2121", 0, 7, "server", 2121}, {"server:abc", 0, 7, "server", 0},
-        {"server:abc", 21, 7, "server", 21},   {"server:", 21, 7, "server", 21},
+        {"server:2121", 0, 7, "server", 2121},  {"server:abc", 0, 7, "server", 0},
+        {"server:abc", 21, 7, "server", 21},    {"server:", 21, 7, "server", 21},
         {"server:99999", 21, 7, "server", 21},  // not a port: the default
-        {"server", 0, 7, "server", 7},         {"server", 21, 7, "server", 21},
+        {"server:0000021", 0, 7, "server", 21}, {"server:00000000000065536", 21, 7, "server", 21},
+        {"server", 0, 7, "server", 7},          {"server", 21, 7, "server", 21},
     };
     struct PortClient : TmsClientSocket {
         explicit PortClient(std::uint16_t def) { m_defaultPort = def; }

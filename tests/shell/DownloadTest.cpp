@@ -231,6 +231,15 @@ TEST(PublishedNames, OnlyPlainFileNamesPass)
     EXPECT_EQ(shell::InvalidPublishedNameText(std::string(8 << 20, 'a')),
               fw::AnsiText("El mapa publicado tiene un nombre de fichero no válido: \"") + std::string(255, 'a') +
                   "...\"");
+    // 200 two-byte letters: the 128th crosses the cut and goes whole, so 127 are shown.
+    const auto letters = [](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i)
+            text += fw::AnsiText("ñ");
+        return text;
+    };
+    EXPECT_EQ(shell::InvalidPublishedNameText(letters(200)),
+              fw::AnsiText("El mapa publicado tiene un nombre de fichero no válido: \"") + letters(127) + "...\"");
     EXPECT_TRUE(shell::IsPlainFileName("..a.mdb"));
     EXPECT_TRUE(shell::IsPlainFileName("Mapa \xe1\xe9.mdb"));
     EXPECT_EQ(shell::InvalidPublishedNameText("a\x1b\n.mdb"),
