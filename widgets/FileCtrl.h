@@ -90,7 +90,7 @@ public:
 
     void SetDialogText(std::string_view text);
     void SetDefaultFolder(const QString &folder) { m_defaultFolder = folder; }
-    // The browse button's picture (the style's folder icon until one is set).
+    // The browse button's picture (without one, the style's folder icon once the control shows).
     void SetGlyph(const QPixmap &glyph);
     // The folder where the browser opens now.
     QString BrowseStart() const;
@@ -104,12 +104,16 @@ public:
     std::function<std::optional<QString>(QWidget *parent, const QString &text, const QString &start)> Browser =
         TFolderBrowser::Execute;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     QLineEdit *m_edit;
     QToolButton *m_button;
     QString m_dialogText;
     QString m_defaultFolder;
     QString m_lastChoice;
+    bool m_hasGlyph = false;
 };
 
 }  // namespace fw
