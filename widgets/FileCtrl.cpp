@@ -226,9 +226,13 @@ QString TDirectoryEdit::BrowseStart() const
     const QString typed = text();
     if (isFolder(typed))
         return typed;
+    if (!typed.isEmpty())
+        return QStringLiteral("/");
     // A folder chosen in this run takes the place of the default one.
-    const QString initial = m_lastChoice.isEmpty() ? m_defaultFolder : m_lastChoice;
-    if (typed.isEmpty() && isFolder(initial))
+    QString initial = m_lastChoice;
+    if (initial.isEmpty() && m_defaultFolder)
+        initial = m_defaultFolder();
+    if (isFolder(initial))
         return initial;
     return QStringLiteral("/");
 }

@@ -184,7 +184,11 @@ TEST_F(DirectoryEditTest, BrowserStartsAtTheFieldsFolderTheDefaultOrTheRoot)
 {
     const QString existing = QString::fromStdString(m_dir.path());
     const QString fallback = QString::fromStdString(m_dir.file("ActDrovanel"));
-    m_edit.SetDefaultFolder(fallback);
+    int asked = 0;
+    m_edit.SetDefaultFolder([&] {
+        ++asked;
+        return fallback;
+    });
     struct Case {
         QString text;
         bool defaultExists;
@@ -201,6 +205,8 @@ TEST_F(DirectoryEditTest, BrowserStartsAtTheFieldsFolderTheDefaultOrTheRoot)
         m_edit.setText(c.text);
         EXPECT_EQ(m_edit.BrowseStart(), c.start) << c.text.toStdString() << " " << c.defaultExists;
     }
+    // The default folder is asked for only with an empty field, where it is the start.
+    EXPECT_EQ(asked, 2);
 }
 
 // The browse button shows the glyph it was given, or without one the style's folder icon.
