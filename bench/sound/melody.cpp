@@ -141,5 +141,7 @@ int main(int argc, char **argv)
     std::printf("outcome=%s\nnominal_ms=%lld\nwall_us=%lld\ncpu_s=%.4f\ntimer_ticks=%ld\nposted_messages=%ld\n",
                 OutcomeName(sound::DesktopToneSink().LastOutcome()), static_cast<long long>(nominal),
                 static_cast<long long>(wall), cpu, ticks, posted);
+    // Out before the process ends: what ends it may not flush (a crash in a library's clean-up).
+    std::fflush(stdout);
     return 0;
 }
