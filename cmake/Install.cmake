@@ -1,17 +1,18 @@
 # Installation and the Debian package.
 #   cmake --install build [--prefix /usr]        DESTDIR=... works as usual
 #   cpack --config build/CPackConfig.cmake        (or: cmake --build build --target package)
-# The program loads its socket library at run time: in the build tree from beside the executable,
-# once installed from <prefix>/lib/drovanel, found relative to the executable's own folder, so the
-# installed tree can be moved to any prefix.
+# The program loads its socket library and its audio output module at run time: in the build tree
+# from beside the executable, once installed from <prefix>/lib/drovanel, found relative to the
+# executable's own folder, so the installed tree can be moved to any prefix.
 include(GNUInstallDirs)
 
 set(DROVANEL_PRIVATE_LIBDIR "lib/drovanel")
-file(RELATIVE_PATH winsock_from_bin "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix/${DROVANEL_PRIVATE_LIBDIR}")
-target_compile_definitions(drovanel_net PRIVATE DROVANEL_WINSOCK_FROM_BIN="${winsock_from_bin}")
+file(RELATIVE_PATH private_from_bin "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix/${DROVANEL_PRIVATE_LIBDIR}")
+target_compile_definitions(drovanel_net PRIVATE DROVANEL_WINSOCK_FROM_BIN="${private_from_bin}")
+target_compile_definitions(drovanel_sound PRIVATE DROVANEL_AUDIO_FROM_BIN="${private_from_bin}")
 
 install(TARGETS drovanel drovanel-convert drovanel-ftpget RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS wsock32 LIBRARY DESTINATION ${DROVANEL_PRIVATE_LIBDIR})
+install(TARGETS wsock32 drovanel-audio LIBRARY DESTINATION ${DROVANEL_PRIVATE_LIBDIR})
 
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 install(FILES ${packaging}/es.drovanel.Drovanel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -10,6 +10,7 @@
 #include "shell/StoredProperties.h"
 
 #include <QStandardPaths>
+#include <QTimer>
 #include <chrono>
 
 // The pictures are compiled into this library; a static library must ask for them by name.
@@ -192,7 +193,7 @@ void TFPral::buildConfigPage(QWidget *page)
     DirectoryEdit1 = new fw::TDirectoryEdit(cxCheckGroup1, "DirectoryEdit1");
     DirectoryEdit1->SetBounds(25, 103, 345, 21);
     DirectoryEdit1->SetDialogText("Carpeta de descarga de actualizaciones Drovanel");
-    DirectoryEdit1->SetDefaultFolder(fw::PathFromAnsi(DefaultFolder()));
+    DirectoryEdit1->SetDefaultFolder([] { return fw::PathFromAnsi(DefaultFolder()); });
     DirectoryEdit1->SetGlyph(picture("folder.png"));
 
     cxButton2 = addSaveButton(cxCheckGroup1, "cxButton2");
@@ -396,7 +397,16 @@ void TFPral::FormCreate(fw::TObject *)
     // From here on the download folder is the current directory: the conversion opens its files
     // by relative names.
     FileListBox1->ApplyFilePath(DirectoryEdit1->Text());
-    fw::RemoveLeftoverPartFiles(".");
+    // Part files of killed conversions go once the window is up: the sweep is no part of what the
+    // user waits for. It spares this process's own part files, so a conversion that starts first
+    // keeps its own.
+    QTimer::singleShot(0, this, [this, folder = FileListBox1->Directory()] {
+        try {
+            fw::RemoveLeftoverPartFiles(folder);
+        } catch (...) {
+            fw::Application().HandleException(this);
+        }
+    });
     BarradeEstado();
     // From the start-up on, so that a failed start-up check does not stop the later ones.
     if (FIntervaloComprobacion > 0)

@@ -1,15 +1,11 @@
 #include "sound/DesktopSink.h"
 
 #include "platform/MessageWindow.h"
+#include "sound/AudioModule.h"
 #include "sound/ToneSynth.h"
 
-#include <QAudioDevice>
-#include <QAudioFormat>
-#include <QAudioSink>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QIODevice>
-#include <QMediaDevices>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -19,12 +15,6 @@ namespace sound {
 
 namespace {
 
-constexpr int kBytesPerFrame = 2;  // mono, 16-bit
-// The output's buffer, from the stream to the speaker: short, so that a sample handed over is heard
-// soon, yet deep enough that the stream rides out a busy machine that leaves a feed or two late.
-constexpr int kBufferMs = 200;
-// How often the output is topped up while a melody plays.
-constexpr int kFeedMs = 10;
 // Silence before the first note: a server that joins a new stream to a sink already under way may
 // drop the stream's first few milliseconds; they must not be the melody's.
 constexpr int kLeadMs = 20;
@@ -56,72 +46,39 @@ void WaitUntil(const QElapsedTimer &clock, qint64 endMs)
         WaitAtMost(left);
 }
 
+// The melody as the output module's stream: the lead of silence, then the notes.
+struct MelodyStream {
+    const TMelodySynth &synth;
+    const QElapsedTimer &clock;
+
+    static void Render(void *context, std::int64_t first, std::int16_t *out, std::int64_t count)
+    {
+        static_cast<MelodyStream *>(context)->synth.Render(first - kLeadFrames,
+                                                           std::span(out, static_cast<std::size_t>(count)));
+    }
+    static std::int64_t ElapsedMs(void *context) { return static_cast<MelodyStream *>(context)->clock.elapsed(); }
+    static void Wait(void *, std::int64_t ms) { WaitAtMost(ms); }
+};
+
 TDesktopToneSink::TOutcome PlayOnOutput(std::span<const TNote> notes, const QElapsedTimer &clock, qint64 nominalMs)
 {
     if (!QCoreApplication::instance())
         return TDesktopToneSink::TOutcome::Silent;
-    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-    if (device.isNull())
+    const AudioModule *module = LoadAudioModule();
+    if (!module)
         return TDesktopToneSink::TOutcome::Silent;
-    QAudioFormat format;
-    format.setSampleRate(kOutputSampleRate);
-    format.setChannelCount(1);
-    format.setSampleFormat(QAudioFormat::Int16);
-    if (!device.isFormatSupported(format))
-        return TDesktopToneSink::TOutcome::Silent;
-
     const TMelodySynth synth(notes, kOutputSampleRate);
-    QAudioSink output(device, format);
-    output.setBufferSize(qsizetype{kBufferMs} * kOutputSampleRate / 1000 * kBytesPerFrame);
-    // Pushed rather than pulled: the output's own pulling asks for fixed slices that need not fit
-    // the buffer the server grants, and then the stream never starts.
-    QIODevice *stream = output.start();
-    if (!stream || output.state() == QAudio::StoppedState)
-        return TDesktopToneSink::TOutcome::Silent;
-    // Silence as long as all that the stream holds follows the last note: the stream never runs dry
-    // before the melody has been played, and stopping the output afterwards throws away only silence
-    // (a server takes back from its sink what a stream that goes away still had there). The server
-    // may grant another buffer length than asked.
-    const qint64 bufferFrames = std::clamp<qint64>(output.bufferSize() / kBytesPerFrame, kOutputSampleRate / 100,
-                                                   qint64{2} * kOutputSampleRate);
-    const qint64 melodyEndFrames = kLeadFrames + synth.TotalFrames();
-    const qint64 totalFrames = melodyEndFrames + bufferFrames;
-    const qint64 melodyEndUs = melodyEndFrames * 1'000'000 / kOutputSampleRate;
-
-    // Done when the server has played the last note: it has taken all of the stream (so it has read
-    // past the last note; the output's count runs ahead of a stream the server has not started on)
-    // and the output's count of the time played has passed the last note. Not when the melody's
-    // length has passed here: a server may start the stream late (an idle sink finishing a long
-    // block, a Bluetooth output). Bounded: an output that stops moving cannot hold the program.
-    const qint64 boundMs = nominalMs + kStallMarginMs;
-    qint64 written = 0;
-    std::vector<std::int16_t> block;
-    for (;;) {
-        if (output.state() == QAudio::StoppedState)
-            return TDesktopToneSink::TOutcome::OutputLost;
-        const qint64 room = std::min<qint64>(output.bytesFree() / kBytesPerFrame, totalFrames - written);
-        if (room > 0) {
-            block.resize(static_cast<std::size_t>(room));
-            synth.Render(written - kLeadFrames, block);
-            const qint64 taken = stream->write(reinterpret_cast<const char *>(block.data()), room * kBytesPerFrame);
-            if (taken < 0)
-                return TDesktopToneSink::TOutcome::OutputLost;
-            written += taken / kBytesPerFrame;
-        }
-        const qint64 playedUs = output.processedUSecs();
-        if (written >= totalFrames && playedUs >= melodyEndUs)
-            break;
-        const qint64 elapsed = clock.elapsed();
-        if (elapsed >= boundMs) {
-            output.stop();
-            return TDesktopToneSink::TOutcome::Stalled;
-        }
-        // Until the next top-up, or the moment the output's count says the last note ends.
-        const qint64 toEndMs = (melodyEndUs - playedUs + 999) / 1000;
-        WaitAtMost(std::min({qint64{kFeedMs}, toEndMs, boundMs - elapsed}));
+    MelodyStream melody{synth, clock};
+    const AudioStream stream{
+        kOutputSampleRate,     kLeadFrames + synth.TotalFrames(), nominalMs + kStallMarginMs, &melody,
+        &MelodyStream::Render, &MelodyStream::ElapsedMs,          &MelodyStream::Wait};
+    switch (static_cast<AudioStreamResult>(module->play(&stream))) {
+    case AudioStreamResult::Played: return TDesktopToneSink::TOutcome::Played;
+    case AudioStreamResult::NoOutput: return TDesktopToneSink::TOutcome::Silent;
+    case AudioStreamResult::Stalled: return TDesktopToneSink::TOutcome::Stalled;
+    case AudioStreamResult::OutputLost: break;
     }
-    output.stop();
-    return TDesktopToneSink::TOutcome::Played;
+    return TDesktopToneSink::TOutcome::OutputLost;
 }
 
 }  // namespace
@@ -150,10 +107,12 @@ void TDesktopToneSink::PlayMelody(std::span<const TNote> notes)
 
 void TDesktopToneSink::Prepare()
 {
-    // The first look at the devices connects to the sound server, which takes a while; done ahead
-    // of the first melody, so it starts on time.
-    if (QCoreApplication::instance())
-        (void)QMediaDevices::defaultAudioOutput();
+    // Loads the output module and connects to the sound server, which takes a while; done ahead of
+    // the first melody, so it starts on time.
+    if (!QCoreApplication::instance())
+        return;
+    if (const AudioModule *module = LoadAudioModule())
+        module->prepare();
 }
 
 TDesktopToneSink &DesktopToneSink()

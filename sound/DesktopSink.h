@@ -1,7 +1,8 @@
 #pragma once
 // The default tone output: the melody as one stream of samples to the default audio output of the
-// desktop's sound server. Without an output (no device, no server, an error) the melody is a silent
-// wait of the same length, and nothing is reported: a missing sound must never stop the program.
+// desktop's sound server, through the audio output module (sound/AudioModule.h). Without an output
+// (no module, no device, no server, an error) the melody is a silent wait of the same length, and
+// nothing is reported: a missing sound must never stop the program.
 #include "sound/BTOdeum.h"
 
 namespace sound {
@@ -22,7 +23,7 @@ public:
         Stalled,     // the output stopped moving; the wait ended at the bound
     };
 
-    // Connects to the sound server ahead of the first melody.
+    // Loads the output module and connects to the sound server ahead of the first melody.
     static void Prepare();
 
     void PlayTone(std::uint16_t frequency, std::int32_t durationMs) override;

@@ -173,7 +173,6 @@ TDirectoryEdit::TDirectoryEdit(QWidget *parent, std::string_view name)
     m_button->setParent(box);
     layout->addWidget(m_edit, 1);
     layout->addWidget(m_button);
-    m_button->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     m_button->setFocusPolicy(Qt::NoFocus);
     SetInner(box);
     connect(m_button, &QToolButton::clicked, this, &TDirectoryEdit::DoBrowse);
@@ -202,8 +201,18 @@ void TDirectoryEdit::setText(const QString &text)
 
 void TDirectoryEdit::SetGlyph(const QPixmap &glyph)
 {
+    m_hasGlyph = true;
     m_button->setIcon(QIcon(glyph));
     m_button->setIconSize(glyph.deviceIndependentSize().toSize());
+}
+
+void TDirectoryEdit::showEvent(QShowEvent *event)
+{
+    // The style's folder icon is looked up only for a button that got no glyph, when it is first
+    // shown: the lookup may read the whole icon theme, which a glyph would throw away at once.
+    if (!m_hasGlyph && m_button->icon().isNull())
+        m_button->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    TControl::showEvent(event);
 }
 
 void TDirectoryEdit::SetDialogText(std::string_view text)
@@ -217,9 +226,13 @@ QString TDirectoryEdit::BrowseStart() const
     const QString typed = text();
     if (isFolder(typed))
         return typed;
+    if (!typed.isEmpty())
+        return QStringLiteral("/");
     // A folder chosen in this run takes the place of the default one.
-    const QString initial = m_lastChoice.isEmpty() ? m_defaultFolder : m_lastChoice;
-    if (typed.isEmpty() && isFolder(initial))
+    QString initial = m_lastChoice;
+    if (initial.isEmpty() && m_defaultFolder)
+        initial = m_defaultFolder();
+    if (isFolder(initial))
         return initial;
     return QStringLiteral("/");
 }

@@ -76,7 +76,7 @@ private:
 
 // A text field for a folder with a button that opens the folder browser. The browser starts at
 // the folder in the field if it exists; with an empty field, at the folder last chosen in this
-// run or, before any choice, at DefaultFolder, if that exists; otherwise at the root. A chosen
+// run or, before any choice, at the default folder, if that exists; otherwise at the root. A chosen
 // folder replaces the field's text.
 class TDirectoryEdit : public TControl {
     Q_OBJECT
@@ -89,8 +89,9 @@ public:
     void setText(const QString &text);
 
     void SetDialogText(std::string_view text);
-    void SetDefaultFolder(const QString &folder) { m_defaultFolder = folder; }
-    // The browse button's picture (the style's folder icon until one is set).
+    // The default folder is asked for only when the browser needs it (it may take a look-up).
+    void SetDefaultFolder(std::function<QString()> folder) { m_defaultFolder = std::move(folder); }
+    // The browse button's picture (without one, the style's folder icon once the control shows).
     void SetGlyph(const QPixmap &glyph);
     // The folder where the browser opens now.
     QString BrowseStart() const;
@@ -104,12 +105,16 @@ public:
     std::function<std::optional<QString>(QWidget *parent, const QString &text, const QString &start)> Browser =
         TFolderBrowser::Execute;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     QLineEdit *m_edit;
     QToolButton *m_button;
     QString m_dialogText;
-    QString m_defaultFolder;
+    std::function<QString()> m_defaultFolder;
     QString m_lastChoice;
+    bool m_hasGlyph = false;
 };
 
 }  // namespace fw

@@ -3,11 +3,14 @@
 // key=value a line. The sound tests and the CPU benchmark drive it, each in an environment of its
 // own (sound server or none).
 //
-//   drovanel-melody [--idle] [--repeat N] PRESET            plays preset PRESET (0 to 12) N times
-//   drovanel-melody [--idle] --tone FREQUENCY DURATION_MS   plays one tone
+//   drovanel-melody [OPTIONS] PRESET                     plays preset PRESET (0 to 12)
+//   drovanel-melody [OPTIONS] --tone FREQUENCY DURATION_MS   plays one tone
 //
-// --idle leaves the window without its timer, so that the CPU figure is the melody's alone.
+// Options, in any order: --idle leaves the window without its timer, so that the CPU figure is the
+// melody's alone; --repeat N plays it N times; --audio-module PATH loads the audio output module
+// from PATH instead of its usual place.
 #include "platform/MessageWindow.h"
+#include "sound/AudioModule.h"
 #include "sound/BTOdeum.h"
 #include "sound/DesktopSink.h"
 #include "sound/ToneSynth.h"
@@ -46,7 +49,8 @@ const char *OutcomeName(sound::TDesktopToneSink::TOutcome outcome)
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: drovanel-melody [--idle] [--repeat N] PRESET | --tone FREQUENCY DURATION_MS\n");
+    std::fprintf(stderr, "usage: drovanel-melody [--idle] [--repeat N] [--audio-module PATH] PRESET | --tone FREQUENCY "
+                         "DURATION_MS\n");
     return 2;
 }
 
@@ -70,14 +74,21 @@ int main(int argc, char **argv)
     bool tone = false;
     int i = 1;
     bool idle = false;
-    if (i < argc && std::string(argv[i]) == "--idle") {
-        idle = true;
-        ++i;
-    }
-    if (i + 1 < argc && std::string(argv[i]) == "--repeat") {
-        if (!ParseInt(argv[i + 1], 1, 1000, repeat))
-            return Usage();
-        i += 2;
+    for (;;) {
+        const std::string option = i < argc ? argv[i] : "";
+        if (option == "--idle") {
+            idle = true;
+            ++i;
+        } else if (option == "--repeat" && i + 1 < argc) {
+            if (!ParseInt(argv[i + 1], 1, 1000, repeat))
+                return Usage();
+            i += 2;
+        } else if (option == "--audio-module" && i + 1 < argc) {
+            sound::SetAudioModulePath(argv[i + 1]);
+            i += 2;
+        } else {
+            break;
+        }
     }
     if (i + 3 == argc && std::string(argv[i]) == "--tone") {
         tone = true;
@@ -130,5 +141,7 @@ int main(int argc, char **argv)
     std::printf("outcome=%s\nnominal_ms=%lld\nwall_us=%lld\ncpu_s=%.4f\ntimer_ticks=%ld\nposted_messages=%ld\n",
                 OutcomeName(sound::DesktopToneSink().LastOutcome()), static_cast<long long>(nominal),
                 static_cast<long long>(wall), cpu, ticks, posted);
+    // Out before the process ends: what ends it may not flush (a crash in a library's clean-up).
+    std::fflush(stdout);
     return 0;
 }

@@ -14,9 +14,10 @@ melody="$build/bin/drovanel-melody"
 work=$(mktemp -d)
 server_pid=""
 recorder_pid=""
+# shellcheck source=bench/sound/server.sh
+. bench/sound/server.sh
 cleanup() {
-    [ -n "$recorder_pid" ] && kill "$recorder_pid" 2>/dev/null && wait "$recorder_pid" 2>/dev/null
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    stop_server
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -43,23 +44,7 @@ report() {
                  l, o, mw, mc, 100 * mc / mw, c, bc, 100 * (c - bc) / mw }'
 }
 
-# A private server: its own folder, no session bus, no display.
-export HOME="$work" XDG_RUNTIME_DIR="$work" XDG_CONFIG_HOME="$work/config"
-unset DISPLAY DBUS_SESSION_BUS_ADDRESS PULSE_SERVER
-pulseaudio -n --daemonize=no --system=false --exit-idle-time=-1 --use-pid-file=no --log-target=stderr \
-    --log-level=error -L "module-native-protocol-unix auth-anonymous=1 socket=$work/native" \
-    -L "module-null-sink sink_name=bench rate=48000 channels=1" 2>"$work/server.log" &
-server_pid=$!
-export PULSE_SERVER="unix:$work/native"
-for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-parec -d bench.monitor --rate=48000 --channels=1 --format=s16le --latency-msec=10 >/dev/null &
-recorder_pid=$!
-# The idle null sink runs in long blocks; wait until it runs at the recorder's latency.
-for _ in $(seq 50); do
-    lat=$(pactl list sinks | sed -n 's/^\s*Latency: \([0-9]*\) usec.*/\1/p' | head -1)
-    [ -n "$lat" ] && [ "$lat" -lt 50000 ] && break
-    sleep 0.1
-done
+start_server
 
 base=$(measure 13)
 server_before=$(proc_cpu "$server_pid")
@@ -70,10 +55,7 @@ read -r _ _ _ mwall _ <<<"$run"
 awk -v a="$server_before" -v b="$server_after" -v w="$mwall" \
     'BEGIN { printf "%-10s pulseaudio itself: %.3f s CPU (%.2f%% of a core)\n", "", b - a, 100 * (b - a) / w }'
 
-kill "$recorder_pid" && wait "$recorder_pid" 2>/dev/null || true
-recorder_pid=""
-kill "$server_pid" && wait "$server_pid" 2>/dev/null || true
-server_pid=""
+stop_server
 
 # No server at all: nothing to connect to, and no starting one.
 export PULSE_SERVER="unix:$work/none"

@@ -70,6 +70,7 @@ TEST_F(InstalledTree, PutsEveryFileWhereTheDesktopLooksForIt)
         "bin/drovanel-convert",
         "bin/drovanel-ftpget",
         "lib/drovanel/libwsock32.so",
+        "lib/drovanel/libdrovanel-audio.so",
         "share/applications/es.drovanel.Drovanel.desktop",
         "share/metainfo/es.drovanel.Drovanel.metainfo.xml",
         "share/icons/hicolor/scalable/apps/drovanel.svg",
@@ -81,9 +82,12 @@ TEST_F(InstalledTree, PutsEveryFileWhereTheDesktopLooksForIt)
         EXPECT_TRUE(QFileInfo(Installed(file)).isFile()) << file;
     for (const char *tool : {"bin/drovanel", "bin/drovanel-convert", "bin/drovanel-ftpget"})
         EXPECT_TRUE(QFileInfo(Installed(tool)).isExecutable()) << tool;
-    // The socket library is private to the program: not on the system's library path.
-    EXPECT_FALSE(QFileInfo::exists(Installed("bin/libwsock32.so")));
-    EXPECT_FALSE(QFileInfo::exists(Installed("lib/libwsock32.so")));
+    // The socket library and the audio module are private to the program: not on the system's
+    // library path.
+    for (const char *library : {"libwsock32.so", "libdrovanel-audio.so"}) {
+        EXPECT_FALSE(QFileInfo::exists(Installed(QString("bin/") + library))) << library;
+        EXPECT_FALSE(QFileInfo::exists(Installed(QString("lib/") + library))) << library;
+    }
 }
 
 TEST_F(InstalledTree, HasTheIconAtEveryUsualSizeDrawnAtThatSize)
@@ -175,6 +179,47 @@ TEST_F(InstalledTree, InstalledProgramStartsAndEndsCleanlyOnSigterm)
     EXPECT_NE(settings.find("\"ComprobarChk_Checked\"=\"False\""), std::string::npos) << settings;
 }
 
+// The sound chain (the audio module, Qt Multimedia and the sound server's libraries) is not part
+// of the program's start: the installed program loads its module from the installed tree when the
+// beeper first connects, a second after the window is built.
+TEST_F(InstalledTree, InstalledProgramLoadsItsAudioModuleWhenTheBeeperConnects)
+{
+    const CommandResult linked = RunCommand("ldd", {Installed("bin/drovanel")});
+    ASSERT_EQ(linked.exitCode, 0) << linked.err.toStdString();
+    for (const char *library : {"libdrovanel-audio", "libQt6Multimedia", "libpulse", "libsndfile"})
+        EXPECT_FALSE(linked.out.contains(library)) << library << " in " << linked.out.toStdString();
+
+    QTemporaryDir home, runtime;
+    QDir().mkpath(home.path() + "/.config/drovanel");
+    QDir().mkpath(home.path() + "/maps");
+    testutil::WriteFile((home.path() + "/.config/drovanel/registry.reg").toStdString(),
+                        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\drovanel\\TFPral]\r\n"
+                        "\"DirectoryEdit1_Text\"=\"" +
+                            (home.path() + "/maps").toStdString() + "\"\r\n\"ComprobarChk_Checked\"=\"False\"\r\n");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("PULSE_SERVER", "unix:" + runtime.path() + "/no-sound-server");  // nothing to connect to
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(Installed("bin/drovanel"), {});
+    ASSERT_TRUE(program.waitForStarted());
+    const QString module = QFileInfo(Installed("lib/drovanel/libdrovanel-audio.so")).canonicalFilePath();
+    const auto mapped = [&] {
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(program.processId()));
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(module.toLocal8Bit());
+    };
+    for (int i = 0; i < 500 && !mapped() && program.state() == QProcess::Running; ++i)
+        program.waitForFinished(20);
+    EXPECT_TRUE(mapped()) << module.toStdString();
+    ASSERT_EQ(program.state(), QProcess::Running) << program.readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(30'000));
+    EXPECT_EQ(program.exitCode(), 0);
+}
+
 // The installed FTP tool loads the socket library from the installed tree (there is none beside
 // it) and fetches a name list from a real server.
 TEST_F(InstalledTree, InstalledToolsFindTheSocketLibraryAndWork)
@@ -214,16 +259,17 @@ TEST(DebianPackage, HoldsTheInstallationAndItsLibraryDependencies)
     const CommandResult depends = RunCommand("dpkg-deb", {"--field", deb, "Package", "Depends"});
     ASSERT_EQ(depends.exitCode, 0) << depends.err.toStdString();
     EXPECT_TRUE(depends.out.contains("Package: drovanel")) << depends.out.toStdString();
-    for (const char *library : {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6"})
+    for (const char *library :
+         {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6multimedia6"})
         EXPECT_TRUE(depends.out.contains(library)) << library << " in " << depends.out.toStdString();
 
     const CommandResult contents = RunCommand("dpkg-deb", {"--contents", deb});
     ASSERT_EQ(contents.exitCode, 0);
-    for (const char *file :
-         {"./usr/bin/drovanel", "./usr/bin/drovanel-convert", "./usr/bin/drovanel-ftpget",
-          "./usr/lib/drovanel/libwsock32.so", "./usr/share/applications/es.drovanel.Drovanel.desktop",
-          "./usr/share/metainfo/es.drovanel.Drovanel.metainfo.xml", "./usr/share/icons/hicolor/48x48/apps/drovanel.png",
-          "./usr/share/man/man1/drovanel.1.gz"})
+    for (const char *file : {"./usr/bin/drovanel", "./usr/bin/drovanel-convert", "./usr/bin/drovanel-ftpget",
+                             "./usr/lib/drovanel/libwsock32.so", "./usr/lib/drovanel/libdrovanel-audio.so",
+                             "./usr/share/applications/es.drovanel.Drovanel.desktop",
+                             "./usr/share/metainfo/es.drovanel.Drovanel.metainfo.xml",
+                             "./usr/share/icons/hicolor/48x48/apps/drovanel.png", "./usr/share/man/man1/drovanel.1.gz"})
         EXPECT_TRUE(contents.out.contains(QString(file) + "\n")) << file;
 }
 

@@ -1,16 +1,20 @@
 // The start-up (FormCreate): the first run, the download folder as current directory, the caption
-// for the device model and the start-up check.
+// for the device model, the start-up check and the sweep of leftover part files.
 #include "PralFixture.h"
+#include "common/Pump.h"
 #include "common/TempDir.h"
 #include "framework/Ansi.h"
 #include "framework/FormatSettings.h"
 #include "settings/Privileges.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -244,9 +248,37 @@ TEST_F(PralTest, DeviceModelIndexOutsideTheListKeepsTheResourceCaption)
     }
 }
 
+// Part files of conversions killed in an earlier run go at start-up, once the window is up, from the
+// download folder as the start-up found it; a part file of this process's own stays.
+TEST_F(PralTest, StartUpSweepsThePartFilesOfEndedConversionsFromTheDownloadFolder)
+{
+    testutil::TempDir maps;
+    const pid_t ended = ::fork();  // a process that has ended: its id is free for now
+    if (ended == 0)
+        ::_exit(0);
+    ASSERT_GT(ended, 0);
+    ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+    const std::string endedPart = maps.file(".drovanel-" + std::to_string(ended) + "-0.part");
+    const std::string ownPart = maps.file(".drovanel-" + std::to_string(::getpid()) + "-0.part");
+    testutil::WriteFile(endedPart, "574C half");
+    testutil::WriteFile(ownPart, "574C");
+    TestPral form;
+    form.DirectoryEdit1->SetText(maps.path());
+    form.DoCreate();
+    fw::SetCurrentDir(m_cwd);  // the folder was taken when the start-up made it current
+    EXPECT_TRUE(testutil::PumpUntil([&] { return !QFileInfo::exists(QString::fromStdString(endedPart)); }, 5000));
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(ownPart)));
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
 TEST_F(PralTest, DefaultFolderIsOnTheDesktopAndTheUpdateHostIsTheBuildOption)
 {
     EXPECT_EQ(TFPral::DefaultFolder(), desktop() + "/ActDrovanel");
+    // Where the folder browser starts while no folder is set, once the default folder exists.
+    TestPral form;
+    EXPECT_EQ(form.DirectoryEdit1->BrowseStart(), "/");
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(desktop() + "/ActDrovanel")));
+    EXPECT_EQ(form.DirectoryEdit1->BrowseStart(), QString::fromStdString(desktop() + "/ActDrovanel"));
     EXPECT_FALSE(TFPral::UpdateHost().empty());
     EXPECT_LE(TFPral::UpdateHost().size(), 255u);
 }

@@ -295,6 +295,57 @@ TEST_F(SoundServerTest, AServerThatGoesAwayLeavesTheRestOfTheMelodySilentAndOnTi
     ExpectWindowStayedLive(run, run.WallMs());
 }
 
+// The output module cannot be had (missing, not a library, a library without its entry points),
+// with a sound server there to play: the melody is a silent wait of its length, as without an
+// output, and nothing is reported.
+struct ModuleCase {
+    const char *name;
+    std::function<QString(const testutil::TempDir &)> path;
+};
+
+void PrintTo(const ModuleCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class NoModuleTest : public SoundServerTest, public testing::WithParamInterface<ModuleCase> {};
+
+TEST_P(NoModuleTest, ClimbIsSilentKeepsItsLengthAndReportsNothing)
+{
+    testutil::TempDir folder;
+    const QString module = GetParam().path(folder);
+    StartRecording();
+    QProcess driver;
+    StartDriver(driver, env, {"--audio-module", module, QString::number(sound::psClimb)});
+    const DriverRun run = Finish(driver);
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(run.values.at("outcome"), "silent");
+    EXPECT_GE(run.WallMs(), kClimbMs);
+    EXPECT_LE(run.WallMs(), kClimbMs * 105 / 100);
+    EXPECT_EQ(run.errors, QByteArray());
+    ExpectWindowStayedLive(run, run.WallMs());
+    StopRecording();
+    EXPECT_FALSE(HeardSomething());
+}
+
+INSTANTIATE_TEST_SUITE_P(SoundServerTest, NoModuleTest,
+                         testing::Values(ModuleCase{"Missing",
+                                                    [](const testutil::TempDir &d) {
+                                                        return QString::fromStdString(d.file("libdrovanel-audio.so"));
+                                                    }},
+                                         ModuleCase{"NotALibrary",
+                                                    [](const testutil::TempDir &d) {
+                                                        testutil::WriteFile(d.file("libdrovanel-audio.so"),
+                                                                            "not a library\n");
+                                                        return QString::fromStdString(d.file("libdrovanel-audio.so"));
+                                                    }},
+                                         ModuleCase{"WithoutTheEntryPoints",
+                                                    [](const testutil::TempDir &) {
+                                                        return QString::fromLocal8Bit(std::getenv("DROVANEL_BIN_DIR")) +
+                                                               "/libwsock32.so";
+                                                    }}),
+                         [](const testing::TestParamInfo<ModuleCase> &info) { return std::string(info.param.name); });
+
 // No server running at all, as on a desktop without sound: the library finds none (and may not
 // start one), the melody is a silent wait of its length, and the program goes on.
 TEST(NoSoundServerTest, ClimbIsSilentKeepsItsLengthAndReportsNothing)

@@ -10,6 +10,7 @@
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStyle>
 #include <QToolButton>
 #include <QTreeView>
 #include <cerrno>
@@ -183,7 +184,11 @@ TEST_F(DirectoryEditTest, BrowserStartsAtTheFieldsFolderTheDefaultOrTheRoot)
 {
     const QString existing = QString::fromStdString(m_dir.path());
     const QString fallback = QString::fromStdString(m_dir.file("ActDrovanel"));
-    m_edit.SetDefaultFolder(fallback);
+    int asked = 0;
+    m_edit.SetDefaultFolder([&] {
+        ++asked;
+        return fallback;
+    });
     struct Case {
         QString text;
         bool defaultExists;
@@ -200,6 +205,27 @@ TEST_F(DirectoryEditTest, BrowserStartsAtTheFieldsFolderTheDefaultOrTheRoot)
         m_edit.setText(c.text);
         EXPECT_EQ(m_edit.BrowseStart(), c.start) << c.text.toStdString() << " " << c.defaultExists;
     }
+    // The default folder is asked for only with an empty field, where it is the start.
+    EXPECT_EQ(asked, 2);
+}
+
+// The browse button shows the glyph it was given, or without one the style's folder icon.
+TEST_F(DirectoryEditTest, BrowseButtonShowsItsGlyphOrTheStylesFolderIcon)
+{
+    QPixmap glyph(16, 16);
+    glyph.fill(QColor(200, 30, 40));
+    fw::TDirectoryEdit withGlyph(&m_page, "WithGlyph");
+    withGlyph.SetGlyph(glyph);
+    m_page.show();
+    const QImage shown = withGlyph.BrowseButton()->icon().pixmap(16, 16).toImage();
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_EQ(shown.pixelColor(8, 8), QColor(200, 30, 40));
+    EXPECT_EQ(withGlyph.BrowseButton()->iconSize(), QSize(16, 16));
+
+    // m_edit got no glyph: once shown, the style's icon, the same picture as the style's own.
+    const QIcon styleIcon = m_edit.style()->standardIcon(QStyle::SP_DirOpenIcon);
+    ASSERT_FALSE(m_edit.BrowseButton()->icon().isNull());
+    EXPECT_EQ(m_edit.BrowseButton()->icon().pixmap(16, 16).toImage(), styleIcon.pixmap(16, 16).toImage());
 }
 
 TEST_F(DirectoryEditTest, AChoiceReplacesTheTextAndBecomesTheStartingFolder)

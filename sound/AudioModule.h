@@ -1,0 +1,25 @@
+#pragma once
+// The audio output module (sound/AudioOutput.h), loaded on first use and kept for the rest of the
+// process. A module that cannot be loaded (missing, not a module, of another interface version)
+// means no output: melodies are silent, and nothing is reported.
+#include "sound/AudioOutput.h"
+
+#include <string>
+
+namespace sound {
+
+struct AudioModule {
+    DrovanelAudioPrepareFn *prepare;
+    DrovanelAudioPlayFn *play;
+};
+
+// The module, loaded on the first call; nullptr when it cannot be had, then and ever after.
+const AudioModule *LoadAudioModule();
+
+// Where the module is looked for: beside the executable (the build tree), or else in the program's
+// private library folder, at the same place relative to the executable's folder.
+std::string DefaultAudioModulePath();
+// Looks for the module at `path` instead; only before the first load (the melody driver's option).
+void SetAudioModulePath(std::string path);
+
+}  // namespace sound
