@@ -37,11 +37,11 @@ for i in "${!programs[@]}"; do
     prepare=$(callgrind_annotate --inclusive=yes --threshold=100 "$work/out.$i" 2>/dev/null |
         awk '!found && /TDesktopToneSink::Prepare\(\) \[/ { gsub(",", "", $1); print $1; found = 1 }')
     counts+=($((total - ${prepare:-0})))
-    printf '%-50s %7.1fM instructions (%.1fM in all, %.1fM preparing the beeper)\n' "${programs[$i]}" \
-        "$(echo "${counts[$i]} / 1000000" | bc -l)" "$(echo "$total / 1000000" | bc -l)" \
-        "$(echo "${prepare:-0} / 1000000" | bc -l)"
+    awk -v p="${programs[$i]}" -v c="${counts[$i]}" -v t="$total" -v b="${prepare:-0}" \
+        'BEGIN { printf "%-50s %7.1fM instructions (%.1fM in all, %.1fM preparing the beeper)\n", p, c / 1e6, t / 1e6, b / 1e6 }'
 done
 last=$((${#counts[@]} - 1))
 for i in $(seq 0 $((last - 1))); do
-    printf '%s / minimal: %.2fx\n' "$(basename "${programs[$i]}")" "$(echo "${counts[$i]} / ${counts[$last]}" | bc -l)"
+    awk -v p="$(basename "${programs[$i]}")" -v c="${counts[$i]}" -v m="${counts[$last]}" \
+        'BEGIN { printf "%s / minimal: %.2fx\n", p, c / m }'
 done
