@@ -39,8 +39,8 @@ count() {
         fi
     done
     total=$(sed -n 's/^totals: //p' "$out")
-    render=$(callgrind_annotate --inclusive=yes "$out" 2>/dev/null |
-        awk '/TMelodySynth::Render\(/ { gsub(",", "", $1); print $1; exit }')
+    render=$(callgrind_annotate --inclusive=yes --threshold=100 "$out" 2>/dev/null |
+        awk '!found && /TMelodySynth::Render\(/ { gsub(",", "", $1); print $1; found = 1 }')
     echo "$total ${render:-0}"
 }
 

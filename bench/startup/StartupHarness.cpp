@@ -1,11 +1,12 @@
-// drovanel-startup-harness ROUNDS REST_MS -- PROGRAM_A [ARGS] -- PROGRAM_B [ARGS]
-// Times the start-up of two programs to a visible, painted window on the X display, alternately,
-// ROUNDS times each, and measures their memory at rest. For each start: the clock starts just
-// before the program is started; the window counts as visible when the X server reports a
-// top-level window of at least 200 by 200 pixels mapped; as painted when the pixel at its centre
-// is no longer the black of the empty root window (run the X server with a black root, e.g.
-// Xvfb -br). Then the program rests REST_MS milliseconds, its resident set (VmRSS) and
-// proportional set (Pss) are read from /proc, and it is ended with SIGTERM.
+// drovanel-startup-harness ROUNDS REST_MS -- PROGRAM_A [ARGS] -- PROGRAM_B [ARGS] [-- PROGRAM_C [ARGS]...]
+// Times the start-up of two or more programs to a visible, painted window on the X display, in
+// turn, ROUNDS times each, and measures their memory at rest; the last program is the yardstick
+// the others are compared with. For each start: the clock starts just before the program is
+// started; the window counts as visible when the X server reports a top-level window of at least
+// 200 by 200 pixels mapped; as painted when the pixel at its centre is no longer the black of the
+// empty root window (run the X server with a black root, e.g. Xvfb -br). Then the program rests
+// REST_MS milliseconds, its resident set (VmRSS) and proportional set (Pss) are read from /proc
+// with the number of shared objects it has mapped, and it is ended with SIGTERM.
 // Prints one line per start and the medians.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <fstream>
 #include <poll.h>
+#include <set>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -32,8 +34,22 @@ using Clock = std::chrono::steady_clock;
 
 struct Sample {
     double visibleMs = 0, paintedMs = 0;
-    long rssKiB = 0, pssKiB = 0;
+    long rssKiB = 0, pssKiB = 0, objects = 0;
 };
+
+// The shared objects (".so" files) that a process has mapped.
+long MappedObjects(const std::string &maps)
+{
+    std::ifstream in(maps);
+    std::string line;
+    std::set<std::string> names;
+    while (std::getline(in, line)) {
+        const auto slash = line.find('/');
+        if (slash != std::string::npos && line.find(".so", slash) != std::string::npos)
+            names.insert(line.substr(slash));
+    }
+    return static_cast<long>(names.size());
+}
 
 long ProcField(const std::string &path, const std::string &field)
 {
@@ -113,6 +129,7 @@ bool RunOnce(Display *display, const std::vector<char *> &argv, int restMs, Samp
     const std::string proc = "/proc/" + std::to_string(pid);
     sample.rssKiB = ProcField(proc + "/status", "VmRSS:");
     sample.pssKiB = ProcField(proc + "/smaps_rollup", "Pss:");
+    sample.objects = MappedObjects(proc + "/maps");
     ::kill(pid, SIGTERM);
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -131,7 +148,9 @@ double Median(std::vector<double> v)
 int main(int argc, char **argv)
 {
     const auto usage = [] {
-        std::fputs("usage: drovanel-startup-harness ROUNDS REST_MS -- PROGRAM_A [ARGS] -- PROGRAM_B [ARGS]\n", stderr);
+        std::fputs("usage: drovanel-startup-harness ROUNDS REST_MS -- PROGRAM_A [ARGS] -- PROGRAM_B [ARGS] "
+                   "[-- PROGRAM_C [ARGS]...]\n",
+                   stderr);
         return 2;
     };
     if (argc < 6 || std::strcmp(argv[3], "--") != 0)
@@ -145,7 +164,8 @@ int main(int argc, char **argv)
         else
             programs.back().push_back(argv[i]);
     }
-    if (rounds < 1 || programs.size() != 2 || programs[0].empty() || programs[1].empty())
+    if (rounds < 1 || restMs < 0 || programs.size() < 2 ||
+        std::any_of(programs.begin(), programs.end(), [](const auto &p) { return p.empty(); }))
         return usage();
     for (auto &p : programs)
         p.push_back(nullptr);
@@ -155,33 +175,41 @@ int main(int argc, char **argv)
         std::fputs("no X display\n", stderr);
         return 1;
     }
-    std::vector<Sample> samples[2];
+    const std::size_t n = programs.size();
+    std::vector<std::vector<Sample>> samples(n);
     for (int round = 0; round < rounds; ++round) {
-        for (int which = 0; which < 2; ++which) {
+        for (std::size_t which = 0; which < n; ++which) {
             Sample sample;
             if (!RunOnce(display, programs[which], restMs, sample))
                 return 1;
-            std::printf("%c round %d: visible %.1f ms, painted %.1f ms, VmRSS %ld KiB, Pss %ld KiB\n", 'A' + which,
-                        round + 1, sample.visibleMs, sample.paintedMs, sample.rssKiB, sample.pssKiB);
+            std::printf("%c round %d: visible %.1f ms, painted %.1f ms, VmRSS %ld KiB, Pss %ld KiB, %ld objects\n",
+                        static_cast<char>('A' + which), round + 1, sample.visibleMs, sample.paintedMs, sample.rssKiB,
+                        sample.pssKiB, sample.objects);
             samples[which].push_back(sample);
         }
     }
-    double painted[2], rss[2], pss[2];
-    for (int which = 0; which < 2; ++which) {
-        std::vector<double> p, r, s;
+    std::vector<double> painted(n), rss(n), pss(n), objects(n);
+    for (std::size_t which = 0; which < n; ++which) {
+        std::vector<double> p, r, s, o;
         for (const Sample &sample : samples[which]) {
             p.push_back(sample.paintedMs);
             r.push_back(static_cast<double>(sample.rssKiB));
             s.push_back(static_cast<double>(sample.pssKiB));
+            o.push_back(static_cast<double>(sample.objects));
         }
         painted[which] = Median(p);
         rss[which] = Median(r);
         pss[which] = Median(s);
-        std::printf("%c median: painted %.1f ms, VmRSS %.0f KiB, Pss %.0f KiB  (%s)\n", 'A' + which, painted[which],
-                    rss[which], pss[which], programs[which][0]);
+        objects[which] = Median(o);
+        std::printf("%c median: painted %.1f ms, VmRSS %.0f KiB, Pss %.0f KiB, %.0f objects  (%s)\n",
+                    static_cast<char>('A' + which), painted[which], rss[which], pss[which], objects[which],
+                    programs[which][0]);
     }
-    std::printf("A/B: start-up to a painted window %.2fx, VmRSS %.2fx, Pss %.2fx\n", painted[0] / painted[1],
-                rss[0] / rss[1], pss[0] / pss[1]);
+    const std::size_t last = n - 1;
+    for (std::size_t which = 0; which < last; ++which)
+        std::printf("%c/%c: start-up to a painted window %.2fx, VmRSS %.2fx, Pss %.2fx\n",
+                    static_cast<char>('A' + which), static_cast<char>('A' + last), painted[which] / painted[last],
+                    rss[which] / rss[last], pss[which] / pss[last]);
     XCloseDisplay(display);
     return 0;
 }
