@@ -140,11 +140,12 @@ bool TryStrToInt(std::string_view text, int &value)
     }
     if (text.empty())
         return false;
-    long long magnitude = 0;
+    // Unsigned, so that a second sign ("--0", "$-0") is no number.
+    unsigned long long magnitude = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
-    if (ec != std::errc() || end != text.data() + text.size() || magnitude < 0)
+    if (ec != std::errc() || end != text.data() + text.size() || magnitude > 1ULL << 31)
         return false;
-    const long long result = negative ? -magnitude : magnitude;
+    const long long result = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
     if (result < std::numeric_limits<int>::min() || result > std::numeric_limits<int>::max())
         return false;
     value = static_cast<int>(result);

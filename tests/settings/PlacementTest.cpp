@@ -19,6 +19,7 @@
 #include <QLocale>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <limits>
 #include <memory>
 #include <sys/stat.h>
 
@@ -139,6 +140,26 @@ protected:
 };
 
 // ---- Restoring stored texts -------------------------------------------------------------------
+
+TEST(TextForms, AnIntegerTakesOneSign)
+{
+    struct Case {
+        const char *text;
+        bool isInteger;
+        int value;
+    } const cases[] = {
+        {"-0", true, 0},          {"--0", false, 0},
+        {"+-0", false, 0},        {"-$-0", false, 0},
+        {"0x-0", false, 0},       {"-2147483648", true, std::numeric_limits<int>::min()},
+        {"2147483648", false, 0}, {"-$80000000", true, std::numeric_limits<int>::min()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        int value = 7;
+        EXPECT_EQ(settings::TryStrToInt(c.text, value), c.isInteger);
+        EXPECT_EQ(value, c.isInteger ? c.value : 7);
+    }
+}
 
 TEST_F(Store, StoredTextsRestoreIntoTheControls)
 {
