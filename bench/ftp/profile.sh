@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Where a retrieval's cost goes: drovanel-ftpget against curl, each fetching a MIB-mebibyte file
 # of random bytes (default 256) to /dev/null from pyftpdlib and from vsftpd, in passive and active
-# mode, all in one run. Per server and mode:
+# mode, all in one run; in passive mode also drovanel-plainget, the floor of a client that reads
+# 32768-byte blocks (plain blocking recv and write, nothing else). Per server and mode:
 #   - system calls (strace -f -c), for the file and for an empty file; "per MiB" is the difference
 #     divided by MIB, so the program's start-up and log-in are left out;
 #   - user instructions (valgrind --tool=callgrind, passive mode), the same way;
@@ -23,6 +24,8 @@ if [ -z "${FTPGET:-}" ]; then
     FTPGET="$build/bin/drovanel-ftpget"
 fi
 ftpget=$(realpath "$FTPGET")
+cmake --build "$build" --target drovanel-plainget >/dev/null
+plainget=$(realpath "$build/bin/drovanel-plainget")
 work=$(mktemp -d)
 source bench/ftp/servers.sh
 cleanup() {
@@ -40,7 +43,9 @@ start_vsftpd
 command_of() {
     local client=$1 server=$2 mode=$3 file=$4 port user pass
     if [ "$server" = pyftpdlib ]; then port=$pyftpdlib_port user=bench pass=secret; else port=$vsftpd_port user=anonymous pass=bench; fi
-    if [ "$client" = ours ]; then
+    if [ "$client" = plain ]; then
+        echo "$plainget $port $user $pass $file"
+    elif [ "$client" = ours ]; then
         local flag=""
         [ "$mode" = passive ] && flag=--passive
         echo "$ftpget $flag 127.0.0.1 $port $user $pass . $file /dev/null"
@@ -66,7 +71,9 @@ servers=${SERVERS:-pyftpdlib vsftpd}
 for server in $servers; do
     for mode in passive active; do
         echo "== $server, $mode mode, $mib MiB to /dev/null"
-        for client in ours curl; do
+        clients="ours curl"
+        [ "$mode" = passive ] && clients="ours curl plain"
+        for client in $clients; do
             # shellcheck disable=SC2046
             big=$(syscalls $(command_of "$client" "$server" "$mode" big.bin))
             # shellcheck disable=SC2046
@@ -81,9 +88,11 @@ for server in $servers; do
             fi
             echo "  $line"
         done
+        plain=()
+        [ "$mode" = passive ] && plain=(-n drovanel-plainget "$pin_client $(command_of plain "$server" "$mode" big.bin)")
         hyperfine -N --warmup 1 --runs "$runs" --export-json "$work/hyperfine.json" \
             -n drovanel-ftpget "$pin_client $(command_of ours "$server" "$mode" big.bin)" \
-            -n curl "$pin_client $(command_of curl "$server" "$mode" big.bin)" >/dev/null
+            -n curl "$pin_client $(command_of curl "$server" "$mode" big.bin)" "${plain[@]}" >/dev/null
         /usr/bin/python3 - "$work/hyperfine.json" "$mib" <<'EOF'
 import json, sys
 results = json.load(open(sys.argv[1]))["results"]
@@ -92,9 +101,12 @@ rows = {r["command"]: r for r in results}
 for name, r in rows.items():
     print(f"  {name}: {mib / r['mean']:.0f} MiB/s (wall {r['mean']:.3f} s ± {r['stddev']:.3f}), "
           f"CPU {r['user'] + r['system']:.3f} s (user {r['user']:.3f}, system {r['system']:.3f})")
+cpu = lambda r: r["user"] + r["system"]
 ours, curl = rows["drovanel-ftpget"], rows["curl"]
-print(f"  drovanel-ftpget vs curl: throughput {curl['mean'] / ours['mean']:.2f}x, "
-      f"CPU {(ours['user'] + ours['system']) / (curl['user'] + curl['system']):.2f}x")
+print(f"  drovanel-ftpget vs curl: throughput {curl['mean'] / ours['mean']:.2f}x, CPU {cpu(ours) / cpu(curl):.2f}x")
+if "drovanel-plainget" in rows:
+    plain = rows["drovanel-plainget"]
+    print(f"  drovanel-plainget vs curl: throughput {curl['mean'] / plain['mean']:.2f}x, CPU {cpu(plain) / cpu(curl):.2f}x")
 EOF
         : >"$work/ours.txt"
         : >"$work/curl.txt"
