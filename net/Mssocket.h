@@ -3,7 +3,8 @@
 // streams) on the one user-interface thread, without threads. In the normal, non-blocking mode
 // every operation is a loop: each pass tries its Winsock call, then processes the pending window
 // messages (socket notices, the one-second ticks of the time-out counter, user input); a pass that
-// made no progress then sleeps until the next message instead of trying again at once.
+// made no progress then sleeps until the next message instead of trying again at once. A stream
+// receive whose blocks keep arriving processes the messages every 10 ms instead of every pass.
 #include "framework/Classes.h"
 #include "framework/Exceptions.h"
 #include "framework/Streams.h"
@@ -176,6 +177,7 @@ public:
     void SelectEvents();
     virtual void ResetState();
     void SendBuffer(const void *data, int length);
+    // The held bytes (BufferedBytes), when there are any; else one recv, its result unchecked.
     int Receive(void *buffer, int length);
     void SendLine(const std::string &text);
     std::string ReadLine();
