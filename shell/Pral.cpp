@@ -394,8 +394,8 @@ void TFPral::FormCreate(fw::TObject *)
     }
     if (DirectoryEdit1->Text().empty())
         PrimeraVez();
-    // From here on the download folder is the current directory: the conversion opens its files
-    // by relative names.
+    // The download folder becomes the current directory (the folder of an empty folder text, and
+    // the list of local maps, start there); commands work on absolute paths of their own folder.
     FileListBox1->ApplyFilePath(DirectoryEdit1->Text());
     // Part files of killed conversions go once the window is up: the sweep is no part of what the
     // user waits for. It spares this process's own part files, so a conversion that starts first
