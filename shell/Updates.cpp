@@ -1,10 +1,8 @@
 #include "shell/Updates.h"
 
 #include "framework/Ansi.h"
-#include "framework/FileSystem.h"
 #include "shell/Conversion.h"
 
-#include <QDesktopServices>
 #include <algorithm>
 #include <cctype>
 
@@ -15,12 +13,6 @@ namespace {
 bool isControl(unsigned char c)
 {
     return c < 0x20 || c == 0x7F;
-}
-
-std::function<bool(const QUrl &)> &opener()
-{
-    static std::function<bool(const QUrl &)> instance;
-    return instance;
 }
 
 }  // namespace
@@ -110,19 +102,6 @@ std::string NewMapText(std::string_view name)
 std::string NewMapHint(std::string_view name)
 {
     return std::string(kTrayTitle) + " - " + NewMapText(name);
-}
-
-bool OpenDocument(const std::string &path)
-{
-    const QUrl url = QUrl::fromLocalFile(fw::PathFromAnsi(path));
-    if (opener())
-        return opener()(url);
-    return QDesktopServices::openUrl(url);
-}
-
-void SetDocumentOpener(std::function<bool(const QUrl &)> replacement)
-{
-    opener() = std::move(replacement);
 }
 
 }  // namespace shell

@@ -62,7 +62,8 @@ std::string NewMapText(std::string_view name);
 std::string NewMapHint(std::string_view name);
 
 // Asks the desktop to open a file with the program it uses for that kind of file. The answer is
-// the desktop's; nothing waits for the program.
+// the desktop's; nothing waits for the program. Defined in shell/Desktop.cpp, with the main form:
+// it needs Qt's GUI library, which the rest of this header does not.
 bool OpenDocument(const std::string &path);
 // Puts `opener` in the desktop's place (tests record the request); an empty one restores it.
 void SetDocumentOpener(std::function<bool(const QUrl &)> opener);

@@ -1,0 +1,34 @@
+// The desktop's "open this document" service (declared in shell/Updates.h): the one piece of the
+// update check that needs Qt's GUI library, so it lives with the main form and not with the rules.
+#include "framework/FileSystem.h"
+#include "shell/Updates.h"
+
+#include <QDesktopServices>
+#include <utility>
+
+namespace shell {
+
+namespace {
+
+std::function<bool(const QUrl &)> &opener()
+{
+    static std::function<bool(const QUrl &)> instance;
+    return instance;
+}
+
+}  // namespace
+
+bool OpenDocument(const std::string &path)
+{
+    const QUrl url = QUrl::fromLocalFile(fw::PathFromAnsi(path));
+    if (opener())
+        return opener()(url);
+    return QDesktopServices::openUrl(url);
+}
+
+void SetDocumentOpener(std::function<bool(const QUrl &)> replacement)
+{
+    opener() = std::move(replacement);
+}
+
+}  // namespace shell
