@@ -177,6 +177,7 @@ public:
     static std::string UpdateHost();
 
 private:
+    // The pages' controls (PralPages.cpp).
     void buildDefaultPage(QWidget *page);
     void buildConfigPage(QWidget *page);
     void buildGeneralPage(QWidget *page);
@@ -185,11 +186,11 @@ private:
     void buildWatcherPage(QWidget *page);
     void buildSentryPage(QWidget *page);
     void buildProxyPage(QWidget *page);
-    void buildMenus();
-    void buildTray();
     fw::TButton *addSaveButton(QWidget *page, std::string_view name);
     fw::TLabel *addColumnLabel(QWidget *page, std::string_view name, std::string_view caption, int left,
                                std::string_view hint);
+    void buildMenus();
+    void buildTray();  // PralTray.cpp
 
     // Start-up steps that other parts of the program fill in.
     void RestoreSettings();
