@@ -192,7 +192,7 @@ private:
     void buildMenus();
     void buildTray();  // PralTray.cpp
 
-    // Start-up steps that other parts of the program fill in.
+    // The steps of the start-up (FormCreate, Pral.cpp).
     void RestoreSettings();
     void ConfigurarFTP();
     void PrimeraVez();
