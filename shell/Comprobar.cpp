@@ -8,6 +8,7 @@
 #include "shell/Pral.h"
 #include "shell/Updates.h"
 
+#include <QScopeGuard>
 #include <exception>
 
 void TFPral::ComprobarAct1()
@@ -68,7 +69,7 @@ void TFPral::ComprobarAct1()
     StatusBar1->SetPanelText(1, "");
     // A program that is ending starts nothing more on the network.
     if (news && !Ending()) {
-        const EnableOnExit enable(cxButton1);
+        const auto enable = qScopeGuard([this] { cxButton1->SetEnabled(true); });
         const std::string path = fw::JoinPath(CarpetaDescarga(), shell::kNewsFileName);
         if (!FConectado)
             msFTPClient1->Login();

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QPointer>
+#include <QScopeGuard>
 
 namespace {
 
@@ -127,7 +128,7 @@ void TFPral::Descargar()
     if (Label4->Caption().empty())
         ComprobarAct1();
     cxButton1->SetEnabled(false);
-    const EnableOnExit enable(cxButton1);
+    const auto enable = qScopeGuard([this] { cxButton1->SetEnabled(true); });
     if (Label4->Caption().empty()) {
         fw::ShowMessage("No hay mapa de puntos en el Host");
         return;

@@ -1,5 +1,5 @@
 #pragma once
-// Guards of the update check and the download, shared by both.
+// The guard of the update check and the download, shared by both.
 #include "shell/Pral.h"
 
 // Marks the main form as working with the FTP client for its lifetime; the outermost mark takes
@@ -15,16 +15,4 @@ public:
 
 private:
     TFPral &m_form;
-};
-
-// Enables a control again however the scope is left.
-class EnableOnExit {
-public:
-    explicit EnableOnExit(fw::TControl *control) : m_control(control) {}
-    ~EnableOnExit() { m_control->SetEnabled(true); }
-    EnableOnExit(const EnableOnExit &) = delete;
-    EnableOnExit &operator=(const EnableOnExit &) = delete;
-
-private:
-    fw::TControl *m_control;
 };

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QScopeGuard>
 #include <algorithm>
 
 void TFPral::buildTray()
@@ -125,8 +126,8 @@ void TFPral::ShowTaskbarEntry()
     // in the controls stays, as it does for a window restored from the taskbar.
     const bool storing = FormStorage1->Active();
     FormStorage1->SetActive(false);
+    const auto restore = qScopeGuard([this, storing] { FormStorage1->SetActive(storing); });
     Show();
-    FormStorage1->SetActive(storing);
 }
 
 void TFPral::activateFromSecondStart()
