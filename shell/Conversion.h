@@ -8,6 +8,8 @@
 // alert character at position 15 and its point type code "1" to "7" at position 16 (positions
 // count bytes from 1). A record without a type (shorter than 16, or another character there) is
 // never written.
+#include "shell/DeviceModel.h"
+
 #include <array>
 #include <functional>
 #include <string>
@@ -20,8 +22,8 @@ class TextFileWriter;
 
 namespace shell {
 
-// The device list's ItemIndex values; any other value (no selection) converts like the Gray Rover II.
-enum DeviceModel : int { kSentryIII = 0, kWatcher = 1, kGrayRoverII = 2 };
+// A device model is the device list's ItemIndex (DeviceModel); an index that names no model (no
+// selection) converts like the Gray Rover II.
 
 // The alert levels of one device model, for the type codes "1" to "7" in that order. Watcher
 // levels run 0 to 3 ("Sin", "Min", "Med", "Máx"), Sentry III levels 0 to 2 ("Sin", "Med", "Máx");

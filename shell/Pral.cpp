@@ -9,6 +9,7 @@
 #include "framework/FileSystem.h"
 #include "framework/FormatSettings.h"
 #include "framework/PartFile.h"
+#include "shell/DeviceModel.h"
 #include "shell/StoredProperties.h"
 
 #include <QStandardPaths>
@@ -213,9 +214,9 @@ void TFPral::BarradeEstado()
 {
     const char *model = nullptr;
     switch (Avisadores->ItemIndex()) {
-    case 0: model = "Sentry III"; break;
-    case 1: model = "Watcher"; break;
-    case 2: model = "Gray Rover II"; break;
+    case shell::kSentryIII: model = "Sentry III"; break;
+    case shell::kWatcher: model = "Watcher"; break;
+    case shell::kGrayRoverII: model = "Gray Rover II"; break;
     default: return;
     }
     StatusBar1->SetPanelText(1, std::string("  ") + model);
@@ -247,8 +248,8 @@ void TFPral::Carpetadedescarga1Click(fw::TObject *)
 void TFPral::Tiposdeavisos1Click(fw::TObject *)
 {
     switch (Avisadores->ItemIndex()) {
-    case 0: Notebook1->SetActivePage("AvisosSentry3"); break;
-    case 1: Notebook1->SetActivePage("Avisos"); break;
+    case shell::kSentryIII: Notebook1->SetActivePage("AvisosSentry3"); break;
+    case shell::kWatcher: Notebook1->SetActivePage("Avisos"); break;
     default: break;  // no alert-level page for this model
     }
 }

@@ -2,6 +2,7 @@
 // and place as the window's resources lay them out (the constructor in Pral.cpp calls in here).
 #include "framework/Ansi.h"
 #include "framework/FileSystem.h"
+#include "shell/DeviceModel.h"
 #include "shell/Pral.h"
 
 namespace {
@@ -104,8 +105,9 @@ void TFPral::buildGeneralPage(QWidget *page)
     Avisadores->SetBounds(8, 8, 377, 65);
     Avisadores->SetCaption("Avisador GPS");
     Avisadores->SetColumns(2);
+    // In the order of shell::DeviceModel: an item's index is its model.
     Avisadores->SetItems({"Sentry III", "Watcher", "Gray Rover II"});
-    Avisadores->SetItemIndex(1);
+    Avisadores->SetItemIndex(shell::kWatcher);
     Avisadores->OnChange = [this](fw::TObject *sender) { AvisadoresPropertiesChange(sender); };
 
     ComprobarChk = new fw::TCheckBox(page, "ComprobarChk");

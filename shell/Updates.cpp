@@ -2,6 +2,7 @@
 
 #include "framework/Ansi.h"
 #include "shell/Conversion.h"
+#include "shell/DeviceModel.h"
 
 #include <algorithm>
 #include <cctype>
@@ -19,7 +20,7 @@ bool isControl(unsigned char c)
 
 bool IsLocalCandidate(std::string_view name, int deviceModel)
 {
-    if (deviceModel < 0 || deviceModel > 2 || name.size() != 18)
+    if (deviceModel < kSentryIII || deviceModel > kGrayRoverII || name.size() != 18)
         return false;
     std::string lower(name);
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });

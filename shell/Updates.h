@@ -19,7 +19,7 @@ inline constexpr const char *kNewsFileName = "news.txt";
 inline constexpr std::int64_t kMaxNewsBytes = std::int64_t{1} << 20;
 inline constexpr std::int64_t kMaxMapBytes = std::int64_t{256} << 20;
 
-// A name of the download folder that counts as a local map: a device model is chosen (0 to 2),
+// A name of the download folder that counts as a local map: a device model is chosen (DeviceModel),
 // the name in lower case holds ".mdb", and it is exactly 18 characters long.
 bool IsLocalCandidate(std::string_view name, int deviceModel);
 

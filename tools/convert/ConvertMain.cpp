@@ -5,6 +5,7 @@
 #include "framework/Ansi.h"
 #include "framework/Exceptions.h"
 #include "shell/Conversion.h"
+#include "shell/DeviceModel.h"
 
 #include <charconv>
 #include <cstdio>
@@ -13,6 +14,8 @@
 
 namespace {
 
+// MODEL is a shell::DeviceModel, by the numbers the usage gives.
+static_assert(shell::kSentryIII == 0 && shell::kWatcher == 1 && shell::kGrayRoverII == 2);
 constexpr const char *kUsage = "usage: drovanel-convert SOURCE DEST MODEL L1 L2 L3 L4 L5 L6 L7\n"
                                "  MODEL  0 Sentry III, 1 Watcher, 2 Gray Rover II, -1 no selection\n"
                                "  L1-L7  the model's alert levels for the type codes 1 to 7\n";
