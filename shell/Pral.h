@@ -197,6 +197,15 @@ private:
     void ConfigurarFTP();
     void PrimeraVez();
 
+    // The update check's phases (Comprobar.cpp). The server's updates folder is listed and its
+    // greatest name becomes FUltimaPublicada (false: the server has no map, and the user was told);
+    // the greatest local candidate for the device model becomes FUltimaLocal, and a published name
+    // greater than it is marked as new; the news of a new map is fetched into the download folder
+    // and handed to the desktop, the download button on again however that ends.
+    bool listPublishedMaps();
+    void compareWithLocalMaps();
+    void fetchNews();
+
     bool m_putAway = false;  // minimised into the tray, see HideTaskbarEntry
     // The download's components and handlers, wired as the window's resources do (Descarga.cpp).
     void buildDownload();
