@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QScopedValueRollback>
 #include <algorithm>
 #include <cmath>
 
@@ -454,9 +455,8 @@ void TSpinEdit::SetValue(double value)
     if (std::isnan(value))
         return;
     m_value = std::clamp(value, m_min, m_max);
-    m_setting = true;
+    const QScopedValueRollback setting(m_setting, true);
     m_spin->setValue(m_value);
-    m_setting = false;
 }
 
 int TSpinEdit::AsInteger() const
@@ -468,18 +468,18 @@ void TSpinEdit::SetRange(double minValue, double maxValue)
 {
     m_min = minValue;
     m_max = std::max(minValue, maxValue);
-    m_setting = true;
-    m_spin->setRange(m_min, m_max);
-    m_setting = false;
+    {
+        const QScopedValueRollback setting(m_setting, true);
+        m_spin->setRange(m_min, m_max);
+    }
     SetValue(m_value);
 }
 
 void TSpinEdit::SetDecimals(int decimals)
 {
-    m_setting = true;
+    const QScopedValueRollback setting(m_setting, true);
     m_spin->setDecimals(decimals);
     m_spin->setValue(m_value);
-    m_setting = false;
 }
 
 // ---- TRadioGroup
