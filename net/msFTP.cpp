@@ -133,11 +133,8 @@ template <class Step> auto TmsFTPClient::InStep(Step step) -> decltype(step())
 
 void TmsFTPClient::DropControlConnection()
 {
-    try {
-        Disconnect();
-    } catch (...) {
-        // A handler of the close that fails must not hide the failure that made the close.
-    }
+    // A handler of the close that fails must not hide the failure that made the close.
+    QuietDisconnect(*this);
 }
 
 int TmsFTPClient::ReadFtpReply()
@@ -391,11 +388,8 @@ std::exception_ptr TmsFTPClient::DataPhase(TmsSocket &socket, fw::TStream &strea
         // broke or fell silent: only a close by the server ends a transfer in order.
         failure = std::current_exception();
     }
-    try {
-        socket.Disconnect();
-    } catch (...) {
-        // The data phase's own failure is the one to report.
-    }
+    // The data phase's own failure is the one to report.
+    QuietDisconnect(socket);
     return failure;
 }
 
@@ -430,10 +424,8 @@ void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stre
     // However the transfer ends: close the data connection, free the socket, then tell.
     const auto finish = [&] {
         m_dataSocket = nullptr;
-        try {
-            data->Disconnect();
-        } catch (...) {
-        }
+        // The transfer's own outcome, on its way out or raised below, is the news.
+        QuietDisconnect(*data);
         data.reset();
         fw::Fire(OnDataTransferTerminate, this);
     };
@@ -484,26 +476,20 @@ void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &strea
         m_dataReady = true;
         if (!stopped) {
             stopped = true;
-            try {
-                raw->StopListening();
-            } catch (...) {
-            }
+            // Run from the socket notice, which reports every error: the transfer goes on over the
+            // connection taken, and a listener that failed to close is no news of it.
+            QuietDisconnect(*raw);
         }
     };
     listener->SetPort(0);
     listener->SetServerSocketTimeOut(m_timeOut);
     const auto finish = [&] {
         m_dataSocket = nullptr;
-        try {
-            accepted->Disconnect();
-        } catch (...) {
-        }
-        if (!stopped && listener->SocketHandle() != winsock::INVALID_SOCKET) {
-            try {
-                listener->StopListening();
-            } catch (...) {
-            }
-        }
+        // The transfer's own outcome, on its way out or raised below, is the news; the end event
+        // still has to come.
+        QuietDisconnect(*accepted);
+        if (!stopped && listener->SocketHandle() != winsock::INVALID_SOCKET)
+            QuietDisconnect(*listener);
         listener.reset();
         fw::Fire(OnDataTransferTerminate, this);
     };
