@@ -6,6 +6,7 @@
 #include "platform/MessageWindow.h"
 
 #include <QCoreApplication>
+#include <QScopedValueRollback>
 #include <cstdio>
 
 namespace fw {
@@ -20,9 +21,8 @@ void TApplication::Run()
 {
     if (m_terminated)
         return;
-    m_running = true;
+    const QScopedValueRollback running(m_running, true);
     QCoreApplication::exec();
-    m_running = false;
 }
 
 void TApplication::ProcessMessages()

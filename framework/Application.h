@@ -42,14 +42,18 @@ private:
 // The one application object of the process.
 TApplication &Application();
 
-// Fires an event from a signal of the widget toolkit. No exception may cross Qt's event loop, so
-// one that leaves the handler goes to the standard error report, as from any other handler.
-template <typename Event, typename... Args> void FireFromSignal(TObject *sender, const Event &event, Args &&...args)
+// Fires an event from a signal or an event handler of the widget toolkit (or from a destructor).
+// No exception may cross Qt's event loop, so one that leaves the handler goes to the standard
+// error report, as from any other handler. Returns false when it did, for a caller whose next step
+// depends on the handler having finished (a close that must not happen).
+template <typename Event, typename... Args> bool FireFromSignal(TObject *sender, const Event &event, Args &&...args)
 {
     try {
         Fire(event, std::forward<Args>(args)...);
+        return true;
     } catch (...) {
         Application().HandleException(sender);
+        return false;
     }
 }
 

@@ -99,6 +99,24 @@ bool ParsePort(const std::string &text, std::uint16_t &port)
     return true;
 }
 
+void QuietDisconnect(TmsSocket &socket) noexcept
+{
+    try {
+        socket.Disconnect();
+    } catch (...) {
+        // The caller said why nobody is to hear of it.
+    }
+}
+
+void QuietDisconnect(TmsListenerSocketBase &listener) noexcept
+{
+    try {
+        listener.StopListening();
+    } catch (...) {
+        // The caller said why nobody is to hear of it.
+    }
+}
+
 std::int32_t PercentOf(std::int64_t part, std::int64_t whole)
 {
     if (whole == 0)

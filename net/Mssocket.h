@@ -324,4 +324,12 @@ private:
 // is not a port and leaves `port` alone.
 bool ParsePort(const std::string &text, std::uint16_t &port);
 
+// Closes a connection (Disconnect) or stops a listener (StopListening) where a failure of the
+// close must not be heard: a way out that already carries its news (an error on its way, an end
+// event still to come) or code that must not throw. A failing close is a handler of OnDisconnected
+// or OnStop that throws, or a close that the socket library refuses. Every call says why silence
+// is right there.
+void QuietDisconnect(TmsSocket &socket) noexcept;
+void QuietDisconnect(TmsListenerSocketBase &listener) noexcept;
+
 }  // namespace net

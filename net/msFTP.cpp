@@ -133,11 +133,8 @@ template <class Step> auto TmsFTPClient::InStep(Step step) -> decltype(step())
 
 void TmsFTPClient::DropControlConnection()
 {
-    try {
-        Disconnect();
-    } catch (...) {
-        // A handler of the close that fails must not hide the failure that made the close.
-    }
+    // A handler of the close that fails must not hide the failure that made the close.
+    QuietDisconnect(*this);
 }
 
 int TmsFTPClient::ReadFtpReply()
@@ -391,11 +388,8 @@ std::exception_ptr TmsFTPClient::DataPhase(TmsSocket &socket, fw::TStream &strea
         // broke or fell silent: only a close by the server ends a transfer in order.
         failure = std::current_exception();
     }
-    try {
-        socket.Disconnect();
-    } catch (...) {
-        // The data phase's own failure is the one to report.
-    }
+    // The data phase's own failure is the one to report.
+    QuietDisconnect(socket);
     return failure;
 }
 
@@ -413,32 +407,63 @@ void TmsFTPClient::RaiseDataFailure(const std::exception_ptr &failure)
     std::rethrow_exception(failure);
 }
 
-void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt)
+void TmsFTPClient::BeginTransfer()
 {
-    fw::Fire(OnDataTransferStart, this);
     m_dataReady = false;
-    // Owned here alone, no Qt parent: freed before the end event, however the transfer ends.
-    auto data = std::make_unique<TmsClientSocket>();
-    data->SetWorksFor(this);
-    data->SetTimeOut(m_timeOut);  // the data connection is held to the client's time-out
-    TmsClientSocket *raw = data.get();
-    m_dataSocket = raw;
-    data->OnTransferProgress = [this, raw](fw::TObject *, std::int32_t, std::int32_t byteCount, std::int32_t) {
-        HandleDataProgress(raw, byteCount);
-    };
-    data->OnConnected = [this](fw::TObject *) { m_dataReady = true; };
-    // However the transfer ends: close the data connection, free the socket, then tell.
+    fw::Fire(OnDataTransferStart, this);
+}
+
+void TmsFTPClient::AttachDataSocket(TmsSocket &data)
+{
+    data.SetTimeOut(m_timeOut);  // the data connection is held to the client's time-out
+    m_dataSocket = &data;
+    data.OnTransferProgress = [this, socket = &data](fw::TObject *, std::int32_t, std::int32_t byteCount,
+                                                     std::int32_t) { HandleDataProgress(socket, byteCount); };
+}
+
+void TmsFTPClient::SendTransferCommand(const std::string &command, std::int32_t restartAt)
+{
+    if (restartAt > 0)
+        Exchange("REST " + std::to_string(restartAt), [](int code) { return ReplyClass(code) == 3; });
+    Exchange(command, [](int code) { return ReplyClass(code) == 1; });
+    NoteAnnouncedSize(m_lastReply);
+}
+
+template <class Open, class Settle, class Release>
+void TmsFTPClient::RunTransfer(TmsSocket &data, fw::TStream &stream, bool upload, std::int32_t restartAt, Open open,
+                               Settle settle, Release release)
+{
+    // However the transfer ends: close the data connection, free the sockets, then tell. Called on
+    // each way out rather than from a guard, because the end event's handler may throw.
     const auto finish = [&] {
         m_dataSocket = nullptr;
-        try {
-            data->Disconnect();
-        } catch (...) {
-        }
-        data.reset();
+        // The transfer's own outcome, on its way out or raised below, is the news.
+        QuietDisconnect(data);
+        release();
         fw::Fire(OnDataTransferTerminate, this);
     };
     std::exception_ptr failure;
     try {
+        open();
+        failure = DataPhase(data, stream, upload, restartAt);
+        settle();
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+    RaiseDataFailure(failure);
+}
+
+void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt)
+{
+    BeginTransfer();
+    // Owned here alone, no Qt parent: freed before the end event, however the transfer ends.
+    auto data = std::make_unique<TmsClientSocket>();
+    data->SetWorksFor(this);
+    AttachDataSocket(*data);
+    data->OnConnected = [this](fw::TObject *) { m_dataReady = true; };
+    const auto open = [&] {
         Exchange("PASV", [](int code) { return ReplyClass(code) == 2; });
         std::string host;
         std::uint16_t port = 0;
@@ -451,64 +476,37 @@ void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stre
         data->SetPort(port);
         data->Connect();
         WaitForDataConnection(false);
-        if (restartAt > 0)
-            Exchange("REST " + std::to_string(restartAt), [](int code) { return ReplyClass(code) == 3; });
-        Exchange(command, [](int code) { return ReplyClass(code) == 1; });
-        NoteAnnouncedSize(m_lastReply);
-        failure = DataPhase(*data, stream, upload, restartAt);
-    } catch (...) {
-        finish();
-        throw;
-    }
-    finish();
-    RaiseDataFailure(failure);
+        SendTransferCommand(command, restartAt);
+    };
+    // The data connection is all this mode holds: nothing to settle once the data has moved.
+    const auto settle = [] {};
+    const auto release = [&] { data.reset(); };
+    RunTransfer(*data, stream, upload, restartAt, open, settle, release);
 }
 
 void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt)
 {
-    m_dataReady = false;
-    fw::Fire(OnDataTransferStart, this);
+    BeginTransfer();
     // Owned here alone, no Qt parent: freed before the end event, however the transfer ends.
     auto listener = std::make_unique<TmsSimpleListenerSocket>();
     listener->SetWorksFor(this);
     TmsSimpleListenerSocket *raw = listener.get();
-    TmsSocket *accepted = &listener->AcceptedSocket();
-    accepted->SetTimeOut(m_timeOut);  // the data connection is held to the client's time-out
-    m_dataSocket = accepted;
-    accepted->OnTransferProgress = [this, accepted](fw::TObject *, std::int32_t, std::int32_t byteCount, std::int32_t) {
-        HandleDataProgress(accepted, byteCount);
-    };
+    TmsSocket &accepted = listener->AcceptedSocket();
+    AttachDataSocket(accepted);
     bool stopped = false;
     // One connection is taken: listening stops at once, so nobody else can connect or replace it.
     listener->OnSLSConnectionRequested = [this, raw, &stopped](fw::TObject *) {
         m_dataReady = true;
         if (!stopped) {
             stopped = true;
-            try {
-                raw->StopListening();
-            } catch (...) {
-            }
+            // Run from the socket notice, which reports every error: the transfer goes on over the
+            // connection taken, and a listener that failed to close is no news of it.
+            QuietDisconnect(*raw);
         }
     };
     listener->SetPort(0);
     listener->SetServerSocketTimeOut(m_timeOut);
-    const auto finish = [&] {
-        m_dataSocket = nullptr;
-        try {
-            accepted->Disconnect();
-        } catch (...) {
-        }
-        if (!stopped && listener->SocketHandle() != winsock::INVALID_SOCKET) {
-            try {
-                listener->StopListening();
-            } catch (...) {
-            }
-        }
-        listener.reset();
-        fw::Fire(OnDataTransferTerminate, this);
-    };
-    std::exception_ptr failure;
-    try {
+    const auto open = [&] {
         TmsWinsock &ws = GlobalWinsock();
         winsock::SOCKADDR name{};
         int length = sizeof name;
@@ -534,22 +532,22 @@ void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &strea
         std::snprintf(argument, sizeof argument, "%d,%d,%d,%d,%d,%d", address[0], address[1], address[2], address[3],
                       portBytes[0], portBytes[1]);
         Exchange(std::string("PORT ") + argument, [](int code) { return ReplyClass(code) == 2; });
-        if (restartAt > 0)
-            Exchange("REST " + std::to_string(restartAt), [](int code) { return ReplyClass(code) == 3; });
-        Exchange(command, [](int code) { return ReplyClass(code) == 1; });
-        NoteAnnouncedSize(m_lastReply);
+        SendTransferCommand(command, restartAt);
         WaitForDataConnection(true);
-        failure = DataPhase(*accepted, stream, upload, restartAt);
+    };
+    const auto settle = [&] {
         if (!stopped) {
             listener->StopListening();
             stopped = true;
         }
-    } catch (...) {
-        finish();
-        throw;
-    }
-    finish();
-    RaiseDataFailure(failure);
+    };
+    const auto release = [&] {
+        // The transfer's outcome is the news, and the end event still has to come.
+        if (!stopped && listener->SocketHandle() != winsock::INVALID_SOCKET)
+            QuietDisconnect(*listener);
+        listener.reset();
+    };
+    RunTransfer(accepted, stream, upload, restartAt, open, settle, release);
 }
 
 }  // namespace net

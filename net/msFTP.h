@@ -126,6 +126,22 @@ private:
     void RaiseDataFailure(const std::exception_ptr &failure);
     void NoteAnnouncedSize(const std::string &reply);
     void HandleDataProgress(fw::TObject *dataSocket, std::int32_t byteCount);
+    // The steps that both transfer modes share. The start event, before anything is created.
+    void BeginTransfer();
+    // Points the client at the socket that will carry the data: the client's time-out, Cancel and
+    // the progress event reach it.
+    void AttachDataSocket(TmsSocket &data);
+    // REST when the transfer restarts, then the transfer's command, whose preliminary reply may
+    // announce the size.
+    void SendTransferCommand(const std::string &command, std::int32_t restartAt);
+    // The rest of a transfer, around the mode's own steps: `open` brings the data connection up
+    // and has the server start; the data phase; `settle` after a data phase that ended (it may
+    // throw); `release` frees the mode's sockets and never throws. However the transfer ends,
+    // the data connection is closed and freed before the end event, and a failure of the data
+    // phase is raised after it.
+    template <class Open, class Settle, class Release>
+    void RunTransfer(TmsSocket &data, fw::TStream &stream, bool upload, std::int32_t restartAt, Open open,
+                     Settle settle, Release release);
 
     QString UserNameText() const;
     void SetUserNameText(const QString &text);

@@ -353,6 +353,141 @@ size_t hexDataPosition(std::string_view line)
     return startsWithFolded(line.substr(pos), "hex") ? pos : std::string_view::npos;
 }
 
+// Reads the decoded lines of a file into a hive, one kind of line at a time: the file's header,
+// blank lines and comments, key headers, value lines with the continuation lines of a hex list.
+class LineReader {
+public:
+    explicit LineReader(std::vector<std::string_view> lines) : m_lines(std::move(lines))
+    {
+        m_result.root = std::make_unique<Key>();
+    }
+
+    ParseResult Read() &&
+    {
+        for (m_at = firstAfterFileHeader(); m_at < m_lines.size(); ++m_at) {
+            const std::string_view line = trimBlanks(m_lines[m_at]);
+            if (line.empty() || line.front() == ';')
+                continue;  // blank, or a comment
+            if (line.find('\0') != std::string_view::npos)
+                skip(m_at, m_at);
+            else if (line.front() == '[')
+                keyHeader(line);
+            else
+                valueLine(line);
+        }
+        return std::move(m_result);
+    }
+
+private:
+    // Blank lines and the header line are passed over. A file without a header is still read:
+    // what follows may well be good.
+    size_t firstAfterFileHeader() const
+    {
+        size_t i = 0;
+        while (i < m_lines.size() && trimBlanks(m_lines[i]).empty())
+            ++i;
+        if (i < m_lines.size() && isHeader(trimBlanks(m_lines[i])))
+            ++i;
+        return i;
+    }
+
+    void skip(size_t first, size_t last)
+    {
+        for (size_t n = first; n <= last; ++n)
+            m_result.skipped.push_back(n + 1);
+    }
+
+    // "[key]" makes the key current (created when missing); "[-key]" removes it.
+    void keyHeader(std::string_view line)
+    {
+        // Whatever happens to the header, the values below it belong to no key we know until it
+        // has been read.
+        m_current = nullptr;
+        m_underDeletion = false;
+        std::optional<std::vector<std::string>> names;
+        bool remove = false;
+        if (line.size() >= 2 && line.back() == ']') {
+            std::string_view inner = line.substr(1, line.size() - 2);
+            remove = !inner.empty() && inner.front() == '-';
+            if (remove)
+                inner.remove_prefix(1);
+            names = parseHeaderPath(inner);
+        }
+        if (!names || names->size() > kMaxKeyDepth) {
+            skip(m_at, m_at);
+            return;
+        }
+        if (remove) {
+            Key *parent = m_result.root.get();
+            for (size_t n = 0; parent && n + 1 < names->size(); ++n)
+                parent = parent->Find((*names)[n]);
+            if (names->empty()) {
+                m_result.root = std::make_unique<Key>();
+            } else if (parent) {
+                parent->Remove(names->back());
+            }
+            m_underDeletion = true;
+        } else {
+            m_current = m_result.root.get();
+            for (const auto &name : *names)
+                m_current = m_current->Add(name, false);
+        }
+    }
+
+    // A value line, set in (or removed from) the current key; a hex list may go on in the lines
+    // after it, each ending in a backslash. Any other line is skipped, with the lines it took.
+    void valueLine(std::string_view line)
+    {
+        const size_t first = m_at;
+        std::string hexList;
+        const bool named = line.front() == '"' || line.front() == '@';
+        const size_t hexAt = named ? hexDataPosition(line) : std::string_view::npos;
+        const bool hex = hexAt != std::string_view::npos;
+        const bool complete = !hex || readHexList(line, hexAt, hexList);
+        if (m_underDeletion)
+            return;  // values below a "[-key]" header are ignored, as regedit does
+        std::optional<ParsedValue> value;
+        if (complete && named)
+            value = parseValueLine(line, hexList, hex);
+        if (!value || !m_current) {
+            skip(first, m_at);
+            return;
+        }
+        if (value->remove)
+            m_current->RemoveValue(value->name);
+        else
+            m_current->Set(value->name, value->type, std::move(value->bytes));
+    }
+
+    // The bytes of a hex list from its value line and the continuation lines after it, which it
+    // takes; false when the list breaks off (at the end of the file, or at a line with a NUL).
+    bool readHexList(std::string_view line, size_t hexAt, std::string &hexList)
+    {
+        const size_t colon = line.find(':', hexAt);
+        std::string_view rest = colon == std::string_view::npos ? std::string_view() : line.substr(colon + 1);
+        for (;;) {
+            rest = trimBlanks(rest);
+            if (rest.empty() || rest.back() != '\\') {
+                hexList += rest;
+                return true;
+            }
+            rest.remove_suffix(1);
+            hexList += rest;
+            if (m_at + 1 == m_lines.size())
+                return false;
+            rest = m_lines[++m_at];
+            if (rest.find('\0') != std::string_view::npos)
+                return false;
+        }
+    }
+
+    const std::vector<std::string_view> m_lines;
+    ParseResult m_result;
+    size_t m_at = 0;  // the line being read
+    Key *m_current = nullptr;
+    bool m_underDeletion = false;  // below a "[-key]" header
+};
+
 }  // namespace
 
 std::string Fold(std::string_view text)
@@ -421,8 +556,6 @@ void Key::RemoveValue(std::string_view valueName)
 
 ParseResult Parse(std::string_view bytes)
 {
-    ParseResult result;
-    result.root = std::make_unique<Key>();
     const std::string text = decodeFile(bytes);
     // A line that is not UTF-8 is Windows-1252: what earlier versions of this file, regedit's
     // REGEDIT4 export and a hand edit in an old editor hold. Decided line by line, so one such
@@ -430,109 +563,7 @@ ParseResult Parse(std::string_view bytes)
     std::vector<std::string> decoded;
     for (const std::string_view line : splitLines(text))
         decoded.push_back(Utf8FromAnyText(line));
-    const std::vector<std::string_view> lines(decoded.begin(), decoded.end());
-    const auto skip = [&result](size_t first, size_t last) {
-        for (size_t n = first; n <= last; ++n)
-            result.skipped.push_back(n + 1);
-    };
-
-    size_t i = 0;
-    while (i < lines.size() && trimBlanks(lines[i]).empty())
-        ++i;
-    // A file without a header is still read: what follows may well be good.
-    if (i < lines.size() && isHeader(trimBlanks(lines[i])))
-        ++i;
-
-    Key *current = nullptr;
-    bool underDeletion = false;  // values below a "[-key]" header are ignored, as regedit does
-    for (; i < lines.size(); ++i) {
-        const std::string_view line = trimBlanks(lines[i]);
-        if (line.empty() || line.front() == ';')
-            continue;
-        if (line.find('\0') != std::string_view::npos) {
-            skip(i, i);
-            continue;
-        }
-        if (line.front() == '[') {
-            // Whatever happens to the header, the values below it belong to no key we know
-            // until it has been read.
-            current = nullptr;
-            underDeletion = false;
-            std::optional<std::vector<std::string>> names;
-            bool remove = false;
-            if (line.size() >= 2 && line.back() == ']') {
-                std::string_view inner = line.substr(1, line.size() - 2);
-                remove = !inner.empty() && inner.front() == '-';
-                if (remove)
-                    inner.remove_prefix(1);
-                names = parseHeaderPath(inner);
-            }
-            if (!names || names->size() > kMaxKeyDepth) {
-                skip(i, i);
-                continue;
-            }
-            if (remove) {
-                Key *parent = result.root.get();
-                for (size_t n = 0; parent && n + 1 < names->size(); ++n)
-                    parent = parent->Find((*names)[n]);
-                if (names->empty()) {
-                    result.root = std::make_unique<Key>();
-                } else if (parent) {
-                    parent->Remove(names->back());
-                }
-                underDeletion = true;
-            } else {
-                current = result.root.get();
-                for (const auto &name : *names)
-                    current = current->Add(name, false);
-            }
-            continue;
-        }
-
-        // A value line; a hex list may go on in the lines after it, each ending in a backslash.
-        const size_t first = i;
-        std::string hexList;
-        const bool valueLine = line.front() == '"' || line.front() == '@';
-        const size_t hexAt = valueLine ? hexDataPosition(line) : std::string_view::npos;
-        const bool hex = hexAt != std::string_view::npos;
-        bool complete = true;
-        if (hex) {
-            const size_t colon = line.find(':', hexAt);
-            std::string_view rest = colon == std::string_view::npos ? std::string_view() : line.substr(colon + 1);
-            for (;;) {
-                rest = trimBlanks(rest);
-                if (rest.empty() || rest.back() != '\\') {
-                    hexList += rest;
-                    break;
-                }
-                rest.remove_suffix(1);
-                hexList += rest;
-                if (i + 1 == lines.size()) {
-                    complete = false;
-                    break;
-                }
-                rest = lines[++i];
-                if (rest.find('\0') != std::string_view::npos) {
-                    complete = false;
-                    break;
-                }
-            }
-        }
-        if (underDeletion)
-            continue;
-        std::optional<ParsedValue> value;
-        if (complete && valueLine)
-            value = parseValueLine(line, hexList, hex);
-        if (!value || !current) {
-            skip(first, i);
-            continue;
-        }
-        if (value->remove)
-            current->RemoveValue(value->name);
-        else
-            current->Set(value->name, value->type, std::move(value->bytes));
-    }
-    return result;
+    return LineReader(std::vector<std::string_view>(decoded.begin(), decoded.end())).Read();
 }
 
 std::string Write(const Key &root)

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <QScopedValueRollback>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
@@ -16,11 +17,11 @@ volatile sig_atomic_t g_writeFd = -1;
 
 extern "C" void onTerminationSignal(int signalNumber)
 {
-    const int saved = errno;
+    // The interrupted code may be about to read errno. The rollback is a plain copy, safe here.
+    const QScopedValueRollback keepErrno(errno);
     const auto byte = static_cast<unsigned char>(signalNumber);
     // A full pipe already holds a wake-up; losing this byte loses nothing.
     [[maybe_unused]] const ssize_t written = ::write(g_writeFd, &byte, 1);
-    errno = saved;
 }
 
 class TerminationWatcher final : public QObject {

@@ -562,9 +562,10 @@ bool TFormPlacement::eventFilter(QObject *watched, QEvent *event)
         if (m_inClose)
             return false;
         // The form decides first whether it may close; only a close that happens is saved.
-        m_inClose = true;
-        static_cast<QObject *>(m_form.data())->event(event);
-        m_inClose = false;
+        {
+            const QScopedValueRollback inClose(m_inClose, true);
+            static_cast<QObject *>(m_form.data())->event(event);
+        }
         if (event->isAccepted()) {
             try {
                 Save();

@@ -18,7 +18,7 @@ TAppEvents::TAppEvents(QObject *owner, std::string_view name) : TComponent(owner
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
             if (state == Qt::ApplicationActive)
-                fire(OnActivate);
+                FireFromSignal(this, OnActivate, this);
         });
     }
 }
@@ -40,21 +40,11 @@ bool TAppEvents::eventFilter(QObject *watched, QEvent *event)
         const bool was = static_cast<QWindowStateChangeEvent *>(event)->oldState().testFlag(Qt::WindowMinimized);
         const bool is = static_cast<QWidget *>(watched)->windowState().testFlag(Qt::WindowMinimized);
         if (!was && is)
-            fire(OnMinimize);
+            FireFromSignal(this, OnMinimize, this);
         else if (was && !is)
-            fire(OnRestore);
+            FireFromSignal(this, OnRestore, this);
     }
     return false;
-}
-
-void TAppEvents::fire(const TNotifyEvent &event)
-{
-    // Nothing catches on the way back into the event loop: the error report does.
-    try {
-        Fire(event, this);
-    } catch (...) {
-        Application().HandleException(this);
-    }
 }
 
 }  // namespace fw

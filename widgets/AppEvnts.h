@@ -37,9 +37,6 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-
-private:
-    void fire(const TNotifyEvent &event);
 };
 
 }  // namespace fw

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QScopedValueRollback>
 #include <algorithm>
 #include <cmath>
 
@@ -454,9 +455,8 @@ void TSpinEdit::SetValue(double value)
     if (std::isnan(value))
         return;
     m_value = std::clamp(value, m_min, m_max);
-    m_setting = true;
+    const QScopedValueRollback setting(m_setting, true);
     m_spin->setValue(m_value);
-    m_setting = false;
 }
 
 int TSpinEdit::AsInteger() const
@@ -468,18 +468,18 @@ void TSpinEdit::SetRange(double minValue, double maxValue)
 {
     m_min = minValue;
     m_max = std::max(minValue, maxValue);
-    m_setting = true;
-    m_spin->setRange(m_min, m_max);
-    m_setting = false;
+    {
+        const QScopedValueRollback setting(m_setting, true);
+        m_spin->setRange(m_min, m_max);
+    }
     SetValue(m_value);
 }
 
 void TSpinEdit::SetDecimals(int decimals)
 {
-    m_setting = true;
+    const QScopedValueRollback setting(m_setting, true);
     m_spin->setDecimals(decimals);
     m_spin->setValue(m_value);
-    m_setting = false;
 }
 
 // ---- TRadioGroup
@@ -518,11 +518,8 @@ void TRadioGroup::SetItems(const std::vector<std::string> &items)
         button->setAutoExclusive(false);  // the group decides which one is on
         const int index = static_cast<int>(i);
         connect(button, &QRadioButton::clicked, this, [this, index] {
-            try {
-                SetItemIndex(index);
-            } catch (...) {
-                Application().HandleException(this);
-            }
+            if (select(index))
+                FireFromSignal(this, OnChange, this);
         });
         m_buttons.push_back(button);
         button->show();
@@ -546,14 +543,20 @@ void TRadioGroup::SetColumns(int columns)
 
 void TRadioGroup::SetItemIndex(int index)
 {
+    if (select(index))
+        Fire(OnChange, this);
+}
+
+bool TRadioGroup::select(int index)
+{
     if (index < 0 || index >= Count())
         index = -1;
     for (int i = 0; i < Count(); ++i)
         m_buttons[static_cast<size_t>(i)]->setChecked(i == index);
     if (index == m_itemIndex)
-        return;
+        return false;
     m_itemIndex = index;
-    Fire(OnChange, this);
+    return true;
 }
 
 void TRadioGroup::resizeEvent(QResizeEvent *e)

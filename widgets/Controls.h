@@ -277,6 +277,8 @@ protected:
     void resizeEvent(QResizeEvent *e) override;
 
 private:
+    // Checks the button of `index` (none when out of range); true when ItemIndex changed.
+    bool select(int index);
     void layoutButtons();
 
     QGroupBox *m_group;

@@ -24,11 +24,7 @@ TForm::TForm(std::string_view name, QWidget *parent) : QWidget(parent, Qt::Windo
 TForm::~TForm()
 {
     // The controls are still there: they go with the widget, after this.
-    try {
-        Fire(OnDestroy, this);
-    } catch (...) {
-        Application().HandleException(this);
-    }
+    FireFromSignal(this, OnDestroy, this);
 }
 
 std::string TForm::Caption() const
@@ -68,35 +64,22 @@ void TForm::SetWindowStateNormal()
 
 void TForm::DoCreate()
 {
-    try {
-        Fire(OnCreate, this);
-    } catch (...) {
-        Application().HandleException(this);
-    }
+    FireFromSignal(this, OnCreate, this);
 }
 
 void TForm::showEvent(QShowEvent *e)
 {
-    if (!e->spontaneous()) {
-        try {
-            Fire(OnShow, this);
-        } catch (...) {
-            Application().HandleException(this);
-        }
-    }
+    if (!e->spontaneous())
+        FireFromSignal(this, OnShow, this);
     QWidget::showEvent(e);
 }
 
 void TForm::closeEvent(QCloseEvent *e)
 {
     bool canClose = true;
-    try {
-        if (OnCloseQuery)
-            OnCloseQuery(this, canClose);
-    } catch (...) {
+    // A handler that fails has not said yes: the form stays.
+    if (!FireFromSignal(this, OnCloseQuery, this, canClose))
         canClose = false;
-        Application().HandleException(this);
-    }
     if (!canClose) {
         e->ignore();
         return;

@@ -18,14 +18,7 @@ TMenuItem::TMenuItem(QObject *owner, std::string_view name, std::string_view cap
         setSeparator(true);
     else
         setText(FromAnsi(caption));
-    connect(this, &QAction::triggered, this, [this] {
-        // Qt's signals carry no exceptions: a failing handler ends in the standard error report.
-        try {
-            Fire(OnClick, this);
-        } catch (...) {
-            Application().HandleException(this);
-        }
-    });
+    connect(this, &QAction::triggered, this, [this] { FireFromSignal(this, OnClick, this); });
 }
 
 std::string TMenuItem::Caption() const
@@ -115,11 +108,7 @@ void TRxPopupMenu::paintEvent(QPaintEvent *e)
     if (!OnDrawMargin || m_leftMargin == 0)
         return;
     QPainter canvas(this);
-    try {
-        OnDrawMargin(this, canvas, QRect(0, 0, m_leftMargin, height()));
-    } catch (...) {
-        Application().HandleException(this);
-    }
+    FireFromSignal(this, OnDrawMargin, this, canvas, QRect(0, 0, m_leftMargin, height()));
 }
 
 }  // namespace fw

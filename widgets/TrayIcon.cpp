@@ -274,35 +274,30 @@ bool TRxTrayIcon::ShowMessage(const QString &title, const QString &text)
 
 void TRxTrayIcon::activated(QSystemTrayIcon::ActivationReason reason)
 {
-    try {
-        switch (reason) {
-        case QSystemTrayIcon::Trigger: {
-            const QPoint at = QCursor::pos();
-            if (OnClick)
-                OnClick(this, mbLeft, QGuiApplication::keyboardModifiers(), at.x(), at.y());
-            break;
-        }
-        case QSystemTrayIcon::DoubleClick: {
-            // The double click's first click has already been a click of its own.
-            QAction *item = m_popupMenu ? m_popupMenu->defaultAction() : nullptr;
-            if (item && item->isEnabled())
-                item->trigger();
-            else
-                Fire(OnDblClick, this);
-            break;
-        }
-        case QSystemTrayIcon::Context:
-            // An XEmbed area has Qt open the menu before it reports the click; a StatusNotifierItem
-            // host that asks for the menu through the item (not through its exported copy) leaves
-            // it to the program.
-            if (m_popupMenu && !m_popupMenu->isVisible())
-                m_popupMenu->popup(QCursor::pos());
-            break;
-        case QSystemTrayIcon::MiddleClick:
-        case QSystemTrayIcon::Unknown: break;
-        }
-    } catch (...) {
-        Application().HandleException(this);
+    switch (reason) {
+    case QSystemTrayIcon::Trigger: {
+        const QPoint at = QCursor::pos();
+        FireFromSignal(this, OnClick, this, mbLeft, QGuiApplication::keyboardModifiers(), at.x(), at.y());
+        break;
+    }
+    case QSystemTrayIcon::DoubleClick: {
+        // The double click's first click has already been a click of its own.
+        QAction *item = m_popupMenu ? m_popupMenu->defaultAction() : nullptr;
+        if (item && item->isEnabled())
+            item->trigger();  // a menu item guards its own handler
+        else
+            FireFromSignal(this, OnDblClick, this);
+        break;
+    }
+    case QSystemTrayIcon::Context:
+        // An XEmbed area has Qt open the menu before it reports the click; a StatusNotifierItem
+        // host that asks for the menu through the item (not through its exported copy) leaves
+        // it to the program.
+        if (m_popupMenu && !m_popupMenu->isVisible())
+            m_popupMenu->popup(QCursor::pos());
+        break;
+    case QSystemTrayIcon::MiddleClick:
+    case QSystemTrayIcon::Unknown: break;
     }
 }
 

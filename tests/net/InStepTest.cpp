@@ -110,6 +110,23 @@ TEST(ControlOutOfStep, ClosedAfterATimeOutOrARefusedReplySoTheNextCommandLogsIn)
     }
 }
 
+// The close after a failure is quiet: a close handler that fails hides neither the failure that
+// made the close nor the close itself.
+TEST(ControlOutOfStep, AFailingCloseHandlerHidesNeitherTheFailureNorTheClose)
+{
+    ScriptedFtpServer server;
+    server.On("CWD", [](FtpSession &s, const std::string &) { s.Send(std::string("250 O\0K\r\n", 9)); });
+    ClosingClient rc(server.Port());
+    rc.client.Login();
+    rc.client.OnDisconnected = [&rc](fw::TObject *) {
+        ++rc.closes;
+        throw fw::Exception("No se pudo cerrar");
+    };
+    EXPECT_EQ(Message([&] { rc.client.ChangeDir("/first"); }), "Line holds a zero byte");
+    EXPECT_FALSE(rc.Open());
+    EXPECT_EQ(rc.closes, 1);
+}
+
 TEST(Cancel, EndsEveryWaitAtOnceAndClosesWithoutQuit)
 {
     struct Case {

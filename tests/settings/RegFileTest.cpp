@@ -46,6 +46,12 @@ TEST(RegFile, ReportsTheLinesItSkipsAndUsesTheRest)
         {"broken hex over two lines",
          "REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"W\"=hex:01,\\\r\n  zz\r\n\"V\"=\"1\"\r\n",
          {3, 4}},
+        {"hex list cut by a NUL in its continuation",
+         std::string("REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"W\"=hex:01,\\\r\n  0\0\r\n\"V\"=\"1\"\r\n", 62),
+         {3, 4}},
+        {"continued hex list below a deletion",
+         "REGEDIT4\r\n[-HKEY_CURRENT_USER\\B]\r\n\"W\"=hex:01,\\\r\n  02\r\n[HKEY_CURRENT_USER\\A]\r\n\"V\"=\"1\"\r\n",
+         {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);

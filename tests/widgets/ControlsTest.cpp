@@ -404,24 +404,30 @@ TEST(Controls, AHandlersExceptionFromUserInputGoesToTheErrorReport)
     fw::TTrackBar bar(&page, "cxTrackBar1");
     fw::TRadioGroup group(&page, "Avisadores");
     group.SetItems({"Sentry III", "Watcher"});
+    fw::TMainMenu menu(&page, "RxMainMenu1");
+    fw::TMenuItem *item = menu.Add("Salir1", "Salir");
     const auto thrower = [](const char *what) { return [what](fw::TObject *) { throw fw::Exception(what); }; };
     button.OnClick = thrower("boton");
     check.OnChange = thrower("casilla");
     bar.OnChange = thrower("barra");
     group.OnChange = thrower("grupo");
+    item->OnClick = thrower("menu");
     page.show();
 
     QTest::mouseClick(button.Widget(), Qt::LeftButton);
     page.findChild<QCheckBox *>()->click();
     page.findChild<QSlider *>()->setValue(1);
     group.Button(1)->click();
+    item->trigger();
 
     std::vector<std::string> texts;
     for (const auto &d : dialogs.shown) {
         EXPECT_EQ(d.kind, fw::DialogKind::Error);
         texts.push_back(d.text);
     }
-    EXPECT_EQ(texts, (std::vector<std::string>{"boton.", "casilla.", "barra.", "grupo."}));
+    EXPECT_EQ(texts, (std::vector<std::string>{"boton.", "casilla.", "barra.", "grupo.", "menu."}));
+    // The click that failed still chose its item.
+    EXPECT_EQ(group.ItemIndex(), 1);
 }
 
 TEST(Menus, ItemsAreFoundByNameAndRunTheirHandlers)

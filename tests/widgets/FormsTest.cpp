@@ -99,14 +99,39 @@ TEST(Forms, ShowCloseQueryAndDestroyEvents)
 
 TEST(Forms, AnExceptionInTheCloseQueryKeepsTheWindowOpen)
 {
+    // A handler that has already said yes when it fails has not finished deciding either.
+    for (const bool saidYes : {false, true}) {
+        SCOPED_TRACE(saidYes);
+        testutil::ScriptedDialogs dialogs;
+        TestForm form;
+        form.OnCloseQuery = [saidYes](fw::TObject *, bool &canClose) {
+            canClose = saidYes;
+            throw fw::Exception("500 Unknown command");
+        };
+        form.Show();
+        EXPECT_FALSE(form.Close());
+        EXPECT_TRUE(form.Visible());
+        ASSERT_EQ(dialogs.shown.size(), 1u);
+        EXPECT_EQ(dialogs.shown[0].text, "500 Unknown command.");
+    }
+}
+
+TEST(Forms, AnExceptionInTheShowOrDestroyHandlerGoesToTheErrorReport)
+{
     testutil::ScriptedDialogs dialogs;
-    TestForm form;
-    form.OnCloseQuery = [](fw::TObject *, bool &) { throw fw::Exception("500 Unknown command"); };
-    form.Show();
-    EXPECT_FALSE(form.Close());
-    EXPECT_TRUE(form.Visible());
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].text, "500 Unknown command.");
+    {
+        TestForm form;
+        form.OnShow = [](fw::TObject *) { throw fw::Exception("Sin mapa"); };
+        form.OnDestroy = [](fw::TObject *) { throw fw::Exception("Sin registro"); };
+        form.Show();
+        EXPECT_TRUE(form.Visible());
+    }
+    std::vector<std::string> texts;
+    for (const auto &d : dialogs.shown) {
+        EXPECT_EQ(d.kind, fw::DialogKind::Error);
+        texts.push_back(d.text);
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"Sin mapa.", "Sin registro."}));
 }
 
 TEST(QtDialogs, ACarriageReturnBreaksTheLine)

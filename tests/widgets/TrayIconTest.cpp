@@ -218,6 +218,11 @@ TEST(TrayIcon, MouseClickDoubleClickAndRightClick)
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].kind, fw::DialogKind::Error);
     EXPECT_EQ(dialogs.shown[0].text, "Sin conexion.");
+    menu.setDefaultAction(nullptr);
+    t.icon.OnDblClick = [](fw::TObject *) { throw fw::Exception("Sin servidor"); };
+    emit native->activated(QSystemTrayIcon::DoubleClick);
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[1].text, "Sin servidor.");
 }
 
 TEST(TrayIconImage, EverySizeIsDrawnForItselfAndTheFramesDiffer)
@@ -290,6 +295,13 @@ TEST(RxPopupMenu, ItemsStandOnePixelRightOfTheStripAndTheMenuIsWiderByIt)
     EXPECT_EQ(drawn.back(), QRect(0, 0, 30, menu.height()));
     EXPECT_EQ(image.pixelColor(29, menu.height() - 1), QColor(Qt::red));
     EXPECT_NE(image.pixelColor(30, menu.height() / 2), QColor(Qt::red));
+
+    // A strip that cannot be drawn is an error like any other; the menu is still painted.
+    testutil::ScriptedDialogs dialogs;
+    menu.OnDrawMargin = [](fw::TObject *, QPainter &, const QRect &) { throw fw::Exception("Sin imagen"); };
+    EXPECT_FALSE(menu.grab().isNull());
+    ASSERT_FALSE(dialogs.shown.empty());
+    EXPECT_EQ(dialogs.shown[0].text, "Sin imagen.");
 }
 
 }  // namespace
