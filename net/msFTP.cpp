@@ -421,6 +421,7 @@ void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stre
     auto data = std::make_unique<TmsClientSocket>();
     data->SetWorksFor(this);
     data->SetTimeOut(m_timeOut);  // the data connection is held to the client's time-out
+    data->SetReceiveBufferSize(kDataReceiveBufferSize);
     TmsClientSocket *raw = data.get();
     m_dataSocket = raw;
     data->OnTransferProgress = [this, raw](fw::TObject *, std::int32_t, std::int32_t byteCount, std::int32_t) {
@@ -492,6 +493,7 @@ void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &strea
     };
     listener->SetPort(0);
     listener->SetServerSocketTimeOut(m_timeOut);
+    listener->SetReceiveBufferSize(kDataReceiveBufferSize);
     const auto finish = [&] {
         m_dataSocket = nullptr;
         try {
