@@ -156,6 +156,17 @@ void TmsSocketBase::SetTimeOut(std::int32_t seconds)
         m_timeCounter->SetPeriod(seconds);
 }
 
+void TmsSocketBase::ApplyReceiveBufferSize()
+{
+    if (m_receiveBufferSize <= 0)
+        return;
+    TmsWinsock &ws = GlobalWinsock();
+    const int size = m_receiveBufferSize;
+    if (ws.setsockopt(m_socket, winsock::WS_SOL_SOCKET, winsock::WS_SO_RCVBUF, reinterpret_cast<const char *>(&size),
+                      sizeof size) == winsock::SOCKET_ERROR)
+        RaiseWinsockError(ws.WSAGetLastError());
+}
+
 void TmsSocketBase::ApplyBlockingMode(bool blocking)
 {
     TmsWinsock &ws = GlobalWinsock();
@@ -497,6 +508,7 @@ void TmsClientSocket::Connect()
     m_socket = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, 0);
     if (m_socket == winsock::INVALID_SOCKET)
         RaiseWinsockError(ws.WSAGetLastError());
+    ApplyReceiveBufferSize();  // before connecting: the window's scale is agreed at the handshake
     winsock::SOCKADDR_IN address{};
     address.sin_family = winsock::WS_AF_INET;
     if (!m_proxy.empty()) {
@@ -564,6 +576,7 @@ void TmsListenerSocketBase::StartListening()
     m_socket = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, winsock::WS_IPPROTO_TCP);
     if (m_socket == winsock::INVALID_SOCKET)
         RaiseWinsockError(ws.WSAGetLastError());
+    ApplyReceiveBufferSize();  // before listening: accepted connections inherit it
     winsock::SOCKADDR_IN address{};
     address.sin_family = winsock::WS_AF_INET;
     address.sin_port = ws.htons(m_port);

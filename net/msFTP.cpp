@@ -461,6 +461,7 @@ void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stre
     // Owned here alone, no Qt parent: freed before the end event, however the transfer ends.
     auto data = std::make_unique<TmsClientSocket>();
     data->SetWorksFor(this);
+    data->SetReceiveBufferSize(kDataReceiveBufferSize);
     AttachDataSocket(*data);
     data->OnConnected = [this](fw::TObject *) { m_dataReady = true; };
     const auto open = [&] {
@@ -506,6 +507,7 @@ void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &strea
     };
     listener->SetPort(0);
     listener->SetServerSocketTimeOut(m_timeOut);
+    listener->SetReceiveBufferSize(kDataReceiveBufferSize);  // the accepted connection inherits it
     const auto open = [&] {
         TmsWinsock &ws = GlobalWinsock();
         winsock::SOCKADDR name{};

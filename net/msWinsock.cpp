@@ -218,6 +218,14 @@ int TmsWinsock::getsockname(SOCKET s, winsock::SOCKADDR *name, int *namelen) con
 {
     return Proc<winsock::getsockname_fn>(ProcSlot::getsockname, "getsockname")(s, name, namelen);
 }
+int TmsWinsock::setsockopt(SOCKET s, int level, int optname, const char *optval, int optlen) const
+{
+    return Proc<winsock::setsockopt_fn>(ProcSlot::setsockopt, "setsockopt")(s, level, optname, optval, optlen);
+}
+int TmsWinsock::getsockopt(SOCKET s, int level, int optname, char *optval, int *optlen) const
+{
+    return Proc<winsock::getsockopt_fn>(ProcSlot::getsockopt, "getsockopt")(s, level, optname, optval, optlen);
+}
 std::uint16_t TmsWinsock::htons(std::uint16_t hostshort) const
 {
     return Proc<winsock::htons_fn>(ProcSlot::htons, "htons")(hostshort);

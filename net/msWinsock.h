@@ -71,6 +71,8 @@ public:
     int connect(SOCKET s, const winsock::SOCKADDR *name, int namelen) const;
     int ioctlsocket(SOCKET s, winsock::LONG cmd, winsock::u_long *argp) const;
     int getsockname(SOCKET s, winsock::SOCKADDR *name, int *namelen) const;
+    int setsockopt(SOCKET s, int level, int optname, const char *optval, int optlen) const;
+    int getsockopt(SOCKET s, int level, int optname, char *optval, int *optlen) const;
     std::uint16_t htons(std::uint16_t hostshort) const;
     std::uint32_t inet_addr(const char *cp) const;
     char *inet_ntoa(winsock::IN_ADDR in) const;
@@ -92,6 +94,8 @@ private:
         connect,
         ioctlsocket,
         getsockname,
+        setsockopt,
+        getsockopt,
         htons,
         inet_addr,
         inet_ntoa,

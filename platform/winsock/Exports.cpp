@@ -30,6 +30,14 @@ int getsockname(SOCKET s, SOCKADDR *name, int *namelen)
 {
     return stack::GetSockName(s, name, namelen);
 }
+int setsockopt(SOCKET s, int level, int optname, const char *optval, int optlen)
+{
+    return stack::SetSockOpt(s, level, optname, optval, optlen);
+}
+int getsockopt(SOCKET s, int level, int optname, char *optval, int *optlen)
+{
+    return stack::GetSockOpt(s, level, optname, optval, optlen);
+}
 std::uint16_t htons(std::uint16_t hostshort)
 {
     return stack::Htons(hostshort);

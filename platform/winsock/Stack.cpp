@@ -15,7 +15,7 @@
 // through a QPointer, so a window that has been destroyed is never posted to.
 //
 // This file must not call the C library by any name that the library exports (socket, bind,
-// connect, listen, getsockname, accept, recv, send, htons...): those names resolve to our own
+// connect, listen, getsockname, getsockopt, accept, recv, send, htons...): those names resolve to our own
 // exports inside this library. It uses syscall(), accept4, recvfrom and sendto instead.
 #include "platform/winsock/Stack.h"
 
@@ -29,6 +29,7 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -200,7 +201,7 @@ int takeSocketError(int fd)
 {
     int err = 0;
     socklen_t len = sizeof err;
-    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    ::syscall(SYS_getsockopt, fd, SOL_SOCKET, SO_ERROR, &err, &len);
     return err;
 }
 
@@ -747,6 +748,69 @@ int GetSockName(SOCKET h, SOCKADDR *name, int *namelen)
     if (::syscall(SYS_getsockname, s->fd, &local, &len) != 0)
         return failErrno(errno);
     fromPosix(local, name, namelen);
+    return 0;
+}
+
+namespace {
+
+// The largest receive buffer the kernel grants on request (net.core.rmem_max); 0 when unknown.
+int KernelReceiveBufferLimit()
+{
+    const int fd = ::open("/proc/sys/net/core/rmem_max", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char text[32] = {};
+    const ssize_t got = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    return got > 0 ? std::atoi(text) : 0;
+}
+
+}  // namespace
+
+// Only the receive buffer's size (SOL_SOCKET, SO_RCVBUF) is known. Linux grants at most
+// net.core.rmem_max and stops sizing the buffer itself once a size is set, and its own sizing
+// grows further than a capped size: a size past that limit leaves the buffer to the kernel.
+int SetSockOpt(SOCKET h, int level, int optname, const char *optval, int optlen)
+{
+    Stack &st = stack();
+    std::lock_guard lock(st.mutex);
+    Sock *s = find(st, h);
+    if (!s)
+        return SOCKET_ERROR;
+    if (level != WS_SOL_SOCKET || optname != WS_SO_RCVBUF)
+        return fail(WSAENOPROTOOPT);
+    int size = 0;
+    if (!optval || optlen < static_cast<int>(sizeof size))
+        return fail(WSAEFAULT);
+    std::memcpy(&size, optval, sizeof size);
+    if (size <= 0)
+        return fail(WSAEINVAL);
+    if (size > KernelReceiveBufferLimit())
+        return 0;
+    if (::syscall(SYS_setsockopt, s->fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != 0)
+        return failErrno(errno);
+    return 0;
+}
+
+// The receive buffer's size as the kernel keeps it (Linux doubles an asked size for its own
+// bookkeeping).
+int GetSockOpt(SOCKET h, int level, int optname, char *optval, int *optlen)
+{
+    Stack &st = stack();
+    std::lock_guard lock(st.mutex);
+    Sock *s = find(st, h);
+    if (!s)
+        return SOCKET_ERROR;
+    if (level != WS_SOL_SOCKET || optname != WS_SO_RCVBUF)
+        return fail(WSAENOPROTOOPT);
+    int size = 0;
+    if (!optval || !optlen || *optlen < static_cast<int>(sizeof size))
+        return fail(WSAEFAULT);
+    socklen_t length = sizeof size;
+    if (::syscall(SYS_getsockopt, s->fd, SOL_SOCKET, SO_RCVBUF, &size, &length) != 0)
+        return failErrno(errno);
+    std::memcpy(optval, &size, sizeof size);
+    *optlen = sizeof size;
     return 0;
 }
 

@@ -12,6 +12,8 @@ int CloseSocket(SOCKET s);
 int Connect(SOCKET s, const SOCKADDR *name, int namelen);
 int IoctlSocket(SOCKET s, LONG cmd, u_long *argp);
 int GetSockName(SOCKET s, SOCKADDR *name, int *namelen);
+int SetSockOpt(SOCKET s, int level, int optname, const char *optval, int optlen);
+int GetSockOpt(SOCKET s, int level, int optname, char *optval, int *optlen);
 std::uint16_t Htons(std::uint16_t value);
 std::uint32_t InetAddr(const char *cp);
 char *InetNtoa(IN_ADDR in);

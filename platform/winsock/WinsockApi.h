@@ -26,6 +26,9 @@ inline constexpr std::uint32_t WS_INADDR_ANY = 0;
 inline constexpr std::uint32_t WS_INADDR_NONE = 0xFFFFFFFFu;
 inline constexpr LONG WS_FIONBIO = static_cast<LONG>(0x8004667Eu);
 inline constexpr LONG WS_FIONREAD = static_cast<LONG>(0x4004667Fu);
+// Socket options (setsockopt, getsockopt): the receive buffer's size is the one the stack knows.
+inline constexpr int WS_SOL_SOCKET = 0xFFFF;
+inline constexpr int WS_SO_RCVBUF = 0x1002;
 
 // Notification events of WSAAsyncSelect (low word of lParam; the high word is the error).
 inline constexpr LONG FD_READ = 0x01;
@@ -137,6 +140,8 @@ using closesocket_fn = int(SOCKET s);
 using connect_fn = int(SOCKET s, const SOCKADDR *name, int namelen);
 using ioctlsocket_fn = int(SOCKET s, LONG cmd, u_long *argp);
 using getsockname_fn = int(SOCKET s, SOCKADDR *name, int *namelen);
+using setsockopt_fn = int(SOCKET s, int level, int optname, const char *optval, int optlen);
+using getsockopt_fn = int(SOCKET s, int level, int optname, char *optval, int *optlen);
 using htons_fn = std::uint16_t(std::uint16_t hostshort);
 using inet_addr_fn = std::uint32_t(const char *cp);
 using inet_ntoa_fn = char *(IN_ADDR in);

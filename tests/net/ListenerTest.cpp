@@ -72,6 +72,52 @@ TEST(Listener, PortZeroAcceptsAndDataWaitsInTheAcceptedSocket)
     listener.StopListening();
 }
 
+// A size every kernel grants (its limit is 212992 bytes or more); Linux keeps it doubled.
+constexpr int kSmallReceiveBuffer = 100000;
+
+int ReceiveBufferOf(const TmsSocketBase &socket)
+{
+    int size = 0;
+    int length = sizeof size;
+    EXPECT_EQ(GlobalWinsock().getsockopt(socket.SocketHandle(), winsock::WS_SOL_SOCKET, winsock::WS_SO_RCVBUF,
+                                         reinterpret_cast<char *>(&size), &length),
+              0);
+    return size;
+}
+
+TEST(Listener, AcceptedConnectionHasTheListenersReceiveBuffer)
+{
+    TmsSimpleListenerSocket listener;
+    listener.SetReceiveBufferSize(kSmallReceiveBuffer);
+    int requested = 0;
+    listener.OnSLSConnectionRequested = [&](fw::TObject *) { ++requested; };
+    listener.StartListening();
+    std::thread client([port = ListeningPort(listener)] { ::close(testutil::ConnectLoopback(port)); });
+    ASSERT_TRUE(testutil::PumpUntil([&] { return requested == 1; }));
+    client.join();
+    EXPECT_EQ(ReceiveBufferOf(listener.AcceptedSocket()), 2 * kSmallReceiveBuffer);
+    listener.AcceptedSocket().Disconnect();
+    listener.StopListening();
+}
+
+TEST(Listener, ClientSocketAsksForItsReceiveBufferBeforeConnecting)
+{
+    TmsSimpleListenerSocket listener;
+    listener.StartListening();
+    TmsClientSocket client;
+    client.SetReceiveBufferSize(kSmallReceiveBuffer);
+    client.SetHost("127.0.0.1:" + std::to_string(ListeningPort(listener)));
+    client.Connect();
+    EXPECT_EQ(ReceiveBufferOf(client), 2 * kSmallReceiveBuffer);
+    TmsClientSocket unsized;
+    unsized.SetHost("127.0.0.1:" + std::to_string(ListeningPort(listener)));
+    unsized.Connect();
+    EXPECT_NE(ReceiveBufferOf(unsized), 2 * kSmallReceiveBuffer);
+    client.Disconnect();
+    unsized.Disconnect();
+    listener.StopListening();
+}
+
 TEST(Listener, SecondConnectionReplacesTheFirstWhichIsClosed)
 {
     TmsSimpleListenerSocket listener;

@@ -7,7 +7,9 @@
 #include "platform/MessageWindow.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -190,6 +192,85 @@ TEST(WinsockStandIn, RefusesBadArguments)
     EXPECT_EQ(ws.WSAGetLastError(), winsock::WSAENOTCONN);
     EXPECT_EQ(ws.WSAAsyncSelect(s, 0, kSocketMessage, winsock::FD_READ), winsock::SOCKET_ERROR);
     EXPECT_EQ(ws.WSAGetLastError(), winsock::WSAEINVAL);
+    EXPECT_EQ(ws.closesocket(s), 0);
+}
+
+// The largest receive buffer the kernel grants on request (net.core.rmem_max).
+int KernelReceiveBufferLimit()
+{
+    std::ifstream file("/proc/sys/net/core/rmem_max");
+    int limit = 0;
+    file >> limit;
+    return limit;
+}
+
+int ReceiveBufferOf(SOCKET s)
+{
+    int size = 0;
+    int length = sizeof size;
+    EXPECT_EQ(GlobalWinsock().getsockopt(s, winsock::WS_SOL_SOCKET, winsock::WS_SO_RCVBUF,
+                                         reinterpret_cast<char *>(&size), &length),
+              0);
+    return size;
+}
+
+int SetReceiveBuffer(SOCKET s, int size, int level = winsock::WS_SOL_SOCKET, int option = winsock::WS_SO_RCVBUF,
+                     int length = sizeof(int))
+{
+    return GlobalWinsock().setsockopt(s, level, option, reinterpret_cast<const char *>(&size), length);
+}
+
+TEST(WinsockStandIn, ReceiveBufferWithinTheKernelsLimitIsSet)
+{
+    const int limit = KernelReceiveBufferLimit();
+    ASSERT_GT(limit, 0);
+    TmsWinsock &ws = GlobalWinsock();
+    const SOCKET s = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, 0);
+    ASSERT_EQ(SetReceiveBuffer(s, limit), 0);
+    EXPECT_GE(ReceiveBufferOf(s), limit);  // Linux doubles the size for its bookkeeping
+    EXPECT_EQ(ws.closesocket(s), 0);
+}
+
+TEST(WinsockStandIn, ReceiveBufferPastTheKernelsLimitIsLeftToTheKernel)
+{
+    const int limit = KernelReceiveBufferLimit();
+    ASSERT_GT(limit, 0);
+    ASSERT_LT(limit, std::numeric_limits<int>::max());
+    TmsWinsock &ws = GlobalWinsock();
+    const SOCKET s = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, 0);
+    const int before = ReceiveBufferOf(s);
+    // A capped size would stop the kernel's own sizing, which grows further: nothing changes.
+    EXPECT_EQ(SetReceiveBuffer(s, limit + 1), 0);
+    EXPECT_EQ(ReceiveBufferOf(s), before);
+    EXPECT_EQ(ws.closesocket(s), 0);
+}
+
+TEST(WinsockStandIn, SocketOptionErrors)
+{
+    TmsWinsock &ws = GlobalWinsock();
+    const SOCKET s = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, 0);
+    const struct {
+        const char *what;
+        SOCKET socket;
+        int level, option, size, length, error;
+    } cases[] = {
+        {"unknown option", s, winsock::WS_SOL_SOCKET, 0x1001, 65536, 4, winsock::WSAENOPROTOOPT},
+        {"unknown level", s, winsock::WS_IPPROTO_TCP, winsock::WS_SO_RCVBUF, 65536, 4, winsock::WSAENOPROTOOPT},
+        {"short value", s, winsock::WS_SOL_SOCKET, winsock::WS_SO_RCVBUF, 65536, 2, winsock::WSAEFAULT},
+        {"no size", s, winsock::WS_SOL_SOCKET, winsock::WS_SO_RCVBUF, 0, 4, winsock::WSAEINVAL},
+        {"negative size", s, winsock::WS_SOL_SOCKET, winsock::WS_SO_RCVBUF, -1, 4, winsock::WSAEINVAL},
+        {"closed socket", s + 1000, winsock::WS_SOL_SOCKET, winsock::WS_SO_RCVBUF, 65536, 4, winsock::WSAENOTSOCK},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(SetReceiveBuffer(c.socket, c.size, c.level, c.option, c.length), winsock::SOCKET_ERROR);
+        EXPECT_EQ(ws.WSAGetLastError(), c.error);
+    }
+    int size = 0;
+    int length = 2;
+    EXPECT_EQ(ws.getsockopt(s, winsock::WS_SOL_SOCKET, winsock::WS_SO_RCVBUF, reinterpret_cast<char *>(&size), &length),
+              winsock::SOCKET_ERROR);
+    EXPECT_EQ(ws.WSAGetLastError(), winsock::WSAEFAULT);
     EXPECT_EQ(ws.closesocket(s), 0);
 }
 
