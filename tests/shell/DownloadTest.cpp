@@ -820,6 +820,11 @@ struct CloseCase {
     Texts errors = {};
 };
 
+void PrintTo(const CloseCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class CloseCases : public Scripted, public ::testing::WithParamInterface<CloseCase> {};
 
 TEST_P(CloseCases, QuitOverAnOpenConnection)
