@@ -39,7 +39,7 @@ public:
             p->setProcessChannelMode(QProcess::MergedChannels);
         }
         m_watcher.start("status-notifier-watcher", {});
-        if (!m_watcher.waitForStarted(10'000) || !WaitUntil([this] { return m_bus.Has(kWatcher); }, 20'000)) {
+        if (!m_watcher.waitForStarted(10'000) || !m_bus.AwaitService(kWatcher, m_watcher, 20'000)) {
             m_error = "status-notifier-watcher did not start: " + QString::fromUtf8(m_watcher.readAll());
             return;
         }
@@ -210,8 +210,7 @@ public:
         m_dunst.setProcessEnvironment(env);
         m_dunst.setProcessChannelMode(QProcess::MergedChannels);
         m_dunst.start("dunst", {"-config", m_dir.path() + "/dunstrc"});
-        if (!m_dunst.waitForStarted(10'000) ||
-            !WaitUntil([this] { return m_bus.Has("org.freedesktop.Notifications"); }, 20'000))
+        if (!m_dunst.waitForStarted(10'000) || !m_bus.AwaitService("org.freedesktop.Notifications", m_dunst, 20'000))
             m_error = "dunst did not start: " + QString::fromUtf8(m_dunst.readAll());
     }
     ~NotificationServer() { StopProcess(m_dunst); }
