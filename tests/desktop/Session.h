@@ -1,10 +1,13 @@
 #pragma once
 // The parts of today's desktops around the real program, each a real program of its own started
-// for one test: a virtual X display, a private D-Bus session bus, a StatusNotifierItem watcher and
-// host, a notification server (dunst) whose notifications are recorded, a Wayland compositor
-// (Weston, headless), and the program itself against the sample update server. The test talks to
-// the bus through Qt D-Bus; nothing here links the program's code.
-#include "e2e/Desktop.h"
+// for one test, beside the virtual display and the session bus of tests/fixtures: a
+// StatusNotifierItem watcher and host, a notification server (dunst) whose notifications are
+// recorded, a Wayland compositor (Weston, headless), and the program itself against the sample
+// update server. The test talks to the bus through Qt D-Bus; nothing here links the program's code.
+#include "common/TempDir.h"
+#include "fixtures/SampleServer.h"
+#include "fixtures/SessionBus.h"
+#include "fixtures/VirtualDesktop.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -25,111 +28,6 @@
 
 namespace testutil {
 
-using e2e::ReadAll;
-using e2e::Stop;
-using e2e::WaitUntil;
-
-// The tools of `names` that are not installed, separated by spaces (empty when all are there).
-inline QString MissingTools(const QStringList &names)
-{
-    QStringList missing;
-    for (const QString &name : names) {
-        if (QStandardPaths::findExecutable(name).isEmpty())
-            missing << name;
-    }
-    return missing.join(' ');
-}
-
-// Xvfb on a display number it picks itself.
-class VirtualDisplay {
-public:
-    VirtualDisplay()
-    {
-        m_xvfb.setProgram("Xvfb");
-        m_xvfb.setArguments({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-br"});
-        m_xvfb.start();
-        // Xvfb writes its display number once it accepts clients.
-        if (!m_xvfb.waitForStarted(10'000) ||
-            !WaitUntil([this] { return m_xvfb.canReadLine() || m_xvfb.state() != QProcess::Running; }, 20'000) ||
-            !m_xvfb.canReadLine())
-            return;
-        m_display = ":" + QString::fromLatin1(m_xvfb.readLine().trimmed());
-    }
-    ~VirtualDisplay() { Stop(m_xvfb); }
-    VirtualDisplay(const VirtualDisplay &) = delete;
-    VirtualDisplay &operator=(const VirtualDisplay &) = delete;
-
-    bool Ok() const { return !m_display.isEmpty(); }
-    const QString &Display() const { return m_display; }
-
-private:
-    QProcess m_xvfb;
-    QString m_display;
-};
-
-// A session bus of the test's own, started as dbus-run-session starts one, with nothing to
-// activate: every service on it is one the test started. The test's connection to it is Bus().
-class SessionBus {
-public:
-    SessionBus()
-    {
-        const QString config = m_dir.path() + "/session.conf";
-        e2e::WriteAll(config, "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                              " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                              "<busconfig>\n"
-                              "  <type>session</type>\n"
-                              "  <listen>unix:dir=" +
-                                  m_dir.path().toUtf8() +
-                                  "</listen>\n"
-                                  "  <auth>EXTERNAL</auth>\n"
-                                  "  <policy context=\"default\">\n"
-                                  "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                                  "    <allow eavesdrop=\"true\"/>\n"
-                                  "    <allow own=\"*\"/>\n"
-                                  "  </policy>\n"
-                                  "</busconfig>\n");
-        m_daemon.setProgram("dbus-daemon");
-        m_daemon.setArguments({"--config-file=" + config, "--nofork", "--print-address=1"});
-        m_daemon.start();
-        if (!m_daemon.waitForStarted(10'000) ||
-            !WaitUntil([this] { return m_daemon.canReadLine() || m_daemon.state() != QProcess::Running; }, 20'000) ||
-            !m_daemon.canReadLine())
-            return;
-        m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
-        m_bus = QDBusConnection::connectToBus(m_address, kConnection);
-    }
-    ~SessionBus()
-    {
-        QDBusConnection::disconnectFromBus(kConnection);
-        Stop(m_daemon);
-    }
-    SessionBus(const SessionBus &) = delete;
-    SessionBus &operator=(const SessionBus &) = delete;
-
-    bool Ok() const { return m_bus && m_bus->isConnected(); }
-    const QString &Address() const { return m_address; }
-    QDBusConnection &Bus() { return *m_bus; }
-    bool Has(const QString &name) { return Ok() && m_bus->interface()->isServiceRegistered(name).value(); }
-
-    // A property of an object on the bus, as its variant (invalid when the call failed).
-    QVariant Property(const QString &service, const QString &path, const QString &interface, const QString &name)
-    {
-        QDBusMessage get = QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Properties", "Get");
-        get << interface << name;
-        const QDBusMessage reply = m_bus->call(get, QDBus::Block, 5000);
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-            return {};
-        return reply.arguments().at(0).value<QDBusVariant>().variant();
-    }
-
-private:
-    static constexpr const char *kConnection = "drovanel-desktop-test";
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
-    QString m_address;
-    std::optional<QDBusConnection> m_bus;
-};
-
 // A StatusNotifierItem watcher and a tray host that shows the items (as a desktop's panel does),
 // on a display and a session bus.
 class StatusTray {
@@ -141,7 +39,7 @@ public:
             p->setProcessChannelMode(QProcess::MergedChannels);
         }
         m_watcher.start("status-notifier-watcher", {});
-        if (!m_watcher.waitForStarted(10'000) || !WaitUntil([this] { return m_bus.Has(kWatcher); }, 20'000)) {
+        if (!m_watcher.waitForStarted(10'000) || !m_bus.AwaitService(kWatcher, m_watcher, 20'000)) {
             m_error = "status-notifier-watcher did not start: " + QString::fromUtf8(m_watcher.readAll());
             return;
         }
@@ -156,8 +54,8 @@ public:
     }
     ~StatusTray()
     {
-        Stop(m_host);
-        Stop(m_watcher);
+        StopProcess(m_host);
+        StopProcess(m_watcher);
     }
     StatusTray(const StatusTray &) = delete;
     StatusTray &operator=(const StatusTray &) = delete;
@@ -304,20 +202,18 @@ public:
     NotificationServer(const QProcessEnvironment &env, SessionBus &bus) : m_bus(bus), m_env(env)
     {
         const QString script = m_dir.path() + "/received";
-        e2e::WriteAll(script,
-                      "#!/bin/sh\nprintf '%s\\t%s\\t%s\\n' \"$1\" \"$2\" \"$3\" >>\"" + Received().toUtf8() + "\"\n");
+        WriteAll(script,
+                 "#!/bin/sh\nprintf '%s\\t%s\\t%s\\n' \"$1\" \"$2\" \"$3\" >>\"" + Received().toUtf8() + "\"\n");
         QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        e2e::WriteAll(Received(), {});
-        e2e::WriteAll(m_dir.path() + "/dunstrc",
-                      "[record]\n    summary = \"*\"\n    script = " + script.toUtf8() + "\n");
+        WriteAll(Received(), {});
+        WriteAll(m_dir.path() + "/dunstrc", "[record]\n    summary = \"*\"\n    script = " + script.toUtf8() + "\n");
         m_dunst.setProcessEnvironment(env);
         m_dunst.setProcessChannelMode(QProcess::MergedChannels);
         m_dunst.start("dunst", {"-config", m_dir.path() + "/dunstrc"});
-        if (!m_dunst.waitForStarted(10'000) ||
-            !WaitUntil([this] { return m_bus.Has("org.freedesktop.Notifications"); }, 20'000))
+        if (!m_dunst.waitForStarted(10'000) || !m_bus.AwaitService("org.freedesktop.Notifications", m_dunst, 20'000))
             m_error = "dunst did not start: " + QString::fromUtf8(m_dunst.readAll());
     }
-    ~NotificationServer() { Stop(m_dunst); }
+    ~NotificationServer() { StopProcess(m_dunst); }
     NotificationServer(const NotificationServer &) = delete;
     NotificationServer &operator=(const NotificationServer &) = delete;
 
@@ -407,13 +303,11 @@ public:
         m_weston.setProcessChannelMode(QProcess::MergedChannels);
         m_weston.start("weston", {"--no-config", "--backend=headless-backend.so", "--socket=" + QString(kSocket),
                                   "--idle-time=0"});
-        if (!m_weston.waitForStarted(10'000) ||
-            !WaitUntil([this] { return QFileInfo::exists(WaylandDisplay()) || m_weston.state() != QProcess::Running; },
-                       20'000))
-            return;
-        m_ok = m_weston.state() == QProcess::Running && QFileInfo::exists(WaylandDisplay());
+        // Its socket appears once it takes clients.
+        m_ok = m_weston.waitForStarted(10'000) && AwaitFile(WaylandDisplay(), m_weston, 20'000) &&
+               m_weston.state() == QProcess::Running;
     }
-    ~Compositor() { Stop(m_weston); }
+    ~Compositor() { StopProcess(m_weston); }
     Compositor(const Compositor &) = delete;
     Compositor &operator=(const Compositor &) = delete;
 
@@ -458,7 +352,7 @@ public:
     {
         QDir().mkpath(m_work.path() + "/bin");
         const QString opener = m_work.path() + "/bin/xdg-open";
-        e2e::WriteAll(opener, "#!/bin/sh\nprintf '%s\\n' \"$*\" >>\"" + Opened().toLocal8Bit() + "\"\n");
+        WriteAll(opener, "#!/bin/sh\nprintf '%s\\n' \"$*\" >>\"" + Opened().toLocal8Bit() + "\"\n");
         QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     ~ProgramRun()
@@ -483,8 +377,7 @@ public:
     // to the main form's key as "name"="value" lines.
     bool Prepare(const QStringList &options, const std::vector<std::pair<QByteArray, QByteArray>> &values = {})
     {
-        m_server =
-            std::make_unique<e2e::SampleServer>(m_work.path() + "/server", m_bin + "/drovanel-make-map", ServerLog());
+        m_server = std::make_unique<SampleServer>(m_work.path() + "/server", m_bin + "/drovanel-make-map", ServerLog());
         if (m_server->Port() == 0)
             return false;
         QProcess writer;
@@ -499,7 +392,7 @@ public:
         QByteArray settings = Settings();
         for (const auto &[name, value] : values)
             settings += "\"" + name + "\"=\"" + value + "\"\r\n";
-        return e2e::WriteAll(SettingsFile(), settings);
+        return WriteAll(SettingsFile(), settings);
     }
 
     // The environment of the desktop (`desktop`) with the profile and the recording opener.
@@ -571,7 +464,7 @@ public:
 private:
     QTemporaryDir m_work;
     QString m_bin;
-    std::unique_ptr<e2e::SampleServer> m_server;
+    std::unique_ptr<SampleServer> m_server;
     std::vector<std::pair<QString, QString>> m_profile;
     QProcess m_program, m_second;
     QByteArray m_trace;

@@ -22,7 +22,7 @@ protected:
                                                         "gtk-sni-tray-standalone", "dunst", "dunstctl", "xdotool"});
         if (!missing.isEmpty())
             GTEST_SKIP() << "not installed: " << missing.toStdString() << " (scripts/install-deps installs them)";
-        ASSERT_TRUE(m_display.Ok()) << "Xvfb did not start";
+        ASSERT_TRUE(m_display.Ok()) << m_display.Error().toStdString();
         ASSERT_TRUE(m_bus.Ok()) << "no session bus";
         m_tray.emplace(DesktopEnv(), m_bus);
         ASSERT_TRUE(m_tray->Ok()) << m_tray->Error().toStdString();
@@ -33,25 +33,11 @@ protected:
     // The desktop's session: the X display, the bus, and no accessibility bus for GTK to look for.
     QProcessEnvironment DesktopEnv() const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", m_display.Display());
-        env.remove("WAYLAND_DISPLAY");
-        env.remove("XAUTHORITY");
+        QProcessEnvironment env = m_display.Env();
         env.insert("DBUS_SESSION_BUS_ADDRESS", m_bus.Address());
-        env.insert("QT_QPA_PLATFORM", "xcb");
         env.insert("GDK_BACKEND", "x11");
         env.insert("NO_AT_BRIDGE", "1");
         return env;
-    }
-
-    QStringList Windows(const QStringList &search) const
-    {
-        QProcess xdo;
-        xdo.setProcessEnvironment(DesktopEnv());
-        xdo.start("xdotool", QStringList{"search"} + search);
-        if (!xdo.waitForFinished(10'000))
-            return {};
-        return QString::fromUtf8(xdo.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     }
 
     // Starts the program minimised, with the start-up check, in the session `env` (the desktop's
@@ -89,15 +75,11 @@ TEST_F(StatusNotifier, TheItemRegistersActivateShowsTheWindowAndFinalizarFromIts
 {
     ASSERT_NO_FATAL_FAILURE(StartProgram());
     ASSERT_TRUE(m_run.AwaitCheck(30'000)) << "the start-up check did not end";
-    EXPECT_TRUE(Windows({"--onlyvisible", "--classname", "^drovanel$"}).isEmpty())
+    EXPECT_TRUE(m_display.Search({"--onlyvisible", "--classname", "^drovanel$"}).isEmpty())
         << "a window shows although the item is in the tray";
 
     EXPECT_EQ(m_item->Activate(), QString());
-    EXPECT_TRUE(WaitUntil(
-        [this] {
-            return !Windows({"--onlyvisible", "--name", kMainTitle}).isEmpty();
-        },
-        10'000))
+    EXPECT_TRUE(WaitUntil([this] { return !m_display.Windows(kMainTitle).isEmpty(); }, 10'000))
         << "Activate did not show the window";
 
     // The menu as the host reads it: the tray menu's commands, a separator before the last one.

@@ -30,15 +30,14 @@ protected:
     {
         ASSERT_TRUE(m_run.Prepare({"--minimised"})) << "no server or profile";
         QProcessEnvironment env = testutil::OnWayland(QProcessEnvironment::systemEnvironment(), m_weston);
-        env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_noBus.path() + "/bus");
-        m_env = m_run.Env(env);
+        m_env = m_run.Env(m_noBus.Env(env));
         QProcessEnvironment traced = m_env;
         traced.insert("WAYLAND_DEBUG", "client");
         ASSERT_TRUE(m_run.Start(traced, QProcess::SeparateChannels));
     }
 
     testutil::Compositor m_weston;
-    QTemporaryDir m_noBus;
+    testutil::NoSessionBus m_noBus;
     testutil::ProgramRun m_run;
     QProcessEnvironment m_env;
 };

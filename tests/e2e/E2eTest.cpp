@@ -2,10 +2,18 @@
 // host and a sound server, against the sample update server reached through the FTP proxy setting
 // ("Usuario con no Logon"), driven with xdotool and judged by its windows, its files and the
 // server's log. Each step leaves a screenshot in the artifacts folder of its test.
-#include "e2e/Desktop.h"
+#include "common/TempDir.h"
+#include "fixtures/SampleServer.h"
+#include "fixtures/VirtualDesktop.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
@@ -17,8 +25,9 @@
 
 namespace {
 
-using e2e::ReadAll;
-using e2e::WaitUntil;
+using testutil::ReadAll;
+using testutil::WaitUntil;
+using testutil::WriteAll;
 
 const QString kMainTitle = QStringLiteral("^Drovanel - Descargas de actualizaciones");
 // Titles of the program's message dialogs (the accented ones matched up to the accent).
@@ -31,7 +40,6 @@ constexpr int kClientHeight = 291;
 const QPoint kDownloadButton(8 + 240 + 52, 209 + 8 + 12);  // "Descargar" on the main page
 const QPoint kSaveButton(146 + 52, 229 + 12);              // "Guardar" on the page "Config"
 const QRect kMark(197, 152, 172, 33);                      // the new-map mark "Existe nuevo mapa"
-const QPoint kTrayIcon(12, 14);                            // the first icon of the tray host, on the screen
 
 const QByteArray kPublished = "Watcher-261201.mdb";  // the newest map of the sample server
 
@@ -80,7 +88,7 @@ protected:
         // A recording opener first in PATH: what the program hands to the desktop lands in a file.
         ASSERT_TRUE(QDir().mkpath(m_work.path() + "/bin"));
         const QString opener = m_work.path() + "/bin/xdg-open";
-        ASSERT_TRUE(e2e::WriteAll(opener, "#!/bin/sh\nprintf '%s\\n' \"$*\" >>\"" + Opened().toLocal8Bit() + "\"\n"));
+        ASSERT_TRUE(WriteAll(opener, "#!/bin/sh\nprintf '%s\\n' \"$*\" >>\"" + Opened().toLocal8Bit() + "\"\n"));
         QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup |
                                           QFile::ReadGroup | QFile::ReadOther | QFile::ExeOther);
     }
@@ -108,7 +116,8 @@ protected:
 
     void StartServer(const QStringList &extra = {})
     {
-        m_server = std::make_unique<e2e::SampleServer>(ServerRoot(), m_bin + "/drovanel-make-map", ServerLog(), extra);
+        m_server =
+            std::make_unique<testutil::SampleServer>(ServerRoot(), m_bin + "/drovanel-make-map", ServerLog(), extra);
         ASSERT_NE(m_server->Port(), 0) << "the sample server did not start";
     }
 
@@ -133,10 +142,10 @@ protected:
         m_program.setProcessChannelMode(QProcess::ForwardedChannels);
         m_program.start(m_bin + "/drovanel", {});
         ASSERT_TRUE(m_program.waitForStarted(10'000));
-        m_main = m_desktop.WaitWindow(kMainTitle, 30'000);
+        m_main = m_desktop.Display().WaitWindow(kMainTitle, 30'000);
         ASSERT_FALSE(m_main.isEmpty()) << "no main window";
         // The menu bar's height depends on the font: the rest of the window is the client area.
-        const QString geometry = m_desktop.Xdo({"getwindowgeometry", "--shell", m_main});
+        const QString geometry = m_desktop.Display().Xdo({"getwindowgeometry", "--shell", m_main});
         const QRegularExpressionMatch height = QRegularExpression("HEIGHT=(\\d+)").match(geometry);
         ASSERT_TRUE(height.hasMatch()) << geometry.toStdString();
         m_menuHeight = height.captured(1).toInt() - kClientHeight;
@@ -148,7 +157,7 @@ protected:
     {
         const QString path =
             QStringLiteral("%1/%2-%3.png").arg(m_artifacts).arg(++m_shots, 2, 10, QChar('0')).arg(step);
-        EXPECT_TRUE(m_desktop.Screenshot(path)) << path.toStdString();
+        EXPECT_TRUE(m_desktop.Display().Screenshot(path)) << path.toStdString();
         m_lastShot = path;
     }
 
@@ -157,11 +166,11 @@ protected:
     void Answer(const QString &title, const QString &step, const QStringList &keys, int timeoutMs = 30'000,
                 QString *text = nullptr)
     {
-        const QString dialog = m_desktop.WaitWindow(title, timeoutMs);
+        const QString dialog = m_desktop.Display().WaitWindow(title, timeoutMs);
         ASSERT_FALSE(dialog.isEmpty()) << "no dialog " << title.toStdString() << " for " << step.toStdString();
         Shot(step);
         if (text) {
-            m_desktop.Keys(dialog, {"ctrl+c"});
+            m_desktop.Display().Keys(dialog, {"ctrl+c"});
             // The copy lands once the program has handled the keys.
             WaitUntil(
                 [&] {
@@ -174,8 +183,8 @@ protected:
                 },
                 10'000);
         }
-        m_desktop.Keys(dialog, keys);
-        ASSERT_TRUE(WaitUntil([&] { return !m_desktop.Windows(title).contains(dialog); }, 10'000))
+        m_desktop.Display().Keys(dialog, keys);
+        ASSERT_TRUE(WaitUntil([&] { return !m_desktop.Display().Windows(title).contains(dialog); }, 10'000))
             << "the dialog " << title.toStdString() << " stayed";
     }
 
@@ -189,13 +198,13 @@ protected:
 
     void ClickClient(const QPoint &point, int button = 1)
     {
-        m_desktop.Click(m_main, point.x(), point.y() + m_menuHeight, button);
+        m_desktop.Display().Click(m_main, point.x(), point.y() + m_menuHeight, button);
     }
 
     // Red pixels of the new-map mark in the last screenshot.
     int MarkPixels()
     {
-        const QString geometry = m_desktop.Xdo({"getwindowgeometry", "--shell", m_main});
+        const QString geometry = m_desktop.Display().Xdo({"getwindowgeometry", "--shell", m_main});
         const int x = QRegularExpression("X=(\\d+)").match(geometry).captured(1).toInt();
         const int y = QRegularExpression("Y=(\\d+)").match(geometry).captured(1).toInt();
         const QImage screen(m_lastShot);
@@ -232,9 +241,9 @@ protected:
         return ReadAll(out);
     }
 
-    e2e::Desktop m_desktop;
+    testutil::VirtualDesktop m_desktop;
     QTemporaryDir m_work;
-    std::unique_ptr<e2e::SampleServer> m_server;
+    std::unique_ptr<testutil::SampleServer> m_server;
     QProcessEnvironment m_env;
     QProcess m_program;
     QString m_bin, m_artifacts, m_lastShot, m_main;
@@ -257,7 +266,7 @@ TEST_F(E2e, FirstRunQuestionAnsweredMainWindowShownEndsCleanly)
     const QFileInfo placeholder(DownloadFolder() + "/Watcher-010101.mdb");
     EXPECT_TRUE(placeholder.isFile());
     EXPECT_EQ(placeholder.size(), 0);
-    EXPECT_FALSE(m_desktop.Windows(kMainTitle).isEmpty()) << "the main window is not shown";
+    EXPECT_FALSE(m_desktop.Display().Windows(kMainTitle).isEmpty()) << "the main window is not shown";
 
     EndWithSigterm();
     const QByteArray settings = Settings();
@@ -308,20 +317,18 @@ TEST_F(E2e, WholeRoadFromFirstRunToFinalizar)
     // The new map told in a notification: on this tray, Qt's own balloon by the icon, a window
     // of the program's beside the main window and the icon's. A click on it closes it.
     const auto programWindows = [&] {
-        return m_desktop.Xdo({"search", "--onlyvisible", "--classname", "drovanel"})
-            .split('\n', Qt::SkipEmptyParts)
-            .size();
+        return m_desktop.Display().Search({"--onlyvisible", "--classname", "drovanel"}).size();
     };
     ASSERT_TRUE(WaitUntil([&] { return programWindows() == 3; }, 10'000)) << "no notification of the new map";
     Shot("new-map-notification");
-    m_desktop.Xdo({"mousemove", "130", "75", "click", "1"});
+    m_desktop.Display().ClickAt({130, 75});
     ASSERT_TRUE(WaitUntil([&] { return programWindows() == 2; }, 5000)) << "the notification stays";
 
     // "Descargar", with the null sink recorded for the melody.
     QProcess recorder;
     recorder.setProcessEnvironment(m_desktop.Env());
     const QString sound = m_work.path() + "/melody.raw";
-    recorder.start("parec", {"--latency-msec=20", "--device=" + QString(e2e::Desktop::kSink) + ".monitor",
+    recorder.start("parec", {"--latency-msec=20", "--device=" + QString(testutil::SoundServer::kSink) + ".monitor",
                              "--rate=48000", "--channels=1", "--format=s16le", "--raw", sound});
     ASSERT_TRUE(recorder.waitForStarted(10'000));
     // Recording has begun once the monitor's samples reach the file.
@@ -339,7 +346,7 @@ TEST_F(E2e, WholeRoadFromFirstRunToFinalizar)
             return loudness.loudWindows > 0 && loudness.quietAfterMs >= 400;
         },
         10'000);
-    e2e::Stop(recorder);
+    testutil::StopProcess(recorder);
     loudness = MeasureLoudness(ReadAll(sound));
     const int loudWindows = loudness.loudWindows;
 
@@ -356,10 +363,10 @@ TEST_F(E2e, WholeRoadFromFirstRunToFinalizar)
     // "Finalizar" from the tray menu: the tray host docks the icon in the screen's top left
     // corner; the menu's last item is "Finalizar".
     const qsizetype before = programWindows();
-    m_desktop.Xdo({"mousemove", QString::number(kTrayIcon.x()), QString::number(kTrayIcon.y()), "click", "3"});
+    m_desktop.Display().ClickAt(testutil::XembedTray::kFirstIcon, 3);
     ASSERT_TRUE(WaitUntil([&] { return programWindows() > before; }, 5000)) << "no tray menu";
     Shot("tray-menu");
-    m_desktop.Xdo({"key", "Up", "Return"});
+    m_desktop.Display().Xdo({"key", "Up", "Return"});
     ASSERT_TRUE(m_program.waitForFinished(30'000)) << "Finalizar did not end the program";
     EXPECT_EQ(m_program.exitCode(), 0);
     EXPECT_TRUE(WaitUntil([&] { return ReadAll(ServerLog()).contains("<- QUIT"); }, 10'000)) << "no QUIT";
@@ -378,7 +385,7 @@ TEST_F(E2e, ServerKilledHalfWayThroughADownload)
     StartServer({"--size", "8M", "--rate", "1000000"});  // eight seconds on the wire
     WriteProfile({});
     const QByteArray previous = "574C previous map\r\n";
-    ASSERT_TRUE(e2e::WriteAll(DownloadFolder() + "/Watcher-261120.mdb", previous));
+    ASSERT_TRUE(WriteAll(DownloadFolder() + "/Watcher-261120.mdb", previous));
     StartProgram();
     ASSERT_TRUE(WaitUntil([&] { return !ReadAll(Opened()).isEmpty(); }, 60'000)) << "the check did not end";
 
@@ -419,7 +426,7 @@ TEST_F(E2e, KilledDuringTheConversionOfALargeMap)
     ASSERT_TRUE(WaitUntil([&] { return !ReadAll(Opened()).isEmpty(); }, 60'000)) << "the check did not end";
     const QByteArray name = "Watcher-261105.mdb";  // the one map published
     const QByteArray previous = "574C previous map\r\n";
-    ASSERT_TRUE(e2e::WriteAll(DownloadFolder() + "/" + name, previous));
+    ASSERT_TRUE(WriteAll(DownloadFolder() + "/" + name, previous));
 
     // The download and then the conversion write hidden part files beside their destinations: the
     // program is killed as soon as the whole download (temp.mdb) has a part file beside it.
@@ -450,7 +457,7 @@ TEST_F(E2e, ReadOnlyDownloadFolder)
     StartServer();
     WriteProfile({"--no-check"});
     const QByteArray previous = "574C previous map\r\n";
-    ASSERT_TRUE(e2e::WriteAll(DownloadFolder() + "/" + kPublished, previous));
+    ASSERT_TRUE(WriteAll(DownloadFolder() + "/" + kPublished, previous));
     if (::geteuid() == 0) {
         QProcess chown;
         chown.start("chown", {"-R", "65534:65534", Profile()});
@@ -464,9 +471,9 @@ TEST_F(E2e, ReadOnlyDownloadFolder)
         m_program.setProcessEnvironment(m_env);
         m_program.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", m_bin + "/drovanel"});
         ASSERT_TRUE(m_program.waitForStarted(10'000));
-        m_main = m_desktop.WaitWindow(kMainTitle, 30'000);
+        m_main = m_desktop.Display().WaitWindow(kMainTitle, 30'000);
         ASSERT_FALSE(m_main.isEmpty());
-        const QString geometry = m_desktop.Xdo({"getwindowgeometry", "--shell", m_main});
+        const QString geometry = m_desktop.Display().Xdo({"getwindowgeometry", "--shell", m_main});
         m_menuHeight = QRegularExpression("HEIGHT=(\\d+)").match(geometry).captured(1).toInt() - kClientHeight;
     } else {
         StartProgram();

@@ -5,12 +5,7 @@
 
 namespace {
 
-using namespace net;
-using ftptest::Message;
-using ftptest::RecordingClient;
-using testutil::FtpSession;
-using testutil::ScriptedFtpServer;
-using Lines = std::vector<std::string>;
+using namespace ftptest;
 
 TEST(FetchWord, Cases)
 {

@@ -8,20 +8,7 @@
 
 namespace {
 
-using namespace net;
-using ftptest::Message;
-using ftptest::RecordingClient;
-using testutil::FtpSession;
-using testutil::ScriptedFtpServer;
-using Lines = std::vector<std::string>;
-
-std::string Pattern(size_t size)
-{
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
-    return bytes;
-}
+using namespace ftptest;
 
 TEST(ParsePasvReply, Cases)
 {

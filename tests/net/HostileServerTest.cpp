@@ -13,20 +13,7 @@
 
 namespace {
 
-using namespace net;
-using ftptest::Message;
-using ftptest::RecordingClient;
-using testutil::FtpSession;
-using testutil::ScriptedFtpServer;
-using Lines = std::vector<std::string>;
-
-std::string Pattern(size_t size)
-{
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
-    return bytes;
-}
+using namespace ftptest;
 
 // A listening socket on a loopback address of our choice (all of 127.0.0.0/8 is this machine).
 int ListenOn(const char *address, std::uint16_t port)

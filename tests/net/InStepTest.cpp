@@ -11,12 +11,7 @@
 
 namespace {
 
-using namespace net;
-using ftptest::Message;
-using ftptest::RecordingClient;
-using testutil::FtpSession;
-using testutil::ScriptedFtpServer;
-using Lines = std::vector<std::string>;
+using namespace ftptest;
 
 const std::string kMap(100000, 'm');
 

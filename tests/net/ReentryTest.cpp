@@ -9,8 +9,7 @@
 
 namespace {
 
-using ftptest::RecordingClient;
-using testutil::ScriptedFtpServer;
+using namespace ftptest;
 
 constexpr const char *kReentryMessage = "entered a second time from a handler inside its own wait";
 

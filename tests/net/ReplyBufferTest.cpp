@@ -10,12 +10,7 @@
 
 namespace {
 
-using namespace net;
-using ftptest::Message;
-using ftptest::RecordingClient;
-using testutil::FtpSession;
-using testutil::ScriptedFtpServer;
-using Lines = std::vector<std::string>;
+using namespace ftptest;
 
 // A handler that answers nothing: the reply it owes came with an earlier one.
 void Silent(FtpSession &, const std::string &) {}

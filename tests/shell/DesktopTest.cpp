@@ -5,7 +5,6 @@
 #include "common/HelperProcess.h"
 #include "common/TempDir.h"
 #include "framework/Ansi.h"
-#include "settings/Privileges.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -156,20 +155,7 @@ TEST_F(PralTest, SkippedLinesOfTheSettingsFileAreToldOnceWithTheCopy)
 
 TEST_F(PralTest, FirstRunWithAReadOnlyDesktopWarnsEvenWhenStartedByRoot)
 {
-    ASSERT_EQ(::mkdir(desktop().c_str(), 0755), 0);
-    testutil::GiveToUnprivilegedUser(home());
-    testutil::RunWithoutRoot([&] {
-        ASSERT_EQ(::chmod(desktop().c_str(), 0555), 0);
-        dialogs.Answer(DialogResult::Yes);
-        TestPral form;
-        form.DoCreate();
-        ASSERT_EQ(dialogs.shown.size(), 3u);
-        EXPECT_EQ(dialogs.shown[2].kind, fw::DialogKind::Warning);
-        EXPECT_EQ(dialogs.shown[2].text, "No se ha podido crear la carpeta");
-        EXPECT_EQ(form.DirectoryEdit1->Text(), "");
-        EXPECT_FALSE(isFolder(desktop() + "/ActDrovanel"));
-        EXPECT_EQ(form.Notebook1->ActivePage(), "Config");
-    });
+    FirstRunOnAReadOnlyDesktop(ReadOnlyDesktop::MadeByOwner);
 }
 
 // ---- The form in a process of its own

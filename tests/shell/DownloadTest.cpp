@@ -156,60 +156,65 @@ const std::string kHostile[] = {"../x.mdb",
 std::vector<CheckCase> CheckTable()
 {
     std::vector<CheckCase> cases = {
-        {"OnlyDotEntries", ".\r\n..\r\n", {kPlaceholder}, 1, "", {"No hay mapa en el Host"}},
-        {"EmptyListing", "", {kPlaceholder}, 1, "", {"No hay mapa en el Host"}},
-        {"OneNameNewer", kNewest + "\r\n", {kPlaceholder}, 1, "", {}, kNewest, kPlaceholder, true},
-        {"GreatestOfSeveralWhateverTheCase",
-         "watcher-080101.mdb\r\n" + kNewest + "\r\nWATCHER-070101.mdb\r\n",
-         {kPlaceholder, "Watcher-050101.mdb"},
-         1,
-         "",
-         {},
-         kNewest,
-         "Watcher-050101.mdb",
-         true},
-        {"NoLocalCandidate",
-         kNewest + "\r\n",
-         {"temp.mdb", "Watcher-0101.mdb", "Watcher-0101011.mdb"},
-         1,
-         "",
-         {},
-         kNewest},
-        {"NoDeviceModel", kNewest + "\r\n", {kPlaceholder}, -1, "", {}, kNewest},
-        {"EmptyDownloadFolder", kNewest + "\r\n", {}, 1, "", {}, kNewest},
-        {"EqualNames", kNewest + "\r\n", {kPlaceholder, kNewest}, 1, "", {}, kNewest, kNewest},
-        {"UpperCaseSortsFirst",
-         "Watcher-990101.mdb\r\n",
-         {"watcher-010101.mdb"},
-         0,
-         "",
-         {},
-         "Watcher-990101.mdb",
-         "watcher-010101.mdb"},
-        {"UpperCaseExtensionCounts",
-         kNewest + "\r\n",
-         {"Watcher-010101.MDB"},
-         2,
-         "",
-         {},
-         kNewest,
-         "Watcher-010101.MDB",
-         true},
-        {"NewsMissing",
-         kNewest + "\r\n",
-         {kPlaceholder},
-         1,
-         "550 No such file",
-         {},
-         kNewest,
-         kPlaceholder,
-         true,
-         false},
+        {.name = "OnlyDotEntries",
+         .listing = ".\r\n..\r\n",
+         .localFiles = {kPlaceholder},
+         .messages = {"No hay mapa en el Host"}},
+        {.name = "EmptyListing", .listing = "", .localFiles = {kPlaceholder}, .messages = {"No hay mapa en el Host"}},
+        {.name = "OneNameNewer",
+         .listing = kNewest + "\r\n",
+         .localFiles = {kPlaceholder},
+         .published = kNewest,
+         .local = kPlaceholder,
+         .mark = true},
+        {.name = "GreatestOfSeveralWhateverTheCase",
+         .listing = "watcher-080101.mdb\r\n" + kNewest + "\r\nWATCHER-070101.mdb\r\n",
+         .localFiles = {kPlaceholder, "Watcher-050101.mdb"},
+         .published = kNewest,
+         .local = "Watcher-050101.mdb",
+         .mark = true},
+        {.name = "NoLocalCandidate",
+         .listing = kNewest + "\r\n",
+         .localFiles = {"temp.mdb", "Watcher-0101.mdb", "Watcher-0101011.mdb"},
+         .published = kNewest},
+        {.name = "NoDeviceModel",
+         .listing = kNewest + "\r\n",
+         .localFiles = {kPlaceholder},
+         .model = -1,
+         .published = kNewest},
+        {.name = "EmptyDownloadFolder", .listing = kNewest + "\r\n", .localFiles = {}, .published = kNewest},
+        {.name = "EqualNames",
+         .listing = kNewest + "\r\n",
+         .localFiles = {kPlaceholder, kNewest},
+         .published = kNewest,
+         .local = kNewest},
+        {.name = "UpperCaseSortsFirst",
+         .listing = "Watcher-990101.mdb\r\n",
+         .localFiles = {"watcher-010101.mdb"},
+         .model = 0,
+         .published = "Watcher-990101.mdb",
+         .local = "watcher-010101.mdb"},
+        {.name = "UpperCaseExtensionCounts",
+         .listing = kNewest + "\r\n",
+         .localFiles = {"Watcher-010101.MDB"},
+         .model = 2,
+         .published = kNewest,
+         .local = "Watcher-010101.MDB",
+         .mark = true},
+        {.name = "NewsMissing",
+         .listing = kNewest + "\r\n",
+         .localFiles = {kPlaceholder},
+         .error = "550 No such file",
+         .published = kNewest,
+         .local = kPlaceholder,
+         .mark = true,
+         .newsServed = false},
     };
     for (const auto &name : kHostile) {
-        CheckCase c{"HostileName", name + "\r\n", {kPlaceholder}};
-        c.error = shell::InvalidPublishedNameText(name);
-        cases.push_back(c);
+        cases.push_back({.name = "HostileName",
+                         .listing = name + "\r\n",
+                         .localFiles = {kPlaceholder},
+                         .error = shell::InvalidPublishedNameText(name)});
     }
     return cases;
 }
@@ -348,56 +353,79 @@ void PrintTo(const FailureCase &c, std::ostream *os)
 
 const std::string kHalf(20000, 'h');
 
-// A RETR handler that serves the news as a well-mannered server does and the map by `map`, after
-// the preliminary reply.
-ScriptedFtpServer::Handler MapRetrieval(std::function<void(FtpSession &)> map)
+// How a transfer's data connection ends.
+enum class DataEnd {
+    Closed,  // in order, as after a whole file
+    Reset,   // reset by the server
+};
+
+// The data of a transfer that stops after kHalf: the data connection ends as `end` says, and
+// `reply` is the completion reply that follows.
+std::function<void(FtpSession &)> HalfThen(DataEnd end, std::string reply)
 {
-    return [map = std::move(map)](FtpSession &session, const std::string &name) {
-        session.Reply("150 Opening BINARY mode data connection");
-        if (name != kNewest) {
-            session.SendData(kNews);
-            session.Reply("226 Transfer complete");
-            return;
-        }
-        map(session);
+    return [end, reply = std::move(reply)](FtpSession &session) {
+        if (end == DataEnd::Reset)
+            session.SendDataThenReset(kHalf);
+        else
+            session.SendData(kHalf);
+        session.Reply(reply);
     };
+}
+
+// A RETR handler that gives the preliminary reply and then `data` for every name.
+ScriptedFtpServer::Handler Retrieval(std::function<void(FtpSession &)> data)
+{
+    return [data = std::move(data)](FtpSession &session, const std::string &) {
+        session.Reply("150 Opening BINARY mode data connection");
+        data(session);
+    };
+}
+
+// The news, whole, as a well-mannered server sends it.
+void WholeNews(FtpSession &session)
+{
+    session.SendData(kNews);
+    session.Reply("226 Transfer complete");
+}
+
+// The script of a map published twice as long as what comes of it: after the preliminary reply
+// the news is served whole and the map as HalfThen(end, reply) sends it.
+void MapBrokenHalfWay(ScriptedFtpServer &server, DataEnd end, std::string reply)
+{
+    server.File(kNewest, kHalf + kHalf);
+    server.On("RETR",
+              [news = Retrieval(WholeNews), map = Retrieval(HalfThen(end, std::move(reply)))](
+                  FtpSession &session, const std::string &name) { (name == kNewest ? map : news)(session, name); });
 }
 
 std::vector<FailureCase> FailureTable()
 {
     return {
-        {"MissingMap", [](ScriptedFtpServer &) {}, "550 No such file"},
-        {"BrokenHalfWay",
-         [](ScriptedFtpServer &s) {
-             s.File(kNewest, kHalf + kHalf);
-             s.On("RETR", MapRetrieval([](FtpSession &session) {
-                      session.SendData(kHalf);
-                      session.Reply("426 Transfer aborted");
-                  }));
-         },
-         "426 Transfer aborted"},
-        {"ResetWithoutASizeThenComplete",
-         [](ScriptedFtpServer &s) {
-             s.File(kNewest, kHalf + kHalf);
-             s.Answer("SIZE", "550 No size\r\n");
-             s.On("RETR", MapRetrieval([](FtpSession &session) {
-                      session.SendDataThenReset(kHalf);
-                      session.Reply("226 Transfer complete");
-                  }));
-         },
-         "[10054] Connection reset by peer"},
-        {"ShortButReportedComplete",
-         [](ScriptedFtpServer &s) {
-             s.File(kNewest, kHalf);
-             s.Answer("SIZE", "213 40000\r\n");
-         },
-         shell::IncompleteDownloadText(20000, 40000)},
-        {"LongerThanAnnounced",
-         [](ScriptedFtpServer &s) {
-             s.File(kNewest, kHalf + kHalf);
-             s.Answer("SIZE", "213 20000\r\n");
-         },
-         shell::OverlongDownloadText(20000)},
+        {.name = "MissingMap", .script = [](ScriptedFtpServer &) {}, .error = "550 No such file"},
+        {.name = "BrokenHalfWay",
+         .script = [](ScriptedFtpServer &s) { MapBrokenHalfWay(s, DataEnd::Closed, "426 Transfer aborted"); },
+         .error = "426 Transfer aborted"},
+        {.name = "ResetWithoutASizeThenComplete",
+         .script =
+             [](ScriptedFtpServer &s) {
+                 s.Answer("SIZE", "550 No size\r\n");
+                 MapBrokenHalfWay(s, DataEnd::Reset, "226 Transfer complete");
+             },
+         .error = "[10054] Connection reset by peer"},
+        {.name = "ShortButReportedComplete",
+         .script =
+             [](ScriptedFtpServer &s) {
+                 s.File(kNewest, kHalf);
+                 s.Answer("SIZE", "213 40000\r\n");
+             },
+         .error = shell::IncompleteDownloadText(20000, 40000)},
+        {.name = "LongerThanAnnounced",
+         .script =
+             [](ScriptedFtpServer &s) {
+                 s.File(kNewest, kHalf + kHalf);
+                 s.Answer("SIZE", "213 20000\r\n");
+             },
+         .error = shell::OverlongDownloadText(20000)},
     };
 }
 
@@ -468,31 +496,23 @@ TEST_P(NewsFailures, ThePreviousNewsStays)
 
 INSTANTIATE_TEST_SUITE_P(
     News, NewsFailures,
-    ::testing::Values(NewsFailureCase{"Missing",
-                                      [](FtpSession &s, const std::string &) { s.Reply("550 No such file"); },
-                                      "550 No such file"},
-                      NewsFailureCase{"ResetMidway",
-                                      [](FtpSession &s, const std::string &) {
-                                          s.Reply("150 Opening BINARY mode data connection");
-                                          s.SendDataThenReset(kHalf);
-                                          s.Reply("226 Transfer complete");
-                                      },
-                                      "[10054] Connection reset by peer"},
-                      NewsFailureCase{"AbortedMidway",
-                                      [](FtpSession &s, const std::string &) {
-                                          s.Reply("150 Opening BINARY mode data connection");
-                                          s.SendData(kHalf);
-                                          s.Reply("426 Transfer aborted");
-                                      },
-                                      "426 Transfer aborted"},
-                      NewsFailureCase{"PastItsCap",
-                                      [](FtpSession &s, const std::string &) {
-                                          s.Reply("150 Opening BINARY mode data connection");
+    ::testing::Values(NewsFailureCase{.name = "Missing",
+                                      .retrieval = [](FtpSession &s,
+                                                      const std::string &) { s.Reply("550 No such file"); },
+                                      .error = "550 No such file"},
+                      NewsFailureCase{.name = "ResetMidway",
+                                      .retrieval = Retrieval(HalfThen(DataEnd::Reset, "226 Transfer complete")),
+                                      .error = "[10054] Connection reset by peer"},
+                      NewsFailureCase{.name = "AbortedMidway",
+                                      .retrieval = Retrieval(HalfThen(DataEnd::Closed, "426 Transfer aborted")),
+                                      .error = "426 Transfer aborted"},
+                      NewsFailureCase{.name = "PastItsCap",
+                                      .retrieval = Retrieval([](FtpSession &s) {
                                           s.Reply(s.SendData(std::string(shell::kMaxNewsBytes + 1, 'n'))
                                                       ? "226 Transfer complete"
                                                       : "426 Transfer aborted");
-                                      },
-                                      shell::OversizedNewsText(shell::kMaxNewsBytes)}),
+                                      }),
+                                      .error = shell::OversizedNewsText(shell::kMaxNewsBytes)}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // A link planted in the download folder (a shared folder) under the name of a file the program
@@ -549,14 +569,20 @@ TEST_P(PlantedLinks, AreReplacedNeverWrittenThrough)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, PlantedLinks,
-                         ::testing::Values(LinkCase{"NewsToAFile", "news.txt", shell::kWatcher, true},
-                                           LinkCase{"NewsToNothing", "news.txt", shell::kWatcher, false},
-                                           LinkCase{"DownloadToAFile", "temp.mdb", shell::kWatcher, true},
-                                           LinkCase{"DownloadToNothing", "temp.mdb", shell::kWatcher, false},
-                                           LinkCase{"KeptDownloadToAFile", "temp.mdb", shell::kGrayRoverII, true},
-                                           LinkCase{"KeptDownloadToNothing", "temp.mdb", shell::kGrayRoverII, false}),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Links, PlantedLinks,
+    ::testing::Values(
+        LinkCase{.name = "NewsToAFile", .planted = "news.txt", .model = shell::kWatcher, .victimExists = true},
+        LinkCase{.name = "NewsToNothing", .planted = "news.txt", .model = shell::kWatcher, .victimExists = false},
+        LinkCase{.name = "DownloadToAFile", .planted = "temp.mdb", .model = shell::kWatcher, .victimExists = true},
+        LinkCase{.name = "DownloadToNothing", .planted = "temp.mdb", .model = shell::kWatcher, .victimExists = false},
+        LinkCase{
+            .name = "KeptDownloadToAFile", .planted = "temp.mdb", .model = shell::kGrayRoverII, .victimExists = true},
+        LinkCase{.name = "KeptDownloadToNothing",
+                 .planted = "temp.mdb",
+                 .model = shell::kGrayRoverII,
+                 .victimExists = false}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(Scripted, AFolderChangedAfterStartUpServesTheWholeCommand)
 {
@@ -791,8 +817,13 @@ struct CloseCase {
     bool connected;
     std::string quitReply;
     bool closes;
-    Texts errors;
+    Texts errors = {};
 };
+
+void PrintTo(const CloseCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class CloseCases : public Scripted, public ::testing::WithParamInterface<CloseCase> {};
 
@@ -815,9 +846,14 @@ TEST_P(CloseCases, QuitOverAnOpenConnection)
 
 INSTANTIATE_TEST_SUITE_P(
     Close, CloseCases,
-    ::testing::Values(CloseCase{"NotConnected", false, "221 Goodbye\r\n", true, {}},
-                      CloseCase{"Connected", true, "221 Goodbye\r\n", true, {}},
-                      CloseCase{"QuitRefused", true, "500 Syntax error\r\n", false, {"500 Syntax error."}}),
+    ::testing::Values(
+        CloseCase{.name = "NotConnected", .connected = false, .quitReply = "221 Goodbye\r\n", .closes = true},
+        CloseCase{.name = "Connected", .connected = true, .quitReply = "221 Goodbye\r\n", .closes = true},
+        CloseCase{.name = "QuitRefused",
+                  .connected = true,
+                  .quitReply = "500 Syntax error\r\n",
+                  .closes = false,
+                  .errors = {"500 Syntax error."}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

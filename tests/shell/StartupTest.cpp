@@ -5,7 +5,6 @@
 #include "common/TempDir.h"
 #include "framework/Ansi.h"
 #include "framework/FormatSettings.h"
-#include "settings/Privileges.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -121,21 +120,11 @@ TEST_F(PralTest, FirstRunWithoutADesktopFolderCreatesNoParents)
     EXPECT_EQ(form.DirectoryEdit1->Text(), "");
 }
 
-// The superuser writes anywhere: the start runs in a child that has given up root.
 TEST_F(PralTest, FirstRunWithAReadOnlyDesktopWarns)
 {
-    ASSERT_EQ(::mkdir(desktop().c_str(), 0555), 0);
-    testutil::GiveToUnprivilegedUser(home());
-    testutil::RunWithoutRoot([&] {
-        ASSERT_NE(::access(desktop().c_str(), W_OK), 0) << "the desktop folder is writable";
-        dialogs.Answer(DialogResult::Yes);
-        TestPral form;
-        form.DoCreate();
+    FirstRunOnAReadOnlyDesktop(ReadOnlyDesktop::Created, [&](TestPral &) {
         expectDialogs(dialogs.shown, {question, defaultFolder, notCreated});
-        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(desktop() + "/ActDrovanel")));
-        EXPECT_EQ(form.DirectoryEdit1->Text(), "");
     });
-    ::chmod(desktop().c_str(), 0755);
 }
 
 TEST_F(PralTest, StartingMinimisedStillAsksOnTheFirstRunAndThenShowsTheFolderPage)

@@ -4,11 +4,10 @@
 //
 // Qt's audio output on Linux speaks to PulseAudio itself (QT_MEDIA_BACKEND chooses only the media
 // player's backend), so PULSE_SERVER alone picks the server for the driver.
-#include "SoundServer.h"
-
 #include "Recording.h"
 #include "common/Pump.h"
 #include "common/TempDir.h"
+#include "fixtures/VirtualDesktop.h"
 #include "sound/BTOdeum.h"
 #include "sound/DesktopSink.h"
 #include "sound/ToneSynth.h"
@@ -25,7 +24,7 @@
 
 namespace {
 
-using soundtest::SoundServer;
+using testutil::SoundServer;
 
 constexpr int kRate = 48000;
 constexpr qint64 kClimbMs = 960;
@@ -132,11 +131,9 @@ class SoundServerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const std::string why = server.Start();
-        if (!why.empty())
-            GTEST_SKIP() << "no sound server could be started for this test: " << why;
-        env = QProcessEnvironment::systemEnvironment();
-        env.insert("PULSE_SERVER", server.Address());
+        if (!server.Ok())
+            GTEST_SKIP() << "no sound server could be started for this test: " << server.Error().toStdString();
+        env = server.Env(QProcessEnvironment::systemEnvironment());
         env.remove("DISPLAY");
     }
 
@@ -150,7 +147,7 @@ protected:
     {
         recorder.setProcessEnvironment(env);
         recorder.setStandardOutputFile(QString::fromStdString(recording.file("monitor.raw")));
-        recorder.start("parec", {"--server=" + server.Address(), "-d", QString(soundtest::kSinkName) + ".monitor",
+        recorder.start("parec", {"--server=" + server.Address(), "-d", QString(SoundServer::kSink) + ".monitor",
                                  "--rate=48000", "--channels=1", "--format=s16le", "--latency-msec=10"});
         ASSERT_TRUE(recorder.waitForStarted(5000));
         if (sink == Sink::Idle)

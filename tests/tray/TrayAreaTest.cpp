@@ -3,86 +3,37 @@
 // hidden window, a right click opens the tray menu, whose "Finalizar" ends the program with its
 // settings saved; a second start brings the first one's window up and ends at once.
 #include "common/TempDir.h"
+#include "fixtures/VirtualDesktop.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRect>
-#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 
 namespace {
 
-// Lets the event loop run for `ms` (child processes keep being served meanwhile).
-void idle(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// The X server and the tray host knows of no event that tells an outside process that a window
-// has appeared or docked: the state is asked again every 50 ms until it holds or the bound passes.
-bool waitFor(const std::function<bool()> &done, int maxMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > maxMs)
-            return false;
-        idle(50);
-    }
-    return true;
-}
-
-void stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-}
+using testutil::WaitUntil;
 
 class TrayArea : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char *tool : {"Xvfb", "trayer", "xdotool"}) {
-            if (QStandardPaths::findExecutable(tool).isEmpty())
-                GTEST_SKIP() << tool << " is not installed (scripts/install-deps installs it)";
-        }
+        const QString missing = testutil::MissingTools({"Xvfb", "trayer", "xdotool"});
+        if (!missing.isEmpty())
+            GTEST_SKIP() << "not installed: " << missing.toStdString() << " (scripts/install-deps installs them)";
         ASSERT_TRUE(m_home.isValid() && m_runtime.isValid());
+        ASSERT_TRUE(m_display.Ok()) << m_display.Error().toStdString();
 
-        // Xvfb picks a free display itself and writes its number once it accepts clients.
-        m_xvfb.setProgram("Xvfb");
-        m_xvfb.setArguments({"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
-        m_xvfb.start();
-        ASSERT_TRUE(m_xvfb.waitForStarted(10000));
-        ASSERT_TRUE(waitFor([this] { return m_xvfb.canReadLine() || m_xvfb.state() == QProcess::NotRunning; }, 20000));
-        const QByteArray number = m_xvfb.readLine().trimmed();
-        ASSERT_FALSE(number.isEmpty()) << m_xvfb.readAllStandardError().toStdString();
-        m_display = ":" + QString::fromLatin1(number);
-
-        m_env = QProcessEnvironment::systemEnvironment();
-        m_env.insert("DISPLAY", m_display);
-        m_env.remove("WAYLAND_DISPLAY");
-        m_env.remove("XAUTHORITY");
         // No session bus: the icon goes to the X11 tray, not to a desktop's status notifier.
-        m_env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_runtime.path() + "/no-bus");
+        m_env = m_noBus.Env(m_display.Env());
         m_env.insert("HOME", m_home.path());
         m_env.insert("XDG_CONFIG_HOME", m_home.path() + "/.config");
         m_env.insert("XDG_RUNTIME_DIR", m_runtime.path());
-        m_env.insert("QT_QPA_PLATFORM", "xcb");
 
         const QByteArray binDir = qgetenv("DROVANEL_BIN_DIR");
         m_program =
@@ -102,66 +53,17 @@ protected:
 
     void TearDown() override
     {
-        for (QProcess *p : {&m_second, &m_first, &m_trayer, &m_xvfb})
-            stop(*p);
+        for (QProcess *p : {&m_second, &m_first})
+            testutil::StopProcess(*p);
     }
 
     void startTrayHost()
     {
-        m_trayer.setProcessEnvironment(m_env);
-        m_trayer.setProgram("trayer");
-        m_trayer.setArguments({"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "64",
-                               "--heighttype", "pixel", "--height", "32"});
-        m_trayer.start();
-        ASSERT_TRUE(m_trayer.waitForStarted(10000));
-        // Its panel shows once the tray is there to dock in.
-        ASSERT_TRUE(waitFor([this] { return !windows({"--onlyvisible", "--name", "^panel$"}).isEmpty(); }, 20000));
+        m_tray.emplace(m_display);
+        ASSERT_TRUE(m_tray->Ok()) << m_tray->Error().toStdString();
     }
 
     std::string registry() const { return m_home.path().toStdString() + "/.config/drovanel/registry.reg"; }
-
-    QString xdotool(const QStringList &arguments)
-    {
-        QProcess tool;
-        tool.setProcessEnvironment(m_env);
-        tool.start("xdotool", arguments);
-        if (!tool.waitForFinished(10000)) {
-            tool.kill();
-            tool.waitForFinished();
-        }
-        return QString::fromLatin1(tool.readAllStandardOutput());
-    }
-
-    // The ids of the windows that xdotool finds.
-    QStringList windows(const QStringList &search)
-    {
-        return xdotool(QStringList{"search"} + search).split('\n', Qt::SkipEmptyParts);
-    }
-
-    std::optional<QRect> geometry(const QString &window)
-    {
-        const QStringList lines = xdotool({"getwindowgeometry", "--shell", window}).split('\n', Qt::SkipEmptyParts);
-        std::optional<int> x, y, w, h;
-        for (const QString &line : lines) {
-            const QString key = line.section('=', 0, 0), value = line.section('=', 1);
-            if (key == "X")
-                x = value.toInt();
-            else if (key == "Y")
-                y = value.toInt();
-            else if (key == "WIDTH")
-                w = value.toInt();
-            else if (key == "HEIGHT")
-                h = value.toInt();
-        }
-        if (!x || !y || !w || !h)
-            return std::nullopt;
-        return QRect(*x, *y, *w, *h);
-    }
-
-    void clickAt(const QPoint &at, int button)
-    {
-        xdotool({"mousemove", QString::number(at.x()), QString::number(at.y()), "click", QString::number(button)});
-    }
 
     void startProgram(QProcess &process)
     {
@@ -171,17 +73,17 @@ protected:
         ASSERT_TRUE(process.waitForStarted(10000));
     }
 
-    QStringList mainWindow() { return windows({"--onlyvisible", "--name", "^Drovanel - Descargas"}); }
+    QStringList mainWindow() { return m_display.Windows("^Drovanel - Descargas"); }
 
     // The program's icon, once it has docked in the tray: the program's only visible window inside
     // the panel.
     QString dockedIcon()
     {
-        const auto panel = geometry(windows({"--onlyvisible", "--name", "^panel$"}).value(0));
+        const auto panel = m_display.Geometry(m_tray->Panel());
         if (!panel)
             return {};
-        for (const QString &id : windows({"--onlyvisible", "--classname", "^drovanel$"})) {
-            const auto at = geometry(id);
+        for (const QString &id : m_display.Search({"--onlyvisible", "--classname", "^drovanel$"})) {
+            const auto at = m_display.Geometry(id);
             if (at && panel->contains(at->center()))
                 return id;
         }
@@ -198,21 +100,25 @@ protected:
     QRect waitDocked()
     {
         QString icon;
-        EXPECT_TRUE(waitFor(
+        EXPECT_TRUE(WaitUntil(
             [&] {
                 icon = dockedIcon();
                 return !icon.isEmpty() || m_first.state() == QProcess::NotRunning;
             },
             30000))
             << m_first.readAllStandardError().toStdString();
-        const auto at = icon.isEmpty() ? std::nullopt : geometry(icon);
+        const auto at = icon.isEmpty() ? std::nullopt : m_display.Geometry(icon);
         return at.value_or(QRect());
     }
 
     QTemporaryDir m_home, m_runtime;
+    // Declared before the programs on it: ended after them.
+    testutil::VirtualDisplay m_display;
+    std::optional<testutil::XembedTray> m_tray;
+    testutil::NoSessionBus m_noBus;
     QProcessEnvironment m_env;
-    QString m_display, m_program;
-    QProcess m_xvfb, m_trayer, m_first, m_second;
+    QString m_program;
+    QProcess m_first, m_second;
 };
 
 TEST_F(TrayArea, TheIconDocksClicksShowTheWindowAndTheMenuAndFinalizarEndsWithTheSettingsSaved)
@@ -222,29 +128,29 @@ TEST_F(TrayArea, TheIconDocksClicksShowTheWindowAndTheMenuAndFinalizarEndsWithTh
     ASSERT_TRUE(icon.isValid());
     EXPECT_TRUE(mainWindow().isEmpty()) << "started minimised: only the icon shows";
 
-    clickAt(icon.center(), 1);
-    ASSERT_TRUE(waitFor([this] { return !mainWindow().isEmpty(); }, 10000)) << "a left click shows the window";
+    m_display.ClickAt(icon.center(), 1);
+    ASSERT_TRUE(WaitUntil([this] { return !mainWindow().isEmpty(); }, 10000)) << "a left click shows the window";
 
     // A right click opens the tray menu at the pointer: a new window of the program, outside the
     // tray and apart from the main window.
-    const QStringList before = windows({"--onlyvisible", "--classname", "^drovanel$"});
-    clickAt(icon.center(), 3);
+    const QStringList before = m_display.Search({"--onlyvisible", "--classname", "^drovanel$"});
+    m_display.ClickAt(icon.center(), 3);
     QString menu;
-    ASSERT_TRUE(waitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] {
-            for (const QString &id : windows({"--onlyvisible", "--classname", "^drovanel$"})) {
+            for (const QString &id : m_display.Search({"--onlyvisible", "--classname", "^drovanel$"})) {
                 if (!before.contains(id))
                     menu = id;
             }
             return !menu.isEmpty();
         },
         10000));
-    const auto menuRect = geometry(menu);
+    const auto menuRect = m_display.Geometry(menu);
     ASSERT_TRUE(menuRect);
     ASSERT_GT(menuRect->height(), 100) << "eight rows";
 
     // "Finalizar" is the last row.
-    clickAt(QPoint(menuRect->x() + menuRect->width() / 2, menuRect->y() + menuRect->height() - 10), 1);
+    m_display.ClickAt(QPoint(menuRect->x() + menuRect->width() / 2, menuRect->y() + menuRect->height() - 10), 1);
     ASSERT_TRUE(m_first.waitForFinished(15000));
     EXPECT_EQ(m_first.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(m_first.exitCode(), 0);
@@ -266,7 +172,7 @@ TEST_F(TrayArea, ASecondStartBringsUpTheFirstOnesWindowAndEndsWithinThreeSeconds
     EXPECT_LT(clock.elapsed(), 3000);
     EXPECT_EQ(m_second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(m_second.exitCode(), 0);
-    EXPECT_TRUE(waitFor([this] { return !mainWindow().isEmpty(); }, 10000)) << "the first one's window is up";
+    EXPECT_TRUE(WaitUntil([this] { return !mainWindow().isEmpty(); }, 10000)) << "the first one's window is up";
     EXPECT_EQ(mainWindow().size(), 1) << "the second start shows no window of its own";
     EXPECT_EQ(m_first.state(), QProcess::Running);
 }
@@ -275,13 +181,13 @@ TEST_F(TrayArea, WithoutATrayHostTheWindowStaysUpAndTheIconDocksWhenOneStarts)
 {
     startProgram(m_first);
     // Started minimised, but with no icon to come back through: the window stays mapped.
-    ASSERT_TRUE(waitFor([this] { return !mainWindow().isEmpty(); }, 30000))
+    ASSERT_TRUE(WaitUntil([this] { return !mainWindow().isEmpty(); }, 30000))
         << m_first.readAllStandardError().toStdString();
 
     ASSERT_NO_FATAL_FAILURE(startTrayHost());
     const QRect icon = waitDocked();
     ASSERT_TRUE(icon.isValid()) << "the icon docks once a tray host is there";
-    clickAt(icon.center(), 1);
+    m_display.ClickAt(icon.center(), 1);
     EXPECT_EQ(m_first.state(), QProcess::Running);
     EXPECT_EQ(mainWindow().size(), 1);
 }
