@@ -600,7 +600,7 @@ bool RegistryUseFile(const QString &path)
 QString RegistryTakeSkippedCopy()
 {
     Hive &h = hive();
-    const QString copy = QString::fromLocal8Bit(h.m_notice.data(), static_cast<qsizetype>(h.m_notice.size()));
+    QString copy = QString::fromLocal8Bit(h.m_notice.data(), static_cast<qsizetype>(h.m_notice.size()));
     h.m_notice.clear();
     return copy;
 }
