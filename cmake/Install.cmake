@@ -72,7 +72,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # CPack writes a postinst and a postrm that run ldconfig for any shared object under usr/lib,
 # unless the package brings its own. The two libraries in lib/drovanel are private, loaded by
 # path and never looked up by the dynamic linker, so nothing needs ldconfig: naming the two
-# scripts without providing them leaves the package with no maintainer scripts at all.
+# scripts without providing them leaves the package with no maintainer scripts at all (cpack says
+# "missing file" for each, as expected).
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_BINARY_DIR}/no-maintainer-scripts/postinst"
                                       "${CMAKE_BINARY_DIR}/no-maintainer-scripts/postrm")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
