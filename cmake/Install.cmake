@@ -1,4 +1,4 @@
-# Installation and the Debian package.
+# Installation and the Debian package (with its copyright file and changelog).
 #   cmake --install build [--prefix /usr]        DESTDIR=... works as usual
 #   cpack --config build/CPackConfig.cmake        (or: cmake --build build --target package)
 # The program loads its socket library and its audio output module at run time: in the build tree
@@ -38,6 +38,23 @@ endforeach()
 add_custom_target(drovanel-man ALL DEPENDS ${man_outputs})
 install(FILES ${man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# The copyright file (Debian's machine-readable format) and the changelog, where Debian keeps them
+# for every package. A native package's changelog is changelog.gz; its newest entry names the
+# version being built.
+file(STRINGS ${packaging}/changelog changelog_head LIMIT_COUNT 1)
+if(NOT changelog_head MATCHES "^drovanel \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog: the newest entry is not version ${PROJECT_VERSION}: ${changelog_head}")
+endif()
+set(changelog_out ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+add_custom_command(OUTPUT ${changelog_out}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
+  COMMAND ${GZIP_EXECUTABLE} -9 -n -c ${packaging}/changelog > ${changelog_out}
+  DEPENDS ${packaging}/changelog
+  VERBATIM)
+add_custom_target(drovanel-doc ALL DEPENDS ${changelog_out})
+set(docdir ${CMAKE_INSTALL_DATADIR}/doc/drovanel)
+install(FILES ${packaging}/copyright ${changelog_out} DESTINATION ${docdir})
+
 # The Debian package: the libraries it needs are found by dpkg-shlibdeps from the installed files.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME drovanel)
@@ -45,12 +62,20 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Drovanel <soporte@drovanel.es>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "keeps the points map of a GPS alert device up to date")
 # The long description; CPack puts the summary line above it and indents it as Debian wants.
+# Debian wants its lines at most 80 characters wide, the leading space included.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Drovanel checks an FTP update server for a newer points map, shows the server's news,\ndownloads the map on request and converts it for the chosen device model and alert\nlevels. A tray-resident Qt program in Spanish, with the command-line tools\ndrovanel-convert and drovanel-ftpget.")
+    "Drovanel checks an FTP update server for a newer points map, shows the\nserver's news, downloads the map on request and converts it for the chosen\ndevice model and alert levels. A tray-resident Qt program in Spanish, with\nthe command-line tools drovanel-convert and drovanel-ftpget.")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# CPack writes a postinst and a postrm that run ldconfig for any shared object under usr/lib,
+# unless the package brings its own. The two libraries in lib/drovanel are private, loaded by
+# path and never looked up by the dynamic linker, so nothing needs ldconfig: naming the two
+# scripts without providing them leaves the package with no maintainer scripts at all (cpack says
+# "missing file" for each, as expected).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_BINARY_DIR}/no-maintainer-scripts/postinst"
+                                      "${CMAKE_BINARY_DIR}/no-maintainer-scripts/postrm")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

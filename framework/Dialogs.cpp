@@ -17,7 +17,7 @@ public:
 SilentBackend g_silent;
 DialogBackend *g_backend = nullptr;
 
-DialogResult show(DialogKind kind, std::string title, std::string_view text)
+DialogResult show(DialogKind kind, const std::string &title, std::string_view text)
 {
     return CurrentDialogBackend()->Show(kind, title, std::string(text));
 }

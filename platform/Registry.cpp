@@ -566,8 +566,10 @@ LONG RegQueryValueExA(HKEY hKey, const char *lpValueName, DWORD *lpReserved, DWO
             *lpcbData = size;
             return ERROR_MORE_DATA;
         }
+        // The value's bytes whole, as RegQueryValueEx hands them: a text value carries its own
+        // terminator when it was stored with one, and binary data has none to add.
         if (lpData && size > 0)
-            std::memcpy(lpData, value->data.data(), size);
+            std::memcpy(lpData, value->data.data(), size);  // NOLINT(bugprone-not-null-terminated-result)
         *lpcbData = size;
     }
     return ERROR_SUCCESS;
@@ -600,7 +602,7 @@ bool RegistryUseFile(const QString &path)
 QString RegistryTakeSkippedCopy()
 {
     Hive &h = hive();
-    const QString copy = QString::fromLocal8Bit(h.m_notice.data(), static_cast<qsizetype>(h.m_notice.size()));
+    QString copy = QString::fromLocal8Bit(h.m_notice.data(), static_cast<qsizetype>(h.m_notice.size()));
     h.m_notice.clear();
     return copy;
 }

@@ -209,7 +209,7 @@ QString SingleInstanceMark::RuntimeFolder(const QString &name)
     // The runtime folder is the one that the desktop session gives each user.
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && isPrivateFolderOfUser(QByteArray(runtime))) {
-        const QString folder = QFile::decodeName(runtime);
+        QString folder = QFile::decodeName(runtime);
         if (fitsSocketAddress(folder + '/' + socket))
             return folder;
     }

@@ -10,10 +10,13 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <stdexcept>
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -117,7 +120,14 @@ double PlainRun(std::int64_t bytes, const std::string &file)
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(PortOf(lfd));
-    ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        const int error = errno;
+        ::shutdown(lfd, SHUT_RDWR);  // wakes the peer from its accept
+        peer.join();
+        ::close(fd);
+        ::close(lfd);
+        throw std::runtime_error(std::string("connect: ") + std::strerror(error));
+    }
     const int out = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     std::vector<char> buffer(net::kTransferBlockSize);
     const double t0 = Now();

@@ -413,6 +413,7 @@ int resolverError(int eai)
     case EAI_AGAIN: return WSATRY_AGAIN;
     case EAI_FAIL: return WSANO_RECOVERY;
 #ifdef EAI_NODATA
+    // NOLINTNEXTLINE(bugprone-branch-clone): as EAI_ADDRFAMILY, but each has an #ifdef of its own
     case EAI_NODATA: return WSANO_DATA;
 #endif
 #ifdef EAI_ADDRFAMILY

@@ -1,6 +1,7 @@
 // The installation, as a user or a package gets it: `cmake --install` into a scratch root with
 // DESTDIR, the installed program and tools started from there, the desktop entry and the metainfo
-// checked by the desktop's own validators, and the Debian package built by CPack.
+// checked by the desktop's own validators, and the Debian package built by CPack and checked by
+// lintian.
 #include "common/TempDir.h"
 #include "fixtures/PyFtpServer.h"
 
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -77,6 +79,8 @@ TEST_F(InstalledTree, PutsEveryFileWhereTheDesktopLooksForIt)
         "share/man/man1/drovanel.1.gz",
         "share/man/man1/drovanel-convert.1.gz",
         "share/man/man1/drovanel-ftpget.1.gz",
+        "share/doc/drovanel/copyright",
+        "share/doc/drovanel/changelog.gz",
     };
     for (const char *file : files)
         EXPECT_TRUE(QFileInfo(Installed(file)).isFile()) << file;
@@ -245,16 +249,24 @@ TEST_F(InstalledTree, InstalledToolsFindTheSocketLibraryAndWork)
     EXPECT_EQ(testutil::ReadFile(out), "574C header\r\n" + kData + "01\r\n");
 }
 
+// Builds the Debian package with CPack into the folder and returns its path (empty on failure,
+// with the reason recorded as a test failure).
+QString BuildDebianPackage(const QString &folder)
+{
+    const CommandResult cpack = RunCommand(
+        DROVANEL_CPACK_COMMAND, {"--config", DROVANEL_BUILD_DIR "/CPackConfig.cmake", "-G", "DEB", "-B", folder});
+    EXPECT_EQ(cpack.exitCode, 0) << cpack.out.toStdString() << cpack.err.toStdString();
+    const QStringList debs = QDir(folder).entryList({"drovanel_*.deb"});
+    EXPECT_EQ(debs.size(), 1) << QDir(folder).entryList().join(' ').toStdString();
+    return cpack.exitCode == 0 && debs.size() == 1 ? folder + "/" + debs.front() : QString();
+}
+
 // CPack builds the Debian package, with its library dependencies found by dpkg-shlibdeps.
 TEST(DebianPackage, HoldsTheInstallationAndItsLibraryDependencies)
 {
     QTemporaryDir out;
-    const CommandResult cpack = RunCommand(
-        DROVANEL_CPACK_COMMAND, {"--config", DROVANEL_BUILD_DIR "/CPackConfig.cmake", "-G", "DEB", "-B", out.path()});
-    ASSERT_EQ(cpack.exitCode, 0) << cpack.out.toStdString() << cpack.err.toStdString();
-    const QStringList debs = QDir(out.path()).entryList({"drovanel_*.deb"});
-    ASSERT_EQ(debs.size(), 1) << QDir(out.path()).entryList().join(' ').toStdString();
-    const QString deb = out.path() + "/" + debs.front();
+    const QString deb = BuildDebianPackage(out.path());
+    ASSERT_FALSE(deb.isEmpty());
 
     const CommandResult depends = RunCommand("dpkg-deb", {"--field", deb, "Package", "Depends"});
     ASSERT_EQ(depends.exitCode, 0) << depends.err.toStdString();
@@ -269,8 +281,34 @@ TEST(DebianPackage, HoldsTheInstallationAndItsLibraryDependencies)
                              "./usr/lib/drovanel/libwsock32.so", "./usr/lib/drovanel/libdrovanel-audio.so",
                              "./usr/share/applications/es.drovanel.Drovanel.desktop",
                              "./usr/share/metainfo/es.drovanel.Drovanel.metainfo.xml",
-                             "./usr/share/icons/hicolor/48x48/apps/drovanel.png", "./usr/share/man/man1/drovanel.1.gz"})
+                             "./usr/share/icons/hicolor/48x48/apps/drovanel.png", "./usr/share/man/man1/drovanel.1.gz",
+                             "./usr/share/doc/drovanel/copyright", "./usr/share/doc/drovanel/changelog.gz"})
         EXPECT_TRUE(contents.out.contains(QString(file) + "\n")) << file;
+
+    // The private libraries are not on the dynamic linker's path, so nothing is left for a
+    // maintainer script to do.
+    const CommandResult info = RunCommand("dpkg-deb", {"--info", deb});
+    ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
+    for (const char *script : {"preinst", "postinst", "prerm", "postrm"})
+        EXPECT_FALSE(info.out.contains(script)) << script << " in " << info.out.toStdString();
+}
+
+// Debian's own checker finds nothing to report about the package: no error, no warning.
+TEST(DebianPackage, PassesLintianWithoutErrorsOrWarnings)
+{
+    if (QStandardPaths::findExecutable("lintian").isEmpty())
+        GTEST_SKIP() << "lintian is not installed";
+    QTemporaryDir out;
+    const QString deb = BuildDebianPackage(out.path());
+    ASSERT_FALSE(deb.isEmpty());
+
+    const CommandResult lintian = RunCommand("lintian", {"--fail-on", "error,warning", deb});
+    QStringList reported;
+    for (const QString &line : lintian.out.split('\n'))
+        if (line.startsWith("E: ") || line.startsWith("W: "))
+            reported << line;
+    EXPECT_TRUE(reported.isEmpty()) << reported.join('\n').toStdString();
+    EXPECT_EQ(lintian.exitCode, 0) << lintian.out.toStdString() << lintian.err.toStdString();
 }
 
 }  // namespace
