@@ -8,6 +8,7 @@
 #include <QResizeEvent>
 #include <QStyleOptionSlider>
 #include <algorithm>
+#include <cmath>
 
 namespace fw {
 namespace {
@@ -19,7 +20,7 @@ constexpr int kBusyRun = 4;  // segments lit while busy
 
 QColor blend(const QColor &a, const QColor &b, double t)
 {
-    const auto mix = [t](int x, int y) { return static_cast<int>(x + (y - x) * t + 0.5); };
+    const auto mix = [t](int x, int y) { return static_cast<int>(std::lround(x + (y - x) * t)); };
     return QColor(mix(a.red(), b.red()), mix(a.green(), b.green()), mix(a.blue(), b.blue()));
 }
 

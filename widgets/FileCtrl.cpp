@@ -223,7 +223,7 @@ void TDirectoryEdit::SetDialogText(std::string_view text)
 QString TDirectoryEdit::BrowseStart() const
 {
     const auto isFolder = [](const QString &path) { return !path.isEmpty() && QFileInfo(path).isDir(); };
-    const QString typed = text();
+    QString typed = text();
     if (isFolder(typed))
         return typed;
     if (!typed.isEmpty())
