@@ -755,7 +755,7 @@ int GetSockName(SOCKET h, SOCKADDR *name, int *namelen)
 namespace {
 
 // The largest receive buffer the kernel grants on request (net.core.rmem_max); 0 when unknown.
-int KernelReceiveBufferLimit()
+int kernelReceiveBufferLimit()
 {
     const int fd = ::open("/proc/sys/net/core/rmem_max", O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -786,7 +786,7 @@ int SetSockOpt(SOCKET h, int level, int optname, const char *optval, int optlen)
     std::memcpy(&size, optval, sizeof size);
     if (size <= 0)
         return fail(WSAEINVAL);
-    if (size > KernelReceiveBufferLimit())
+    if (size > kernelReceiveBufferLimit())
         return 0;
     if (::syscall(SYS_setsockopt, s->fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != 0)
         return failErrno(errno);
