@@ -42,19 +42,26 @@ private:
 // The one application object of the process.
 TApplication &Application();
 
-// Fires an event from a signal or an event handler of the widget toolkit (or from a destructor).
-// No exception may cross Qt's event loop, so one that leaves the handler goes to the standard
-// error report, as from any other handler. Returns false when it did, for a caller whose next step
-// depends on the handler having finished (a close that must not happen).
-template <typename Event, typename... Args> bool FireFromSignal(TObject *sender, const Event &event, Args &&...args)
+// Runs a step from a signal or an event handler of the widget toolkit, a window message, a posted
+// call or a destructor. No exception may cross Qt's event loop (or leave a destructor), so one that
+// leaves the step goes to the standard error report, as from any other handler. Returns false when
+// it did, for a caller whose next step depends on the step having finished (a close that must not
+// happen).
+template <typename Step> bool CallFromSignal(TObject *sender, Step &&step)
 {
     try {
-        Fire(event, std::forward<Args>(args)...);
+        std::forward<Step>(step)();
         return true;
     } catch (...) {
         Application().HandleException(sender);
         return false;
     }
+}
+
+// Fires an event the same way (CallFromSignal).
+template <typename Event, typename... Args> bool FireFromSignal(TObject *sender, const Event &event, Args &&...args)
+{
+    return CallFromSignal(sender, [&] { Fire(event, std::forward<Args>(args)...); });
 }
 
 }  // namespace fw

@@ -232,8 +232,8 @@ platform::LRESULT TmsSocket::HandleSocketMessage(platform::UINT msg, platform::W
     if (m_asyncError != 0)
         return 0;
     // The handlers run inside the event loop's dispatch, which no exception may cross.
-    try {
-        switch (TmsWinsock::SelectEvent(lParam)) {
+    fw::CallFromSignal(this, [this, event = TmsWinsock::SelectEvent(lParam)] {
+        switch (event) {
         case winsock::FD_READ: fw::Fire(OnReadReady, this); break;
         case winsock::FD_WRITE: fw::Fire(OnWriteReady, this); break;
         case winsock::FD_OOB: fw::Fire(OnOutOfBand, this); break;
@@ -247,9 +247,7 @@ platform::LRESULT TmsSocket::HandleSocketMessage(platform::UINT msg, platform::W
             break;
         default: break;
         }
-    } catch (...) {
-        fw::Application().HandleException(this);
-    }
+    });
     return 0;
 }
 
@@ -612,11 +610,7 @@ platform::LRESULT TmsListenerSocketBase::HandleSocketMessage(platform::UINT msg,
         return 0;
     m_asyncError = TmsWinsock::SelectError(lParam);
     if (m_asyncError == 0 && TmsWinsock::SelectEvent(lParam) == winsock::FD_ACCEPT) {
-        try {
-            AcceptConnection();
-        } catch (...) {
-            fw::Application().HandleException(this);
-        }
+        fw::CallFromSignal(this, [this] { AcceptConnection(); });
     }
     return 0;
 }

@@ -56,11 +56,7 @@ platform::LRESULT TmsTimer::WndProc(platform::UINT msg, platform::WPARAM wParam,
 {
     if (msg != platform::WM_TIMER)
         return platform::DefWindowProc(m_window->handle(), msg, wParam, lParam);
-    try {
-        Timer();
-    } catch (...) {
-        fw::Application().HandleException(this);
-    }
+    fw::CallFromSignal(this, [this] { Timer(); });
     return 0;
 }
 

@@ -536,11 +536,7 @@ void TFormPlacement::FormDestroy()
 {
     if (!m_active || !m_restored || m_saved)
         return;
-    try {
-        SaveAs(true);
-    } catch (...) {
-        fw::Application().HandleException(this);
-    }
+    fw::CallFromSignal(this, [this] { SaveAs(true); });
 }
 
 bool TFormPlacement::eventFilter(QObject *watched, QEvent *event)
@@ -550,13 +546,8 @@ bool TFormPlacement::eventFilter(QObject *watched, QEvent *event)
     switch (event->type()) {
     case QEvent::Show:
         // The window system's own show (a restore from the taskbar) is no showing of the form.
-        if (!event->spontaneous()) {
-            try {
-                Restore();
-            } catch (...) {
-                fw::Application().HandleException(this);
-            }
-        }
+        if (!event->spontaneous())
+            fw::CallFromSignal(this, [this] { Restore(); });
         return false;
     case QEvent::Close: {
         if (m_inClose)
@@ -566,13 +557,8 @@ bool TFormPlacement::eventFilter(QObject *watched, QEvent *event)
             const QScopedValueRollback inClose(m_inClose, true);
             static_cast<QObject *>(m_form.data())->event(event);
         }
-        if (event->isAccepted()) {
-            try {
-                Save();
-            } catch (...) {
-                fw::Application().HandleException(this);
-            }
-        }
+        if (event->isAccepted())
+            fw::CallFromSignal(this, [this] { Save(); });
         return true;
     }
     default: return false;

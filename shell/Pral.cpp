@@ -85,11 +85,7 @@ TFPral::TFPral(QWidget *parent) : fw::TForm("FPral", parent)
 TFPral::~TFPral()
 {
     // While the controls still exist: saves what no save has covered since the last restore.
-    try {
-        FormStorage1->FormDestroy();
-    } catch (...) {
-        fw::Application().HandleException(this);
-    }
+    fw::CallFromSignal(this, [this] { FormStorage1->FormDestroy(); });
 }
 
 void TFPral::buildMenus()
@@ -153,11 +149,7 @@ void TFPral::FormCreate(fw::TObject *)
     // user waits for. It spares this process's own part files, so a conversion that starts first
     // keeps its own.
     QTimer::singleShot(0, this, [this, folder = FileListBox1->Directory()] {
-        try {
-            fw::RemoveLeftoverPartFiles(folder);
-        } catch (...) {
-            fw::Application().HandleException(this);
-        }
+        fw::CallFromSignal(this, [&folder] { fw::RemoveLeftoverPartFiles(folder); });
     });
     BarradeEstado();
     // From the start-up on, so that a failed start-up check does not stop the later ones.

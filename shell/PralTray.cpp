@@ -132,11 +132,7 @@ void TFPral::ShowTaskbarEntry()
 
 void TFPral::activateFromSecondStart()
 {
-    try {
-        RxTrayIcon1Click(RxTrayIcon1, fw::mbLeft, {}, 0, 0);
-    } catch (...) {
-        fw::Application().HandleException(this);
-    }
+    fw::CallFromSignal(this, [this] { RxTrayIcon1Click(RxTrayIcon1, fw::mbLeft, {}, 0, 0); });
 }
 
 void TFPral::PopupMenuDrawMargin(fw::TObject *Sender, QPainter &Canvas, const QRect &Rect)
