@@ -21,6 +21,29 @@ QObject *FindComponent(const QObject *owner, std::string_view name)
     return nullptr;
 }
 
+TComponentIndex::TComponentIndex(const QObject *owner)
+{
+    if (!owner)
+        return;
+    // In the order FindComponent searches: the first object of a name is the one it finds.
+    const auto children = owner->findChildren<QObject *>();
+    for (QObject *child : children) {
+        const QString name = child->objectName();
+        if (name.isEmpty())
+            continue;
+        const QString key = name.toCaseFolded();
+        if (!m_byName.contains(key))
+            m_byName.insert(key, child);
+    }
+}
+
+QObject *TComponentIndex::Find(std::string_view name) const
+{
+    if (name.empty())
+        return nullptr;
+    return m_byName.value(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())).toCaseFolded());
+}
+
 TComponent::TComponent(QObject *owner) : QObject(owner) {}
 
 int TStringList::Add(std::string text)

@@ -3,6 +3,7 @@
 //
 // A component's Name is its object name and its Owner is its parent: an owner frees what it owns.
 // Published properties are Q_PROPERTYs, so the settings store reaches any of them by name.
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -25,6 +26,17 @@ template <typename Event, typename... Args> void Fire(const Event &event, Args &
 // The object named `name` among everything `owner` owns, directly or through its children,
 // without regard to letter case; nullptr when there is none.
 QObject *FindComponent(const QObject *owner, std::string_view name);
+
+// The same look-up for many names at once: what `owner` owns is read once, when the index is
+// built, and each Find answers as FindComponent would have at that moment.
+class TComponentIndex {
+public:
+    explicit TComponentIndex(const QObject *owner);
+    QObject *Find(std::string_view name) const;
+
+private:
+    QHash<QString, QObject *> m_byName;  // case-folded name -> the first such object
+};
 
 class TComponent : public QObject {
     Q_OBJECT

@@ -230,6 +230,19 @@ int PositionNumber(const std::vector<std::string> &words, std::size_t index, int
 
 bool SameText(std::string_view a, std::string_view b)
 {
+    // Letter case folds one character to one, so texts of different lengths never match; plain
+    // ASCII (every name and stored word the program has) needs no conversion.
+    if (a.size() != b.size())
+        return false;
+    const auto ascii = [](std::string_view s) {
+        return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    };
+    if (ascii(a) && ascii(b)) {
+        return std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+            const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+            return lower(x) == lower(y);
+        });
+    }
     return QString::fromLatin1(a.data(), static_cast<qsizetype>(a.size()))
                .compare(QString::fromLatin1(b.data(), static_cast<qsizetype>(b.size())), Qt::CaseInsensitive) == 0;
 }
@@ -593,14 +606,15 @@ void TFormStorage::Bind()
 {
     m_bindings.clear();
     fw::TStringList kept;
-    QWidget *form = Form();
+    // One pass over the form's components for all the entries.
+    const fw::TComponentIndex components(Form());
     for (const auto &entry : m_storedProps) {
         const auto dot = entry.find('.');
         if (dot == std::string::npos || dot == 0 || dot + 1 == entry.size())
             continue;
         const std::string componentName = entry.substr(0, dot);
         const std::string propertyName = entry.substr(dot + 1);
-        QObject *component = fw::FindComponent(form, componentName);
+        QObject *component = components.Find(componentName);
         if (!component)
             continue;
         const QMetaObject *meta = component->metaObject();

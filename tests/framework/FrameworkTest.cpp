@@ -86,6 +86,31 @@ TEST(Components, LookupByNameIgnoresLetterCaseAndReachesNestedChildren)
     EXPECT_EQ(edit->Owner(), panel);
 }
 
+TEST(Components, AnIndexFindsWhatTheLookupFinds)
+{
+    // Two objects whose names differ only in letter case, one deeper than the other, and an
+    // accented name: the index must answer each name with the object FindComponent returns.
+    fw::TComponent form;
+    auto *page = new fw::TComponent(&form);
+    page->SetName("Page");
+    auto *deep = new fw::TComponent(page);
+    deep->SetName("cxLabel1");
+    auto *shallow = new fw::TComponent(&form);
+    shallow->SetName("CXLABEL1");
+    auto *accented = new fw::TComponent(&form);
+    accented->setObjectName(QString::fromUtf8("Configuraci\u00f3n1"));
+    new fw::TComponent(&form);  // no name
+
+    const fw::TComponentIndex index(&form);
+    for (const std::string name :
+         {"cxlabel1", "CxLabel1", "page", "Missing", "", "Configuraci\xf3n1", "CONFIGURACI\xd3N1"}) {
+        EXPECT_EQ(index.Find(name), form.FindComponent(name)) << name;
+    }
+    EXPECT_NE(index.Find("cxlabel1"), nullptr);
+    EXPECT_NE(index.Find("CONFIGURACI\xd3N1"), nullptr);
+    EXPECT_EQ(fw::TComponentIndex(nullptr).Find("Page"), nullptr);
+}
+
 TEST(StringList, SortsByTheUserLocaleWithoutRegardToLetterCase)
 {
     const QLocale saved;
