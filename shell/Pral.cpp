@@ -16,12 +16,6 @@
 #include <QTimer>
 #include <chrono>
 
-// The pictures are compiled into this library; a static library must ask for them by name.
-static void initPictures()
-{
-    Q_INIT_RESOURCE(Pral);
-}
-
 namespace {
 
 using fw::AnsiText;
@@ -34,7 +28,6 @@ constexpr int kStatusHeight = 19;
 
 TFPral::TFPral(QWidget *parent) : fw::TForm("FPral", parent)
 {
-    initPictures();
     MainForm = true;
     SetCaption("Drovanel - Descargas de actualizaciones de Mapas de Puntos 9.3");
     SetBareTitleBar();

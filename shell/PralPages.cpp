@@ -3,6 +3,7 @@
 #include "framework/Ansi.h"
 #include "framework/FileSystem.h"
 #include "shell/DeviceModel.h"
+#include "shell/Pictures.h"
 #include "shell/Pral.h"
 
 namespace {
@@ -14,7 +15,7 @@ const QColor kTrackColor(240, 251, 255);
 
 QPixmap picture(const char *name)
 {
-    return QPixmap(QStringLiteral(":/pral/") + QLatin1String(name));
+    return shell::Picture(name);
 }
 
 }  // namespace

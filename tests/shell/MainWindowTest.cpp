@@ -2,6 +2,7 @@
 // and the menus.
 #include "PralFixture.h"
 #include "framework/Ansi.h"
+#include "shell/Pictures.h"
 #include "widgets/Hints.h"
 
 #include <QCheckBox>
@@ -9,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QToolButton>
 
 namespace {
 
@@ -150,6 +152,31 @@ TEST_F(PralTest, ControlsSitOnTheirPagesAtTheirPlaces)
     EXPECT_EQ(form.Label5->geometry().right(), form.Label9->geometry().right());
     EXPECT_LT(form.Label5->geometry().right(), form.ProxyServerEdit1->x());
     EXPECT_GT(form.Label5->x(), 0);
+}
+
+// The pictures compiled in are the PNG files' pixels, as loading each file gives them, and the
+// controls show them.
+TEST_F(PralTest, CompiledInPicturesAreThoseOfTheFiles)
+{
+    const char *const names[] = {"device.png", "newmap.png", "download.png", "save.png", "folder.png"};
+    ASSERT_EQ(shell::kEmbeddedPictureCount, static_cast<int>(std::size(names)));
+    for (const char *name : names) {
+        const QPixmap loaded(QStringLiteral(DROVANEL_PICTURES_DIR "/") + QLatin1String(name));
+        ASSERT_FALSE(loaded.isNull()) << name;
+        const QPixmap compiled = shell::Picture(name);
+        EXPECT_EQ(compiled.toImage(), loaded.toImage()) << name;
+        EXPECT_EQ(compiled.toImage().format(), loaded.toImage().format()) << name;
+        EXPECT_EQ(compiled.devicePixelRatio(), loaded.devicePixelRatio()) << name;
+    }
+    EXPECT_TRUE(shell::Picture("missing.png").isNull());
+
+    const TFPral form;
+    EXPECT_EQ(form.Image1->Picture().toImage(), shell::Picture("device.png").toImage());
+    EXPECT_EQ(form.Image2->Picture().toImage(), shell::Picture("newmap.png").toImage());
+    EXPECT_EQ(form.cxButton1->Widget()->icon().pixmap(16, 16).toImage(), shell::Picture("download.png").toImage());
+    EXPECT_EQ(form.cxButton2->Widget()->icon().pixmap(16, 16).toImage(), shell::Picture("save.png").toImage());
+    EXPECT_EQ(form.DirectoryEdit1->BrowseButton()->icon().pixmap(16, 16).toImage(),
+              shell::Picture("folder.png").toImage());
 }
 
 TEST_F(PralTest, TextsColoursAndHints)
