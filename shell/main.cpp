@@ -6,6 +6,7 @@
 #include "shell/Pral.h"
 #include "widgets/Forms.h"
 #include "widgets/QtDialogs.h"
+#include "widgets/Style.h"
 
 #include <QApplication>
 #include <memory>
@@ -23,6 +24,7 @@ int main(int argc, char **argv)
     }
 
     QApplication qtApp(argc, argv);
+    fw::InstallApplicationStyle();
     // The program ends through its menus and its tray, never because its window was hidden.
     QApplication::setQuitOnLastWindowClosed(false);
     // A signal or the desktop session's end ends the program as "Salir" does: the settings are

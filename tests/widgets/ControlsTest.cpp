@@ -6,6 +6,7 @@
 #include "framework/Exceptions.h"
 #include "widgets/ComCtrls.h"
 #include "widgets/Menus.h"
+#include "widgets/Style.h"
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
@@ -458,3 +459,31 @@ TEST(Menus, ItemsAreFoundByNameAndRunTheirHandlers)
 }
 
 }  // namespace
+
+namespace {
+
+QImage iconImage(const QIcon &icon, int side)
+{
+    return icon.pixmap(side, side).toImage();
+}
+
+}  // namespace
+
+// The extension buttons' icons are read only when wanted, and are then those of the style
+// underneath; the other standard icons come straight from it.
+TEST(ApplicationStyle, DeferredExtensionIconsAreTheBaseStylesIcons)
+{
+    fw::TApplicationStyle style;
+    QStyle *base = style.baseStyle();
+    for (const auto pixmap : {QStyle::SP_ToolBarHorizontalExtensionButton, QStyle::SP_ToolBarVerticalExtensionButton,
+                              QStyle::SP_DirOpenIcon, QStyle::SP_MessageBoxWarning}) {
+        const QIcon ours = style.standardIcon(pixmap);
+        const QIcon copy = ours;  // a copy taken before the icon was first wanted
+        const QIcon theirs = base->standardIcon(pixmap);
+        EXPECT_EQ(ours.isNull(), theirs.isNull()) << pixmap;
+        EXPECT_EQ(ours.availableSizes(), theirs.availableSizes()) << pixmap;
+        for (const int side : {8, 16, 32})
+            EXPECT_EQ(iconImage(ours, side), iconImage(theirs, side)) << pixmap << " at " << side;
+        EXPECT_EQ(iconImage(copy, 16), iconImage(theirs, 16)) << pixmap;
+    }
+}
