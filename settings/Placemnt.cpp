@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <map>
 
 namespace settings {
 
@@ -608,6 +609,8 @@ void TFormStorage::Bind()
     fw::TStringList kept;
     // One pass over the form's components for all the entries.
     const fw::TComponentIndex components(Form());
+    // Controls of one kind share their properties: each name is looked for once per kind.
+    std::map<std::pair<const QMetaObject *, std::string>, int> propertyIndex;
     for (const auto &entry : m_storedProps) {
         const auto dot = entry.find('.');
         if (dot == std::string::npos || dot == 0 || dot + 1 == entry.size())
@@ -618,13 +621,16 @@ void TFormStorage::Bind()
         if (!component)
             continue;
         const QMetaObject *meta = component->metaObject();
-        int index = -1;
-        for (int i = 0; i < meta->propertyCount(); ++i) {
-            if (SameText(meta->property(i).name(), propertyName)) {
-                index = i;
-                break;
+        const auto [known, isNew] = propertyIndex.try_emplace({meta, propertyName}, -1);
+        if (isNew) {
+            for (int i = 0; i < meta->propertyCount(); ++i) {
+                if (SameText(meta->property(i).name(), propertyName)) {
+                    known->second = i;
+                    break;
+                }
             }
         }
+        const int index = known->second;
         if (index < 0)
             continue;
         const QMetaProperty property = meta->property(index);
