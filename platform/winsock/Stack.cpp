@@ -766,6 +766,17 @@ int kernelReceiveBufferLimit()
     return got > 0 ? std::atoi(text) : 0;
 }
 
+// The socket of an option call, when the option is one the stack knows; else null, the error set.
+Sock *findForOption(Stack &st, SOCKET h, int level, int optname)
+{
+    Sock *s = find(st, h);
+    if (s && (level != WS_SOL_SOCKET || optname != WS_SO_RCVBUF)) {
+        fail(WSAENOPROTOOPT);
+        return nullptr;
+    }
+    return s;
+}
+
 }  // namespace
 
 // Only the receive buffer's size (SOL_SOCKET, SO_RCVBUF) is known. Linux grants at most
@@ -775,11 +786,9 @@ int SetSockOpt(SOCKET h, int level, int optname, const char *optval, int optlen)
 {
     Stack &st = stack();
     std::lock_guard lock(st.mutex);
-    Sock *s = find(st, h);
+    Sock *s = findForOption(st, h, level, optname);
     if (!s)
         return SOCKET_ERROR;
-    if (level != WS_SOL_SOCKET || optname != WS_SO_RCVBUF)
-        return fail(WSAENOPROTOOPT);
     int size = 0;
     if (!optval || optlen < static_cast<int>(sizeof size))
         return fail(WSAEFAULT);
@@ -799,11 +808,9 @@ int GetSockOpt(SOCKET h, int level, int optname, char *optval, int *optlen)
 {
     Stack &st = stack();
     std::lock_guard lock(st.mutex);
-    Sock *s = find(st, h);
+    Sock *s = findForOption(st, h, level, optname);
     if (!s)
         return SOCKET_ERROR;
-    if (level != WS_SOL_SOCKET || optname != WS_SO_RCVBUF)
-        return fail(WSAENOPROTOOPT);
     int size = 0;
     if (!optval || !optlen || *optlen < static_cast<int>(sizeof size))
         return fail(WSAEFAULT);
