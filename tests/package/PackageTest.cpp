@@ -144,14 +144,12 @@ TEST_F(InstalledTree, ManPagesAreCompressedPagesOfTheirCommand)
     }
 }
 
-// The installed program starts from the scratch root, runs, and ends cleanly on SIGTERM (as
-// "Salir" does: settings saved).
-TEST_F(InstalledTree, InstalledProgramStartsAndEndsCleanlyOnSigterm)
+// A profile in HOME for the installed program, offscreen: a stored download folder and no start-up
+// check, so no question waits and nothing reaches a network.
+QProcessEnvironment QuietProfile(const QTemporaryDir &home, const QTemporaryDir &runtime)
 {
-    QTemporaryDir home, runtime;
     QDir().mkpath(home.path() + "/.config/drovanel");
     QDir().mkpath(home.path() + "/maps");
-    // A stored download folder and no start-up check: no question waits, nothing reaches a network.
     testutil::WriteFile((home.path() + "/.config/drovanel/registry.reg").toStdString(),
                         "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\drovanel\\TFPral]\r\n"
                         "\"DirectoryEdit1_Text\"=\"" +
@@ -161,6 +159,15 @@ TEST_F(InstalledTree, InstalledProgramStartsAndEndsCleanlyOnSigterm)
     env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
     env.insert("XDG_RUNTIME_DIR", runtime.path());
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    return env;
+}
+
+// The installed program starts from the scratch root, runs, and ends cleanly on SIGTERM (as
+// "Salir" does: settings saved).
+TEST_F(InstalledTree, InstalledProgramStartsAndEndsCleanlyOnSigterm)
+{
+    QTemporaryDir home, runtime;
+    QProcessEnvironment env = QuietProfile(home, runtime);
     QProcess program;
     program.setProcessEnvironment(env);
     program.start(Installed("bin/drovanel"), {});
@@ -194,17 +201,7 @@ TEST_F(InstalledTree, InstalledProgramLoadsItsAudioModuleWhenTheBeeperConnects)
         EXPECT_FALSE(linked.out.contains(library)) << library << " in " << linked.out.toStdString();
 
     QTemporaryDir home, runtime;
-    QDir().mkpath(home.path() + "/.config/drovanel");
-    QDir().mkpath(home.path() + "/maps");
-    testutil::WriteFile((home.path() + "/.config/drovanel/registry.reg").toStdString(),
-                        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\drovanel\\TFPral]\r\n"
-                        "\"DirectoryEdit1_Text\"=\"" +
-                            (home.path() + "/maps").toStdString() + "\"\r\n\"ComprobarChk_Checked\"=\"False\"\r\n");
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home.path());
-    env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
-    env.insert("XDG_RUNTIME_DIR", runtime.path());
-    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcessEnvironment env = QuietProfile(home, runtime);
     env.insert("PULSE_SERVER", "unix:" + runtime.path() + "/no-sound-server");  // nothing to connect to
     QProcess program;
     program.setProcessEnvironment(env);
