@@ -235,19 +235,9 @@ public:
             return false;
         };
         QFileSystemWatcher watcher({Received()});
-        QEventLoop loop;
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, &loop, &QEventLoop::quit);
-        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-        QObject::connect(&program, &QProcess::finished, &loop, &QEventLoop::quit);
-        deadline.start(timeoutMs);
-        while (!came()) {
-            if (!deadline.isActive() || program.state() == QProcess::NotRunning)
-                return false;
-            loop.exec();
-        }
-        return true;
+        return AwaitWoken(program, came, timeoutMs, [&watcher](QEventLoop &loop) {
+            QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, &loop, &QEventLoop::quit);
+        });
     }
 
     // Runs dunstctl with the arguments; its standard output.
