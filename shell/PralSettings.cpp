@@ -1,11 +1,11 @@
 // The main form's settings outside the store's own hooks: saved when a settings page's "Guardar"
 // is pressed, and once more when the process ends without the window's destruction (the display
 // connection lost), so a crash, a killed X server or a power cut loses no setting that was saved.
+#include "framework/ProcessEnd.h"
 #include "platform/Registry.h"
 #include "shell/Pral.h"
 
 #include <QPointer>
-#include <cstdlib>
 
 namespace {
 
@@ -40,11 +40,10 @@ void TFPral::GuardarClick(fw::TObject *Sender)
 
 void TFPral::InstallSettingsGuards()
 {
-    // Exit handlers and the destructors of static objects run in the reverse order of their
-    // making: the registry's own state must exist before the handler is registered, so that it
-    // outlives the handler's save.
+    // Exit steps and the destructors of static objects run in the reverse order of their making:
+    // the registry's own state must exist before the step is added, so that it outlives the save.
     platform::RegistryFile();
-    static const bool registered = std::atexit(saveAtExit) == 0;
-    (void)registered;
+    static const bool added = (fw::AtExit(saveAtExit), true);
+    (void)added;
     g_settingsForm = this;
 }

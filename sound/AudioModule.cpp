@@ -1,5 +1,7 @@
 #include "sound/AudioModule.h"
 
+#include "framework/ProcessEnd.h"
+
 #include <QFileInfo>
 #include <array>
 #include <dlfcn.h>
@@ -37,7 +39,14 @@ std::optional<AudioModule> Load()
     auto *play = reinterpret_cast<DrovanelAudioPlayFn *>(::dlsym(handle, "drovanel_audio_play"));
     if (!version || !prepare || !play || version() != kAudioInterfaceVersion)
         return std::nullopt;
-    return AudioModule{prepare, play};
+    // Connects to the sound server. Qt Multimedia keeps that connection in a global of its library
+    // and exit() tears it down without the lock of the connection's own loop, while the loop's
+    // thread still runs: a message from the server in that moment (a stream's last replies, a sink
+    // that changes) crashes the process, about one end in twelve right after a melody. From here on
+    // exit() ends the process before that teardown.
+    prepare();
+    fw::EndAtExitBeforeTeardown();
+    return AudioModule{play};
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #pragma once
 // The audio output module (sound/AudioOutput.h), loaded on first use and kept for the rest of the
-// process. A module that cannot be loaded (missing, not a module, of another interface version)
-// means no output: melodies are silent, and nothing is reported.
+// process; loading it connects to the sound server. A module that cannot be loaded (missing, not a
+// module, of another interface version) means no output: melodies are silent, and nothing is
+// reported.
 #include "sound/AudioOutput.h"
 
 #include <string>
@@ -9,11 +10,12 @@
 namespace sound {
 
 struct AudioModule {
-    DrovanelAudioPrepareFn *prepare;
     DrovanelAudioPlayFn *play;
 };
 
-// The module, loaded on the first call; nullptr when it cannot be had, then and ever after.
+// The module, loaded and connected on the first call (which needs the Qt application object);
+// nullptr when it cannot be had, then and ever after. From then on exit() ends the process before
+// the sound library's own teardown (fw::EndAtExitBeforeTeardown), which is unsafe.
 const AudioModule *LoadAudioModule();
 
 // Where the module is looked for: beside the executable (the build tree), or else in the program's

@@ -109,10 +109,8 @@ void TDesktopToneSink::Prepare()
 {
     // Loads the output module and connects to the sound server, which takes a while; done ahead of
     // the first melody, so it starts on time.
-    if (!QCoreApplication::instance())
-        return;
-    if (const AudioModule *module = LoadAudioModule())
-        module->prepare();
+    if (QCoreApplication::instance())
+        (void)LoadAudioModule();
 }
 
 TDesktopToneSink &DesktopToneSink()
