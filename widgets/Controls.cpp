@@ -29,6 +29,12 @@ template <typename W> W *fill(TControl *control, W *inner)
     return inner;
 }
 
+// Whether a label's text may have ink above the font's ascent: a capital with a mark may.
+bool mayReachAboveAscent(const QString &text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x80 && !c.isLower(); });
+}
+
 }  // namespace
 
 QFont VerdanaFont()
@@ -193,9 +199,11 @@ QSize TLabel::TextSize() const
 void TLabel::adjust()
 {
     // Accents on capitals ("Ú") may reach above the font's ascent once the glyphs are hinted; a
-    // label that sizes itself keeps two pixels above its text so that nothing is cut off.
+    // label that sizes itself keeps two pixels above its text so that nothing is cut off. The ink
+    // is the dearest measure (every glyph's outline is loaded), and no letter of plain ASCII or
+    // small letter reaches that high, so only texts with other characters are measured for it.
     const QFontMetrics fm(font());
-    m_inkAbove = std::max(0, -fm.tightBoundingRect(m_caption).top() - fm.ascent());
+    m_inkAbove = mayReachAboveAscent(m_caption) ? std::max(0, -fm.tightBoundingRect(m_caption).top() - fm.ascent()) : 0;
     if (!m_autoSize || m_wordWrap)
         return;
     m_inkAbove = std::max(m_inkAbove, 2);
