@@ -1,7 +1,9 @@
 #pragma once
-// The main window's pictures. They are kept as PNG files in shell/pictures/ and compiled in at
-// build time as ready pixels (tools/pictures/EmbedPictures.cpp), so that building the window
-// decodes no image: taking a picture costs one copy of its pixels.
+// The main window's pictures and its icon. The pictures are kept as PNG files in shell/pictures/,
+// the icon is drawn by the tray icon's code; both are compiled in at build time as ready pixels
+// (tools/pictures/), so that building and showing the window decodes and draws no image: taking
+// a picture costs one copy of its pixels.
+#include <QIcon>
 #include <QPixmap>
 #include <string_view>
 
@@ -19,9 +21,16 @@ struct EmbeddedPicture {
 // Every picture of shell/pictures/ (generated at build time).
 extern const EmbeddedPicture kEmbeddedPictures[];
 extern const int kEmbeddedPictureCount;
+// The window's icon at each size the tray icon offers (generated at build time).
+extern const EmbeddedPicture kEmbeddedWindowIcon[];
+extern const int kEmbeddedWindowIconCount;
 
 // The picture of that file name ("device.png") as loading the file would give it; a null pixmap
 // when there is none.
 QPixmap Picture(std::string_view name);
+
+// The window's icon: the tray icon's still image (fw::TrayIconImage) at each of its sizes. The
+// window manager takes every size at once when the window is shown.
+QIcon WindowIcon();
 
 }  // namespace shell

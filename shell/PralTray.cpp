@@ -1,6 +1,7 @@
 // The main form in the notification area: the tray icon, the tray menu with its drawn strip, the
 // application events, and hiding and showing the window and its taskbar entry.
 #include "framework/Application.h"
+#include "shell/Pictures.h"
 #include "shell/Pral.h"
 
 #include <QApplication>
@@ -23,7 +24,8 @@ void TFPral::buildTray()
         RxTrayIcon1Click(sender, button, shift, x, y);
     };
     RxTrayIcon1->OnDblClick = [this](fw::TObject *sender) { RxTrayIcon1DblClick(sender); };
-    setWindowIcon(fw::TrayIconIcon());
+    // The same still image, drawn at build time: the window manager takes every size at once.
+    setWindowIcon(shell::WindowIcon());
 
     AppEvents = new fw::TAppEvents(this, "AppEvents");
     AppEvents->ShowMainForm = false;

@@ -79,7 +79,10 @@ public:
     QString key() const override { return QStringLiteral("drovanel-tray"); }
     QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
     {
-        return {{16, 16}, {22, 22}, {24, 24}, {32, 32}, {48, 48}, {64, 64}};
+        QList<QSize> sizes;
+        for (const int side : kTrayIconSizes)
+            sizes.append({side, side});
+        return sizes;
     }
 
 private:

@@ -7,14 +7,13 @@
 #include <QIcon>
 #include <QImage>
 #include <QList>
+#include <QMenu>
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <functional>
 #include <memory>
 #include <string_view>
-
-class QMenu;
 
 namespace fw {
 
@@ -25,6 +24,8 @@ using TMouseEvent = std::function<void(TObject *Sender, TMouseButton Button, TSh
 // The program's tray images, drawn for a square of `size` pixels: frame -1 is the static image,
 // frames 0 to kTrayFrameCount - 1 the animation. The static image doubles as the application icon.
 inline constexpr int kTrayFrameCount = 3;
+// The sizes the icons offer, as trays and window managers ask for them.
+inline constexpr int kTrayIconSizes[] = {16, 22, 24, 32, 48, 64};
 QImage TrayIconImage(int size, int frame = -1);
 // The same image as an icon that draws itself afresh at every size asked of it, so it stays crisp
 // in a 16, 22 or 48 pixel tray alike.

@@ -4,6 +4,7 @@
 #include "framework/Ansi.h"
 #include "shell/Pictures.h"
 #include "widgets/Hints.h"
+#include "widgets/TrayIcon.h"
 
 #include <QCheckBox>
 #include <QMetaProperty>
@@ -177,6 +178,23 @@ TEST_F(PralTest, CompiledInPicturesAreThoseOfTheFiles)
     EXPECT_EQ(form.cxButton2->Widget()->icon().pixmap(16, 16).toImage(), shell::Picture("save.png").toImage());
     EXPECT_EQ(form.DirectoryEdit1->BrowseButton()->icon().pixmap(16, 16).toImage(),
               shell::Picture("folder.png").toImage());
+}
+
+// The window's icon is the tray icon's still image as its own code draws it, at every size the
+// tray icon offers, and the window takes exactly those.
+TEST_F(PralTest, CompiledInWindowIconIsTheTrayIconsStillImageAtEverySize)
+{
+    const TFPral form;
+    const QIcon icon = form.windowIcon();
+    QList<QSize> expected;
+    for (const int side : fw::kTrayIconSizes)
+        expected.append({side, side});
+    EXPECT_EQ(icon.availableSizes(), expected);
+    for (const int side : fw::kTrayIconSizes) {
+        const QImage drawn = fw::TrayIconImage(side);
+        const QImage compiled = icon.pixmap(side, side).toImage();
+        EXPECT_EQ(compiled.convertToFormat(drawn.format()), drawn) << side;
+    }
 }
 
 TEST_F(PralTest, TextsColoursAndHints)
