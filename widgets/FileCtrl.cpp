@@ -25,10 +25,8 @@ namespace fw {
 
 // ---- TFileListBox
 
-TFileListBox::TFileListBox(QWidget *parent, std::string_view name)
-    : TControl(parent, name), m_list(new QListWidget(this))
+TFileListBox::TFileListBox(QWidget *parent, std::string_view name) : TControl(parent, name)
 {
-    SetInner(m_list);
     try {
         m_directory = GetCurrentDir();
     } catch (const EInOutError &) {
@@ -81,12 +79,32 @@ void TFileListBox::read()
     const QDir dir(PathFromAnsi(m_directory), FromAnsi(m_mask), QDir::Name | QDir::IgnoreCase,
                    QDir::Files | QDir::NoDotAndDotDot);
     m_items.clear();
-    m_list->clear();
-    for (const QString &name : dir.entryList()) {
+    for (const QString &name : dir.entryList())
         m_items.push_back(PathToAnsi(name));
-        m_list->addItem(name);
-    }
     m_read = true;
+    fillList();
+}
+
+void TFileListBox::fillList()
+{
+    if (!m_list)
+        return;
+    m_list->clear();
+    for (const std::string &name : m_items)
+        m_list->addItem(PathFromAnsi(name));
+}
+
+void TFileListBox::showEvent(QShowEvent *event)
+{
+    // The list a user sees is made when it is first shown: a hidden list, as the main form keeps
+    // its own, only reads the folder's names.
+    if (!m_list) {
+        m_list = new QListWidget(this);
+        SetInner(m_list);
+        fillList();
+        m_list->show();
+    }
+    TControl::showEvent(event);
 }
 
 // ---- TFolderBrowser

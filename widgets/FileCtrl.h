@@ -42,10 +42,14 @@ public:
     // Reads the folder again.
     void Update();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void read();
+    void fillList();
 
-    QListWidget *m_list;
+    QListWidget *m_list = nullptr;
     std::string m_directory;
     std::string m_mask = "*.*";
     std::vector<std::string> m_items;

@@ -10,6 +10,7 @@
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QStyle>
 #include <QToolButton>
 #include <QTreeView>
@@ -138,6 +139,30 @@ TEST_F(FileListTest, ReadsOnceOnFirstUseAndThenAgainInItsOwnFolder)
     EXPECT_EQ(list.Count(), 2);
     list.Update();
     EXPECT_EQ(list.Count(), 3);
+}
+
+// A list that is shown shows the names it read, those read before it showed and those read after.
+TEST_F(FileListTest, AShownListShowsTheNamesItRead)
+{
+    const std::string d = m_dir.path();
+    testutil::WriteFile(d + "/Watcher-010101.mdb", "");
+    fw::TFileListBox list(&m_page, "FileListBox1");
+    list.SetMask("*.mdb");
+    list.ApplyFilePath(d);
+    ASSERT_EQ(list.Count(), 1);
+    const auto shown = [&] {
+        QStringList names;
+        if (const auto *view = list.findChild<QListWidget *>()) {
+            for (int i = 0; i < view->count(); ++i)
+                names << view->item(i)->text();
+        }
+        return names;
+    };
+    m_page.show();
+    EXPECT_EQ(shown(), QStringList{"Watcher-010101.mdb"});
+    testutil::WriteFile(d + "/Watcher-020202.mdb", "");
+    list.Update();
+    EXPECT_EQ(shown(), (QStringList{"Watcher-010101.mdb", "Watcher-020202.mdb"}));
 }
 
 TEST_F(FileListTest, ReadingAFolderThatHasGoneRaisesAnIOError)
