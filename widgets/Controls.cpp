@@ -530,7 +530,10 @@ void TRadioGroup::SetItems(const std::vector<std::string> &items)
                 FireFromSignal(this, OnChange, this);
         });
         m_buttons.push_back(button);
-        button->show();
+        // A button added to a group on the screen must be shown; one added to a hidden group
+        // shows with it (showing it now would lay it out for nothing).
+        if (m_group->isVisible())
+            button->show();
     }
     const int keep = m_itemIndex;
     m_itemIndex = -1;

@@ -211,6 +211,11 @@ TEST(RadioGroup, AClickChoosesTheItemAndItemsFillColumnByColumn)
     EXPECT_LT(group.Button(0)->y(), group.Button(1)->y());
     EXPECT_GT(group.Button(2)->x(), group.Button(0)->x());
     EXPECT_EQ(group.Button(2)->y(), group.Button(0)->y());
+
+    // Items given while the group is on the screen show at once, as those given before it showed.
+    group.SetItems({"Sentry III", "Watcher"});
+    EXPECT_TRUE(group.Button(0)->isVisible());
+    EXPECT_TRUE(group.Button(1)->isVisible());
 }
 
 TEST(SpinEdit, ValueKeepsWhatIsSetWithinTheRange)
