@@ -315,6 +315,53 @@ TEST_F(PralTest, EveryTextFitsItsPlace)
               form.StatusBar1->PanelRect(0).width() - 4);
 }
 
+// Tab goes through each page's fields in the order they stand on it (the order they were made),
+// whenever each field's editor was made.
+TEST_F(PralTest, TabGoesThroughEachPagesFieldsInTheirOrder)
+{
+    TFPral form;
+    form.Show();
+    QApplication::setActiveWindow(&form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    // The control a focused widget belongs to.
+    const auto owner = [](QWidget *w) {
+        for (; w; w = w->parentWidget()) {
+            if (qobject_cast<fw::TControl *>(w))
+                return w->objectName().toStdString();
+        }
+        return std::string("?");
+    };
+    struct Case {
+        const char *page;
+        std::vector<std::string> order;
+    } const cases[] = {
+        // The only stop on its page: Tab comes back to it.
+        {"Config", {"DirectoryEdit1", "DirectoryEdit1"}},
+        // The host, the port, the two kinds of server, and round again.
+        {"Proxy",
+         {"ProxyServerEdit1", "ProxyPortEdit1", "ServerTypeRadioGroup", "ServerTypeRadioGroup", "ProxyServerEdit1"}},
+    };
+    for (const Case &c : cases) {
+        form.Notebook1->SetActivePage(c.page);
+        QWidget *page = form.Notebook1->Page(c.page);
+        std::vector<std::string> seen;
+        QWidget *first = nullptr;
+        for (QWidget *w = page->nextInFocusChain(); w != page && seen.size() < 20; w = w->nextInFocusChain()) {
+            if (page->isAncestorOf(w) && w->isVisible() && (w->focusPolicy() & Qt::TabFocus) && !w->focusProxy()) {
+                first = w;
+                break;
+            }
+        }
+        ASSERT_NE(first, nullptr) << c.page;
+        first->setFocus(Qt::TabFocusReason);
+        for (std::size_t i = 0; i < c.order.size(); ++i) {
+            seen.push_back(owner(QApplication::focusWidget()));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        EXPECT_EQ(seen, c.order) << c.page;
+    }
+}
+
 TEST_F(PralTest, WindowFrameMenusAndNonVisualComponents)
 {
     const TFPral form;
