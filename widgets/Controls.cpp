@@ -112,6 +112,20 @@ void TControl::SetInner(QWidget *inner)
     m_inner->setGeometry(rect());
 }
 
+void TControl::AdoptLateInner(QWidget *inner, QWidget *stop)
+{
+    SetInner(inner);
+    if (isVisible())
+        inner->show();
+    // A widget made now goes last in its window's focus chain; the tab stop moves to right after
+    // this control, which stands where it was made. Only tab stops take a place in the tab order,
+    // so the control is one for that moment.
+    const Qt::FocusPolicy own = focusPolicy();
+    setFocusPolicy(Qt::TabFocus);
+    QWidget::setTabOrder(this, stop);
+    setFocusPolicy(own);
+}
+
 void TControl::resizeEvent(QResizeEvent *e)
 {
     if (m_inner)
@@ -414,8 +428,23 @@ void TCheckBox::SetChecked(bool checked)
 
 // ---- TEdit
 
-TEdit::TEdit(QWidget *parent, std::string_view name) : TControl(parent, name), m_edit(fill(this, new QLineEdit(this)))
+TEdit::TEdit(QWidget *parent, std::string_view name) : TControl(parent, name) {}
+
+QLineEdit *TEdit::Widget() const
 {
+    if (!m_edit) {
+        auto *self = const_cast<TEdit *>(this);
+        m_edit = new QLineEdit(m_text, self);
+        self->applyFlat();
+        self->AdoptLateInner(m_edit, m_edit);
+    }
+    return m_edit;
+}
+
+void TEdit::showEvent(QShowEvent *e)
+{
+    (void)Widget();
+    TControl::showEvent(e);
 }
 
 std::string TEdit::Text() const
@@ -430,32 +459,58 @@ void TEdit::SetText(std::string_view text)
 
 QString TEdit::text() const
 {
-    return m_edit->text();
+    return m_edit ? m_edit->text() : m_text;
 }
 
 void TEdit::setText(const QString &text)
 {
-    m_edit->setText(text);
+    if (m_edit)
+        m_edit->setText(text);
+    else
+        m_text = text;
 }
 
 void TEdit::SetFlat(bool flat)
 {
-    m_edit->setStyleSheet(flat ? QStringLiteral("QLineEdit { border: 1px solid #7f9db9; padding: 0 2px; }")
-                               : QString());
+    m_flat = flat;
+    if (m_edit)
+        applyFlat();
+}
+
+void TEdit::applyFlat()
+{
+    m_edit->setStyleSheet(m_flat ? QStringLiteral("QLineEdit { border: 1px solid #7f9db9; padding: 0 2px; }")
+                                 : QString());
 }
 
 // ---- TSpinEdit
 
-TSpinEdit::TSpinEdit(QWidget *parent, std::string_view name)
-    : TControl(parent, name), m_spin(fill(this, new QDoubleSpinBox(this)))
+TSpinEdit::TSpinEdit(QWidget *parent, std::string_view name) : TControl(parent, name) {}
+
+QDoubleSpinBox *TSpinEdit::Widget() const
 {
-    m_spin->setDecimals(0);
-    m_spin->setRange(m_min, m_max);
-    m_spin->setValue(m_value);
-    connect(m_spin, &QDoubleSpinBox::valueChanged, this, [this](double v) {
-        if (!m_setting)
-            m_value = v;  // the user typed or stepped
-    });
+    if (!m_spin) {
+        auto *self = const_cast<TSpinEdit *>(this);
+        m_spin = new QDoubleSpinBox(self);
+        {
+            const QScopedValueRollback setting(self->m_setting, true);
+            m_spin->setDecimals(m_decimals);
+            m_spin->setRange(m_min, m_max);
+            m_spin->setValue(m_value);
+        }
+        connect(m_spin, &QDoubleSpinBox::valueChanged, self, [self](double v) {
+            if (!self->m_setting)
+                self->m_value = v;  // the user typed or stepped
+        });
+        self->AdoptLateInner(m_spin, m_spin);
+    }
+    return m_spin;
+}
+
+void TSpinEdit::showEvent(QShowEvent *e)
+{
+    (void)Widget();
+    TControl::showEvent(e);
 }
 
 void TSpinEdit::SetValue(double value)
@@ -463,6 +518,8 @@ void TSpinEdit::SetValue(double value)
     if (std::isnan(value))
         return;
     m_value = std::clamp(value, m_min, m_max);
+    if (!m_spin)
+        return;
     const QScopedValueRollback setting(m_setting, true);
     m_spin->setValue(m_value);
 }
@@ -476,7 +533,7 @@ void TSpinEdit::SetRange(double minValue, double maxValue)
 {
     m_min = minValue;
     m_max = std::max(minValue, maxValue);
-    {
+    if (m_spin) {
         const QScopedValueRollback setting(m_setting, true);
         m_spin->setRange(m_min, m_max);
     }
@@ -485,6 +542,9 @@ void TSpinEdit::SetRange(double minValue, double maxValue)
 
 void TSpinEdit::SetDecimals(int decimals)
 {
+    m_decimals = decimals;
+    if (!m_spin)
+        return;
     const QScopedValueRollback setting(m_setting, true);
     m_spin->setDecimals(decimals);
     m_spin->setValue(m_value);

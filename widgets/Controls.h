@@ -58,6 +58,12 @@ public:
     void SetInner(QWidget *inner);
 
 protected:
+    // For an inner widget made after the window was built (a field's editor is made when it is
+    // first shown: the first line field of a process lays out its empty text in the desktop's
+    // font, an extra font to load at start): fills the control with it, shows it with the control,
+    // and puts its tab stop `stop` where the control stands in the window's tab order, not last.
+    void AdoptLateInner(QWidget *inner, QWidget *stop);
+
     bool event(QEvent *e) override;
     void resizeEvent(QResizeEvent *e) override;
 
@@ -216,10 +222,18 @@ public:
     void setText(const QString &text);
     void SetFlat(bool flat);
 
-    QLineEdit *Widget() const { return m_edit; }
+    // The editor, made when the field is first shown or asked for it.
+    QLineEdit *Widget() const;
+
+protected:
+    void showEvent(QShowEvent *e) override;
 
 private:
-    QLineEdit *m_edit;
+    void applyFlat();
+
+    mutable QLineEdit *m_edit = nullptr;
+    QString m_text;  // until the editor is made
+    bool m_flat = false;
 };
 
 // A number field with up and down buttons. Value is a floating-point number kept as set (within
@@ -238,13 +252,18 @@ public:
     double MaxValue() const { return m_max; }
     void SetDecimals(int decimals);
 
-    QDoubleSpinBox *Widget() const { return m_spin; }
+    // The number field, made when the control is first shown or asked for it.
+    QDoubleSpinBox *Widget() const;
+
+protected:
+    void showEvent(QShowEvent *e) override;
 
 private:
-    QDoubleSpinBox *m_spin;
+    mutable QDoubleSpinBox *m_spin = nullptr;
     double m_value = 0;
     double m_min = 0;
     double m_max = 100;
+    int m_decimals = 0;
     bool m_setting = false;
 };
 

@@ -180,21 +180,41 @@ std::optional<QString> TFolderBrowser::Execute(QWidget *parent, const QString &t
 
 // ---- TDirectoryEdit
 
-TDirectoryEdit::TDirectoryEdit(QWidget *parent, std::string_view name)
-    : TControl(parent, name), m_edit(new QLineEdit(this)), m_button(new QToolButton(this))
+TDirectoryEdit::TDirectoryEdit(QWidget *parent, std::string_view name) : TControl(parent, name) {}
+
+void TDirectoryEdit::makeEditor() const
 {
-    auto *box = new QWidget(this);
+    if (m_edit)
+        return;
+    auto *self = const_cast<TDirectoryEdit *>(this);
+    auto *box = new QWidget(self);
     auto *layout = new QHBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(1);
-    m_edit->setParent(box);
-    m_button->setParent(box);
+    m_edit = new QLineEdit(m_text, box);
+    m_button = new QToolButton(box);
     layout->addWidget(m_edit, 1);
     layout->addWidget(m_button);
     m_button->setFocusPolicy(Qt::NoFocus);
-    SetInner(box);
-    connect(m_button, &QToolButton::clicked, this, &TDirectoryEdit::DoBrowse);
-    setFocusProxy(m_edit);
+    if (m_hasGlyph) {
+        m_button->setIcon(QIcon(m_glyph));
+        m_button->setIconSize(m_glyph.deviceIndependentSize().toSize());
+    }
+    connect(m_button, &QToolButton::clicked, self, &TDirectoryEdit::DoBrowse);
+    self->AdoptLateInner(box, m_edit);
+    self->setFocusProxy(m_edit);
+}
+
+QLineEdit *TDirectoryEdit::Edit() const
+{
+    makeEditor();
+    return m_edit;
+}
+
+QToolButton *TDirectoryEdit::BrowseButton() const
+{
+    makeEditor();
+    return m_button;
 }
 
 std::string TDirectoryEdit::Text() const
@@ -209,23 +229,30 @@ void TDirectoryEdit::SetText(std::string_view text)
 
 QString TDirectoryEdit::text() const
 {
-    return m_edit->text();
+    return m_edit ? m_edit->text() : m_text;
 }
 
 void TDirectoryEdit::setText(const QString &text)
 {
-    m_edit->setText(text);
+    if (m_edit)
+        m_edit->setText(text);
+    else
+        m_text = text;
 }
 
 void TDirectoryEdit::SetGlyph(const QPixmap &glyph)
 {
     m_hasGlyph = true;
+    m_glyph = glyph;
+    if (!m_button)
+        return;
     m_button->setIcon(QIcon(glyph));
     m_button->setIconSize(glyph.deviceIndependentSize().toSize());
 }
 
 void TDirectoryEdit::showEvent(QShowEvent *event)
 {
+    makeEditor();
     // The style's folder icon is looked up only for a button that got no glyph, when it is first
     // shown: the lookup may read the whole icon theme, which a glyph would throw away at once.
     if (!m_hasGlyph && m_button->icon().isNull())

@@ -102,8 +102,9 @@ public:
     // Opens the browser as the button does.
     void DoBrowse();
 
-    QLineEdit *Edit() const { return m_edit; }
-    QToolButton *BrowseButton() const { return m_button; }
+    // The editor and its button, made when the field is first shown or asked for them.
+    QLineEdit *Edit() const;
+    QToolButton *BrowseButton() const;
 
     // The browser; tests replace it. Gets the dialog text and the start folder.
     std::function<std::optional<QString>(QWidget *parent, const QString &text, const QString &start)> Browser =
@@ -113,8 +114,12 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    QLineEdit *m_edit;
-    QToolButton *m_button;
+    void makeEditor() const;
+
+    mutable QLineEdit *m_edit = nullptr;
+    mutable QToolButton *m_button = nullptr;
+    QString m_text;   // until the editor is made
+    QPixmap m_glyph;  // likewise
     QString m_dialogText;
     std::function<QString()> m_defaultFolder;
     QString m_lastChoice;

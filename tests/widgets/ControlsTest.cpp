@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
+#include <QLineEdit>
 #include <QMetaProperty>
 #include <QPushButton>
 #include <QRadioButton>
@@ -216,6 +217,38 @@ TEST(RadioGroup, AClickChoosesTheItemAndItemsFillColumnByColumn)
     group.SetItems({"Sentry III", "Watcher"});
     EXPECT_TRUE(group.Button(0)->isVisible());
     EXPECT_TRUE(group.Button(1)->isVisible());
+}
+
+// A field's editor is made when the field is first shown: what was given before shows in it, what
+// is given or typed after goes through it.
+TEST(Controls, FieldsShowWhatTheyWereGivenBeforeTheyFirstShowed)
+{
+    QWidget page;
+    fw::TEdit edit(&page, "ProxyServerEdit1");
+    edit.SetText("proxy.example");
+    edit.SetFlat(true);
+    fw::TSpinEdit spin(&page, "ProxyPortEdit1");
+    spin.SetRange(0, 65535);
+    spin.SetDecimals(1);
+    spin.SetValue(8021.5);
+    EXPECT_EQ(edit.Text(), "proxy.example");
+    EXPECT_EQ(spin.Value(), 8021.5);
+
+    page.show();
+    EXPECT_TRUE(edit.Widget()->isVisible());
+    EXPECT_EQ(edit.Widget()->text(), "proxy.example");
+    EXPECT_FALSE(edit.Widget()->styleSheet().isEmpty());
+    EXPECT_TRUE(spin.Widget()->isVisible());
+    EXPECT_EQ(spin.Widget()->maximum(), 65535);
+    EXPECT_EQ(spin.Widget()->decimals(), 1);
+    EXPECT_EQ(spin.Widget()->value(), 8021.5);
+
+    edit.SetText("other.example");
+    EXPECT_EQ(edit.Widget()->text(), "other.example");
+    edit.Widget()->setText("typed.example");
+    EXPECT_EQ(edit.Text(), "typed.example");
+    spin.Widget()->setValue(3128);
+    EXPECT_EQ(spin.Value(), 3128);
 }
 
 TEST(SpinEdit, ValueKeepsWhatIsSetWithinTheRange)
