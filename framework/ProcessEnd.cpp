@@ -50,9 +50,9 @@ void AtExit(void (*step)())
 
 void EndAtExitBeforeTeardown()
 {
-    // on_exit rather than atexit: the handler needs exit()'s status for its own end.
-    static const bool registered = ::on_exit(endBeforeTeardown, nullptr) == 0;
-    (void)registered;
+    // on_exit rather than atexit: the handler needs exit()'s status for its own end. The first
+    // handler to run ends the process, so the entries of earlier calls never run.
+    (void)::on_exit(endBeforeTeardown, nullptr);
 }
 
 }  // namespace fw

@@ -11,8 +11,10 @@ void AtExit(void (*step)());
 // From now on exit() takes the steps added through AtExit, flushes the C streams and ends the
 // process with its status at once: the exit handlers and the destructors of static objects that
 // were registered before this call are left out, and the system takes back what they held. For a
-// library whose teardown at exit is unsafe, called once that library has made its global state.
-// Leaks are still looked for when the program is built with the leak checker.
+// library whose teardown at exit is unsafe, called once that library has made its global state,
+// and again whenever it may have made more (each call puts the end ahead of everything registered
+// until then, at the cost of one entry in exit()'s list). Leaks are still looked for when the
+// program is built with the leak checker.
 void EndAtExitBeforeTeardown();
 
 }  // namespace fw

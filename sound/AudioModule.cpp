@@ -51,6 +51,15 @@ std::optional<AudioModule> Load()
 
 }  // namespace
 
+AudioStreamResult AudioModule::Play(const AudioStream &stream) const
+{
+    const auto result = static_cast<AudioStreamResult>(play(&stream));
+    // Qt Multimedia's output makes a second connection of the same kind when it first starts a
+    // stream: the end goes ahead of that one's teardown too.
+    fw::EndAtExitBeforeTeardown();
+    return result;
+}
+
 const AudioModule *LoadAudioModule()
 {
     static const std::optional<AudioModule> module = Load();

@@ -11,6 +11,10 @@ namespace sound {
 
 struct AudioModule {
     DrovanelAudioPlayFn *play;
+
+    // Plays `stream` through the module; afterwards exit() ends the process before the teardown
+    // of whatever the stream made in the sound library too.
+    AudioStreamResult Play(const AudioStream &stream) const;
 };
 
 // The module, loaded and connected on the first call (which needs the Qt application object);

@@ -72,7 +72,7 @@ TDesktopToneSink::TOutcome PlayOnOutput(std::span<const TNote> notes, const QEla
     const AudioStream stream{
         kOutputSampleRate,     kLeadFrames + synth.TotalFrames(), nominalMs + kStallMarginMs, &melody,
         &MelodyStream::Render, &MelodyStream::ElapsedMs,          &MelodyStream::Wait};
-    switch (static_cast<AudioStreamResult>(module->play(&stream))) {
+    switch (module->Play(stream)) {
     case AudioStreamResult::Played: return TDesktopToneSink::TOutcome::Played;
     case AudioStreamResult::NoOutput: return TDesktopToneSink::TOutcome::Silent;
     case AudioStreamResult::Stalled: return TDesktopToneSink::TOutcome::Stalled;
