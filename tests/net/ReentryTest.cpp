@@ -5,6 +5,8 @@
 #include "common/LoopbackPeer.h"
 #include "common/TempDir.h"
 
+#include <QScopeGuard>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -29,18 +31,22 @@ void SizeFromProgressHandler(bool passive)
 // A plain socket whose read notice handler sends on the same socket while a line is awaited.
 void SendFromReadNoticeHandler()
 {
-    // The peer answers only once the client has asked, so the answer arrives inside ReadLine.
-    testutil::LoopbackPeer peer([](int fd) {
-        testutil::ReceiveBytes(fd, 4);
+    // The peer answers only once ReadLine waits (a timer that fires inside the wait tells it), so
+    // the answer and its notice arrive inside the wait: an answer that came earlier would be read
+    // at once, with no wait and no notice inside it.
+    testutil::Gate waiting;
+    testutil::LoopbackPeer peer([&](int fd) {
+        waiting.Wait();
         testutil::SendAll(fd, "line\r\n");
         testutil::ReceiveAll(fd);
     });
+    const auto release = qScopeGuard([&] { waiting.Open(); });  // however ReadLine ends
     net::TmsClientSocket socket;
     socket.SetHost("127.0.0.1");
     socket.SetPort(peer.port());
     socket.Connect();
-    socket.SendLine("go");
     socket.OnReadReady = [&](fw::TObject *) { socket.SendLine("again"); };
+    QTimer::singleShot(0, [&] { waiting.Open(); });
     socket.ReadLine();
 }
 
