@@ -144,12 +144,23 @@ protected:
         ASSERT_TRUE(m_program.waitForStarted(10'000));
         m_main = m_desktop.Display().WaitWindow(kMainTitle, 30'000);
         ASSERT_FALSE(m_main.isEmpty()) << "no main window";
-        // The menu bar's height depends on the font: the rest of the window is the client area.
-        const QString geometry = m_desktop.Display().Xdo({"getwindowgeometry", "--shell", m_main});
-        const QRegularExpressionMatch height = QRegularExpression("HEIGHT=(\\d+)").match(geometry);
-        ASSERT_TRUE(height.hasMatch()) << geometry.toStdString();
-        m_menuHeight = height.captured(1).toInt() - kClientHeight;
-        ASSERT_GE(m_menuHeight, 0);
+        MeasureMenuHeight();
+    }
+
+    // The menu bar's height depends on the font: the rest of the window is the client area. The
+    // window may be found before the menu bar has taken its room (a slow build): until then every
+    // click would land a menu bar's height too high.
+    void MeasureMenuHeight()
+    {
+        QString geometry;
+        const bool laidOut = WaitUntil(
+            [&] {
+                geometry = m_desktop.Display().Xdo({"getwindowgeometry", "--shell", m_main});
+                m_menuHeight = QRegularExpression("HEIGHT=(\\d+)").match(geometry).captured(1).toInt() - kClientHeight;
+                return m_menuHeight > 0;
+            },
+            10'000);
+        ASSERT_TRUE(laidOut) << geometry.toStdString();
     }
 
     // The screen as it is now, into the test's artifacts.
@@ -473,8 +484,7 @@ TEST_F(E2e, ReadOnlyDownloadFolder)
         ASSERT_TRUE(m_program.waitForStarted(10'000));
         m_main = m_desktop.Display().WaitWindow(kMainTitle, 30'000);
         ASSERT_FALSE(m_main.isEmpty());
-        const QString geometry = m_desktop.Display().Xdo({"getwindowgeometry", "--shell", m_main});
-        m_menuHeight = QRegularExpression("HEIGHT=(\\d+)").match(geometry).captured(1).toInt() - kClientHeight;
+        MeasureMenuHeight();
     } else {
         StartProgram();
     }
