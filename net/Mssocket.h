@@ -63,7 +63,7 @@ public:
     using Exception::Exception;
 };
 
-// The server sent a file larger than the client takes (MaxFileSize, in bytes).
+// The server sent a file larger than the retrieval takes (its limit, in bytes).
 class EmsFileSizeError : public EmsLimitError {
 public:
     explicit EmsFileSizeError(std::int64_t limit)
@@ -87,6 +87,24 @@ public:
     std::int64_t Announced() const { return m_announced; }
 
 private:
+    std::int64_t m_announced;
+};
+
+// A retrieval that the server ended in order, but short of the size it announced for the file: the
+// file is not whole (a server that truncates, a proxy that cut the stream and said nothing).
+class EmsShortTransferError : public fw::Exception {
+public:
+    EmsShortTransferError(std::int64_t received, std::int64_t announced)
+        : Exception("The transfer ended after " + std::to_string(received) + " of the " + std::to_string(announced) +
+                    " bytes announced"),
+          m_received(received), m_announced(announced)
+    {
+    }
+    std::int64_t Received() const { return m_received; }
+    std::int64_t Announced() const { return m_announced; }
+
+private:
+    std::int64_t m_received;
     std::int64_t m_announced;
 };
 

@@ -227,12 +227,7 @@ std::int32_t TmsFTPClient::GetFileSize(const std::string &name)
     SendCommand("SIZE " + name);
     if (ReplyClass(ReadFtpReply()) != 2)
         return -1;
-    const std::int32_t size = FetchWordAsInteger(m_lastReply, 1);
-    // Asked during a retrieval of that very file (the shell asks from OnDataTransferStart): the
-    // retrieval holds the server to it.
-    if (m_retrieving && *m_retrieving == name && size >= 0)
-        m_announcedSize = size;
-    return size;
+    return FetchWordAsInteger(m_lastReply, 1);
 }
 
 void TmsFTPClient::NoteAnnouncedSize(const std::string &reply)
@@ -244,30 +239,39 @@ void TmsFTPClient::NoteAnnouncedSize(const std::string &reply)
         m_announcedSize = size;
 }
 
-void TmsFTPClient::RetrieveFile(const std::string &remoteName, const std::string &localName)
+void TmsFTPClient::RetrieveFile(const std::string &remoteName, const std::string &localName,
+                                const TmsRetrievalLimits &limits)
 {
     // Closed however the retrieval ends.
     fw::TFileStream file(localName, fw::FileMode::Create);
-    RetrieveFile(remoteName, file);
+    RetrieveFile(remoteName, file, limits);
 }
 
-void TmsFTPClient::RetrieveFile(const std::string &remoteName, fw::TStream &stream)
+void TmsFTPClient::RetrieveFile(const std::string &remoteName, fw::TStream &stream, const TmsRetrievalLimits &limits)
 {
     Exchange(m_transferType == ttBinary ? "TYPE I" : "TYPE A", [](int code) { return ReplyClass(code) == 2; });
-    m_announcedSize = -1;
     // An announced size counts in binary mode only: in ASCII mode the server may turn LF into CR LF.
-    if (m_transferType == ttBinary)
-        m_retrieving = remoteName;
-    const auto forget = qScopeGuard([this] { m_retrieving.reset(); });
-    LimitedStream limited(stream, [this](std::int64_t end) {
+    m_retrieving = m_transferType == ttBinary;
+    m_announcedSize = m_retrieving ? limits.AnnouncedBytes : -1;
+    const auto forget = qScopeGuard([this] {
+        m_retrieving = false;
+        m_announcedSize = -1;
+    });
+    std::int64_t received = 0;
+    LimitedStream limited(stream, [this, &received, max = limits.MaxBytes](std::int64_t end) {
         if (m_announcedSize >= 0 && end > m_announcedSize)
             throw EmsAnnouncedSizeError(m_announcedSize);
-        if (end > m_maxFileSize)
-            throw EmsFileSizeError(m_maxFileSize);
+        if (end > max)
+            throw EmsFileSizeError(max);
+        received = end;
     });
     TransferData("RETR " + remoteName, limited, false, 0);
     if (ReplyClass(ReadFtpReply()) != 2)
         throw EmsServerError(m_lastReply);
+    // The server ended the transfer in order and the session is in step: a file short of its size
+    // is still no whole file.
+    if (m_announcedSize >= 0 && received != m_announcedSize)
+        throw EmsShortTransferError(received, m_announcedSize);
 }
 
 void TmsFTPClient::TransferData(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt)

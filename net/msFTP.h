@@ -20,8 +20,16 @@ namespace net {
 // listing) is refused before it fills the memory.
 inline constexpr std::int64_t kMaxListingBytes = 16 * 1024 * 1024;
 inline constexpr std::size_t kMaxListingNames = 100000;
-// A retrieved file may be this large unless the caller sets another limit (MaxFileSize).
+// A retrieved file may be this large unless the call sets another limit.
 inline constexpr std::int64_t kMaxFileBytes = std::int64_t{1} << 30;
+
+// What one retrieval may take, given with the call: at most `MaxBytes`, and, in binary mode, exactly
+// the size the server gave for the file when the caller asked it (`AnnouncedBytes`, -1 when the
+// caller knows none; a smaller size in the server's preliminary reply counts too).
+struct TmsRetrievalLimits {
+    std::int64_t MaxBytes = kMaxFileBytes;
+    std::int64_t AnnouncedBytes = -1;
+};
 
 enum TmsTransferType : std::uint8_t { ttBinary, ttASCII };
 enum TmsProxyType : std::uint8_t { fpUserNoLogon, fpProxyOpen };
@@ -59,9 +67,6 @@ public:
     void SetProxyType(TmsProxyType type) { m_proxyType = type; }
     TmsFTPDirList &DirList() const { return *m_dirList; }
     bool DataReady() const { return m_dataReady; }
-    // The largest file RetrieveFile takes, in bytes: a server that sends more fills no disk.
-    std::int64_t MaxFileSize() const { return m_maxFileSize; }
-    void SetMaxFileSize(std::int64_t bytes) { m_maxFileSize = bytes; }
 
     fw::TNotifyEvent OnDataTransferStart;
     fw::TNotifyEvent OnDataTransferTerminate;
@@ -81,16 +86,18 @@ public:
     void NameList(fw::TStringList &list);
     // The size of a server file in bytes, or -1 when the server refuses or gives no size.
     std::int32_t GetFileSize(const std::string &name);
-    // Raises EmsLimitError past MaxFileSize, or past a size the server announced for a binary
-    // retrieval (in its preliminary reply, or in a SIZE answer asked during the retrieval), and
-    // the framework's I/O error when the stream cannot be written. The stream is written from its
-    // start (hand it an empty one) and is neither emptied nor closed: what becomes of the bytes of
-    // a retrieval that failed is the caller's choice.
-    void RetrieveFile(const std::string &remoteName, fw::TStream &stream);
+    // Raises EmsFileSizeError past the limits' MaxBytes; for a binary retrieval with an announced
+    // size (the limits', or a smaller one in the server's preliminary reply) EmsAnnouncedSizeError
+    // past it and, once the server has ended the transfer in order, EmsShortTransferError short of
+    // it; and the framework's I/O error when the stream cannot be written. The stream is written
+    // from its start (hand it an empty one) and is neither emptied nor closed: what becomes of the
+    // bytes of a retrieval that failed is the caller's choice.
+    void RetrieveFile(const std::string &remoteName, fw::TStream &stream, const TmsRetrievalLimits &limits = {});
     // The same into the named file, created or emptied before anything is sent. The name is
     // opened as it is, a link followed and a device taken (the tools write to /dev/null): a file
     // of a folder that others may write is fetched through the stream above and a part file.
-    void RetrieveFile(const std::string &remoteName, const std::string &localName);
+    void RetrieveFile(const std::string &remoteName, const std::string &localName,
+                      const TmsRetrievalLimits &limits = {});
 
     void TransferData(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt);
     void TransferPassive(const std::string &command, fw::TStream &stream, bool upload, std::int32_t restartAt);
@@ -165,12 +172,11 @@ private:
     TmsProxyType m_proxyType = fpUserNoLogon;
     std::unique_ptr<TmsFTPDirList> m_dirList;
     bool m_dataReady = false;
-    std::int64_t m_maxFileSize = kMaxFileBytes;
     // A completion reply that came while the data connection was awaited, for the caller to read.
     std::optional<int> m_pendingReply;
-    // The retrieval under way, and the size the server announced for it (by its preliminary reply
-    // or by a SIZE answer during the retrieval), -1 when none.
-    std::optional<std::string> m_retrieving;
+    // While a binary retrieval runs, the size it is held to (the caller's, or a smaller one of the
+    // server's preliminary reply); -1 when none, and between retrievals.
+    bool m_retrieving = false;
     std::int64_t m_announcedSize = -1;
     // The socket that carries the running transfer's data, for Cancel; null between transfers.
     TmsSocket *m_dataSocket = nullptr;

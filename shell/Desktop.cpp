@@ -1,7 +1,6 @@
-// The desktop's "open this document" service (declared in shell/Updates.h): the one piece of the
-// update check that needs Qt's GUI library, so it lives with the main form and not with the rules.
+#include "shell/Desktop.h"
+
 #include "framework/FileSystem.h"
-#include "shell/Updates.h"
 
 #include <QDesktopServices>
 #include <utility>

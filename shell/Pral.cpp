@@ -1,5 +1,6 @@
 // The main form: its construction (the pages' controls are built in PralPages.cpp), the start-up,
-// the caption for the device model and the menus that switch pages.
+// the caption for the device model, the menus that switch pages, the update state on the main page,
+// and the handlers that forward to the form's parts.
 #include "shell/Pral.h"
 
 #include "framework/Ansi.h"
@@ -9,12 +10,15 @@
 #include "framework/FileSystem.h"
 #include "framework/FormatSettings.h"
 #include "framework/PartFile.h"
+#include "shell/Conversion.h"
 #include "shell/DeviceModel.h"
 #include "shell/StoredProperties.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QTimer>
-#include <chrono>
 
 namespace {
 
@@ -54,7 +58,7 @@ TFPral::TFPral(QWidget *parent) : fw::TForm("FPral", parent)
     StatusBar1->SetBounds(0, kClientHeight - kStatusHeight, kClientWidth, kStatusHeight);
     StatusBar1->SetPanels({300, 0});
 
-    buildTray();
+    m_tray = std::make_unique<shell::Tray>(*this);
 
     // The update server's client, as the window's resources set it up; FormCreate adds the account
     // and the proxy.
@@ -64,8 +68,19 @@ TFPral::TFPral(QWidget *parent) : fw::TForm("FPral", parent)
     msFTPClient1->SetPassiveMode(false);
     msFTPClient1->SetTransferType(net::ttBinary);
     msFTPClient1->SetServerType(net::stAuto);
-    buildDownload();
-    buildRecheck();
+    // Posted, not called: the command unwinds first, and the close then runs from the message
+    // loop like the user's own.
+    const QPointer<TFPral> self(this);
+    m_commands = std::make_unique<shell::CommandRunner>(
+        *msFTPClient1, [this] { return folderText(); },
+        [self] {
+            QMetaObject::invokeMethod(
+                self, [self] { fw::CallFromSignal(self, [self] { self->Close(); }); }, Qt::QueuedConnection);
+        });
+    m_download = std::make_unique<shell::Download>(*this);
+    m_check = std::make_unique<shell::UpdateCheck>(*this);
+    Estado.OnChange = [this] { showUpdateState(); };
+    wireEvents();
 
     // Last, once every control it stores exists under its name.
     FormStorage1 = new settings::TFormStorage(this);
@@ -146,10 +161,9 @@ void TFPral::FormCreate(fw::TObject *)
     });
     BarradeEstado();
     // From the start-up on, so that a failed start-up check does not stop the later ones.
-    if (FIntervaloComprobacion > 0)
-        m_recheckTimer->start(std::chrono::minutes(FIntervaloComprobacion));
+    m_check->StartRechecks();
     if (ComprobarChk->Checked())
-        RunFtpCommand([this] { ComprobarAct1(); });
+        m_commands->Run([this] { ComprobarAct1(); });
 }
 
 void TFPral::RestoreSettings()
@@ -250,4 +264,135 @@ void TFPral::AvisadoresPropertiesChange(fw::TObject *)
 void TFPral::Salir1Click(fw::TObject *)
 {
     fw::Application().Terminate();
+}
+
+// ---- The update state on the main page
+
+void TFPral::showUpdateState()
+{
+    Label3->SetCaption(Estado.Local());
+    Label4->SetCaption(Estado.Published());
+    Image2->SetVisible(Estado.NewMapWaits());
+    m_tray->ShowUpdateState(Estado);
+}
+
+// ---- The parts' handlers, as the window's resources wire them
+
+void TFPral::wireEvents()
+{
+    // A failed download ends in the standard error report, as the button reports any handler's
+    // exception.
+    cxButton1->OnClick = [this](fw::TObject *sender) { Button1Click(sender); };
+    OnCloseQuery = [this](fw::TObject *sender, bool &canClose) { FormCloseQuery(sender, canClose); };
+    msFTPClient1->OnConnecting = [this](fw::TObject *sender) { msFTPClient1Connecting(sender); };
+    msFTPClient1->OnConnected = [this](fw::TObject *sender) { msFTPClient1Connected(sender); };
+    msFTPClient1->OnDisconnected = [this](fw::TObject *sender) { msFTPClient1Disconnected(sender); };
+    msFTPClient1->OnDataTransferStart = [this](fw::TObject *sender) { msFTPClient1DataTransferStart(sender); };
+    msFTPClient1->OnDataTransferProgress = [this](fw::TObject *sender, std::int32_t byteCount) {
+        msFTPClient1DataTransferProgress(sender, byteCount);
+    };
+    msFTPClient1->OnDataTransferTerminate = [this](fw::TObject *sender) { msFTPClient1DataTransferTerminate(sender); };
+
+    // "Salir", a termination signal or the end of the desktop session: a command that waits for
+    // the server must not hold the program.
+    const QPointer<TFPral> form(this);
+    fw::Application().OnTerminate = [form](fw::TObject *) {
+        if (form)
+            form->m_commands->CancelForEnding();
+    };
+}
+
+void TFPral::ComprobarAct1()
+{
+    m_check->Run();
+}
+
+void TFPral::Button1Click(fw::TObject *)
+{
+    // The button is off while the FTP client works; a click that comes through all the same (from
+    // code, say) must not enter the client a second time.
+    if (FtpBusy())
+        return;
+    m_commands->Run([this] { Descargar(); });
+}
+
+void TFPral::FormCloseQuery(fw::TObject *, bool &CanClose)
+{
+    m_commands->CloseQuery(FConectado, CanClose);
+}
+
+void TFPral::msFTPClient1Connecting(fw::TObject *)
+{
+    StatusBar1->SetPanelText(0, "Abriendo conexion con " + msFTPClient1->Host());
+}
+
+void TFPral::msFTPClient1Connected(fw::TObject *)
+{
+    StatusBar1->SetPanelText(0, "Conectado");
+    FConectado = true;
+}
+
+void TFPral::msFTPClient1Disconnected(fw::TObject *)
+{
+    FConectado = false;
+}
+
+std::string TFPral::folderText() const
+{
+    const std::string text = DirectoryEdit1->Text();
+    // Never the file system's root for an empty text: the folder the program started in.
+    const QString folder = text.empty() ? QDir::currentPath() : QFileInfo(fw::PathFromAnsi(text)).absoluteFilePath();
+    return fw::PathToAnsi(QDir::cleanPath(folder));
+}
+
+std::string TFPral::SinVel(std::string_view linea)
+{
+    return shell::AlertVariant(linea, '0');
+}
+
+void TFPral::RxTrayIcon1Click(fw::TObject *, fw::TMouseButton, fw::TShiftState, int, int)
+{
+    m_tray->Click();
+}
+
+void TFPral::RxTrayIcon1DblClick(fw::TObject *) {}
+
+void TFPral::Activar1Click(fw::TObject *)
+{
+    m_tray->Activate();
+}
+
+void TFPral::RXWebSite1Click(fw::TObject *)
+{
+    Close();
+}
+
+void TFPral::Ocultar1Click(fw::TObject *)
+{
+    m_tray->HideWindow();
+}
+
+void TFPral::AppEventsActivate(fw::TObject *)
+{
+    m_tray->ApplicationActivated();
+}
+
+void TFPral::AppEventsMinimize(fw::TObject *)
+{
+    m_tray->ApplicationMinimized();
+}
+
+void TFPral::AppEventsRestore(fw::TObject *)
+{
+    m_tray->ApplicationRestored();
+}
+
+void TFPral::PopupMenuDrawMargin(fw::TObject *Sender, QPainter &Canvas, const QRect &Rect)
+{
+    shell::Tray::DrawMargin(Sender, Canvas, Rect);
+}
+
+void TFPral::ActivateFromSecondStart()
+{
+    fw::CallFromSignal(this, [this] { m_tray->Click(); });
 }

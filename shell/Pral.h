@@ -1,11 +1,19 @@
 #pragma once
 // The main form: the program's only window, owner of every component of the program. Its pages
 // hold the main view (names of the newest maps, the new-map mark, the download button) and the
-// settings (download folder, device model, start-up options, alert levels, FTP proxy).
+// settings (download folder, device model, start-up options, alert levels, FTP proxy). The form
+// builds the window, runs the start-up and shows the update state; what it does beyond that lives
+// in four parts it owns, its handlers forwarding to them: the command runner (one FTP command at a
+// time), the update check, the download and the tray.
 #include "framework/Classes.h"
 #include "framework/TextFile.h"
 #include "net/msFTP.h"
 #include "settings/Placemnt.h"
+#include "shell/CommandRunner.h"
+#include "shell/Download.h"
+#include "shell/Tray.h"
+#include "shell/UpdateCheck.h"
+#include "shell/UpdateState.h"
 #include "shell/Updates.h"
 #include "sound/BTOdeum.h"
 #include "widgets/AppEvnts.h"
@@ -16,12 +24,9 @@
 #include "widgets/Menus.h"
 #include "widgets/TrayIcon.h"
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <set>
 #include <string>
 
 class TFPral : public fw::TForm {
@@ -31,10 +36,11 @@ public:
     ~TFPral() override;
 
     // ---- Own state, shared by the start-up, the update check, the download and the conversion.
-    bool FConectado = false;                       // the FTP control connection is open
-    std::string FVersion;                          // version shown in the caption
-    std::string FUltimaPublicada;                  // newest map published on the update server
-    std::string FUltimaLocal;                      // newest map in the download folder
+    bool FConectado = false;  // the FTP control connection is open
+    std::string FVersion;     // version shown in the caption
+    // The published and the local map's names (FUltimaPublicada, FUltimaLocal), the new-map mark
+    // and the news shown, which the labels, the mark and the tray show.
+    shell::UpdateState Estado;
     std::unique_ptr<fw::TStringList> FListaHost;   // the server's names, while a check runs
     std::unique_ptr<fw::TStringList> FListaLocal;  // the local candidates, while a check runs
     fw::TextFileReader FOrigen;                    // the conversion's source, open only while it runs
@@ -118,56 +124,45 @@ public:
     void PopupMenuDrawMargin(fw::TObject *Sender, QPainter &Canvas, const QRect &Rect);
 
     // Another start of the program asks this one to come forward: as a click on the tray icon.
-    void activateFromSecondStart();
-    // The program's entry in the taskbar. Where the window itself is the entry, hiding it puts the
-    // minimised window away into the tray; that needs an icon in the notification area.
-    void HideTaskbarEntry();
-    void ShowTaskbarEntry();
-    bool TaskbarEntryHidden() const { return m_putAway; }
+    void ActivateFromSecondStart();
+    void HideTaskbarEntry() { m_tray->HideTaskbarEntry(); }
+    void ShowTaskbarEntry() { m_tray->ShowTaskbarEntry(); }
+    bool TaskbarEntryHidden() const { return m_tray->TaskbarEntryHidden(); }
 
-    // ---- While resident (Recomprobar.cpp)
-    // Minutes between the re-checks (0: none), from the stored settings.
+    // ---- While resident: minutes between the re-checks (0: none), from the stored settings, and
+    // the re-check's timer, running from the start-up while the interval is not 0.
     int FIntervaloComprobacion = shell::kDefaultRecheckMinutes;
-    // The re-check's timer, running from the start-up while the interval is not 0; each tick
-    // checks again when the start-up check is ticked, no FTP command runs and no dialog is open.
-    QTimer *RecheckTimer() const { return m_recheckTimer; }
-    void RecheckTimerTimer();
-    // Shows or takes away the new-map mark for FUltimaPublicada, with the tray's tooltip; a newly
-    // marked name is told once per run in a desktop notification.
-    void MarcaNuevoMapa(bool visible);
-    // A message of the update check: a dialog, or a line of standard error during a re-check
-    // (a machine left alone must not collect boxes).
-    void AvisoComprobacion(const std::string &text);
-    bool Recomprobando() const { return m_recomprobando; }
+    QTimer *RecheckTimer() const { return m_check->RecheckTimer(); }
+    void RecheckTimerTimer() { m_check->Recheck(); }
+    bool Recomprobando() const { return m_check->Rechecking(); }
 
     // Caption and second status panel for the chosen device model.
     void BarradeEstado();
-    // The update check: the newest published map against the newest local one, and the news when
-    // the published one is newer (Comprobar.cpp).
+    // The update check (shell/UpdateCheck.h); tests count it instead.
     virtual void ComprobarAct1();
 
-    // ---- The download and the FTP client's events (Descarga.cpp)
+    // ---- The download and the FTP client's events (shell/Download.h)
     void Button1Click(fw::TObject *Sender);  // "Descargar"
-    void Descargar();                        // the command behind it
+    void Descargar() { m_download->Run(); }
     void FormCloseQuery(fw::TObject *Sender, bool &CanClose);
     void msFTPClient1Connecting(fw::TObject *Sender);
     void msFTPClient1Connected(fw::TObject *Sender);
     void msFTPClient1Disconnected(fw::TObject *Sender);
-    void msFTPClient1DataTransferStart(fw::TObject *Sender);
-    void msFTPClient1DataTransferProgress(fw::TObject *Sender, std::int32_t ByteCount);
-    void msFTPClient1DataTransferTerminate(fw::TObject *Sender);
-    // True while the update check or the download waits on the FTP client.
-    bool FtpBusy() const { return m_ftpBusy > 0; }
-    // Converts the download ("temp.mdb" in `Carpeta`, an absolute folder) into FUltimaLocal in the
-    // same folder for the chosen device model by the alert levels, shows its closing message and
-    // deletes the download. A model without a conversion keeps the download and says so.
-    void Transformar(const std::string &Carpeta);
+    void msFTPClient1DataTransferStart(fw::TObject *) { m_download->TransferStarted(); }
+    void msFTPClient1DataTransferProgress(fw::TObject *, std::int32_t ByteCount)
+    {
+        m_download->TransferProgress(ByteCount);
+    }
+    void msFTPClient1DataTransferTerminate(fw::TObject *) { m_download->TransferEnded(); }
+    void Transformar(const std::string &Carpeta) { m_download->Convert(Carpeta); }
+
+    // ---- The FTP commands (shell/CommandRunner.h)
+    shell::CommandRunner &Commands() { return *m_commands; }
+    bool FtpBusy() const { return m_commands->Busy(); }
+    bool Ending() const { return m_commands->Ending(); }
     // The download folder, made absolute; an empty folder text is the folder the program started
     // in (the current directory). While a command runs, the folder it took when it started.
-    std::string CarpetaDescarga() const;
-    // True once the program is ending (told to terminate, or a close waits for a command): the
-    // running command's waits are cancelled and it starts nothing more on the network.
-    bool Ending() const;
+    std::string CarpetaDescarga() const { return m_commands->Folder(); }
     // A record with its alert character replaced by "0": the point without its speed warning.
     static std::string SinVel(std::string_view linea);
 
@@ -190,50 +185,23 @@ private:
     fw::TLabel *addColumnLabel(QWidget *page, std::string_view name, std::string_view caption, int left,
                                std::string_view hint);
     void buildMenus();
-    void buildTray();  // PralTray.cpp
 
     // The steps of the start-up (FormCreate, Pral.cpp).
     void RestoreSettings();
     void ConfigurarFTP();
     void PrimeraVez();
 
-    // The update check's phases (Comprobar.cpp). The server's updates folder is listed and its
-    // greatest name becomes FUltimaPublicada (false: the server has no map, and the user was told);
-    // the greatest local candidate for the device model becomes FUltimaLocal, and a published name
-    // greater than it is marked as new; the news of a new map is fetched into the download folder
-    // and handed to the desktop, the download button on again however that ends.
-    bool listPublishedMaps();
-    void compareWithLocalMaps();
-    void fetchNews();
-
-    bool m_putAway = false;  // minimised into the tray, see HideTaskbarEntry
-    // The download's components and handlers, wired as the window's resources do (Descarga.cpp).
-    void buildDownload();
-    // Counts the check and the download in progress; the last one out runs a close asked for
-    // meanwhile.
-    friend class FtpWork;
-    int m_ftpBusy = 0;
-    bool m_closePending = false;
-    // Ends the program's part in a running FTP command: its wait is cancelled, its cancel is no
-    // error to report (ending the program caused it).
-    void CancelFtpForEnding();
-    void RunFtpCommand(const std::function<void()> &command);
-    bool m_ftpCancelled = false;
-    std::string CarpetaDelTexto() const;
-    std::string m_carpetaComando;  // the running command's download folder
-    // What the server reported as the size at the start of the last transfer (-1: nothing).
-    std::int32_t m_reportedSize = -1;
-    // The transfer's feedback is drawn at most every few hundredths of a second: a repaint per
-    // block would cost the transfer more than the transfer itself. The last count always shows.
-    void showProgress();
-    std::int32_t m_pendingByteCount = -1;
-    QElapsedTimer m_progressShown;
-    QTimer *m_progressLater = nullptr;
+    // The update state on the main page: the two names and the mark, and the tray's part.
+    void showUpdateState();
+    // The client's, the download button's and the close's handlers, and the end of the program.
+    void wireEvents();
+    // The download folder as the page "Config" shows it, made absolute.
+    std::string folderText() const;
     // Saves the settings once more if the process ends without destroying the form.
     void InstallSettingsGuards();
-    void buildRecheck();
-    QTimer *m_recheckTimer = nullptr;
-    bool m_recomprobando = false;
-    std::set<std::string> m_avisados;          // published names told in a notification
-    std::set<std::string> m_noticiasAbiertas;  // published names whose news has been opened
+
+    std::unique_ptr<shell::CommandRunner> m_commands;
+    std::unique_ptr<shell::Tray> m_tray;
+    std::unique_ptr<shell::Download> m_download;
+    std::unique_ptr<shell::UpdateCheck> m_check;
 };

@@ -1,10 +1,8 @@
 #pragma once
 // The pieces of the update check and the download that need no window: the server's folders, the
-// rules that pick the newest map on each side, the guard on published names, and the desktop's
-// "open this document" service.
-#include <QUrl>
+// rules that pick the newest map on each side, the guard on published names, and the texts of
+// their errors.
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -60,12 +58,5 @@ int RecheckMinutes(int stored);
 inline constexpr const char *kTrayTitle = "Drovanel";
 std::string NewMapText(std::string_view name);
 std::string NewMapHint(std::string_view name);
-
-// Asks the desktop to open a file with the program it uses for that kind of file. The answer is
-// the desktop's; nothing waits for the program. Defined in shell/Desktop.cpp, with the main form:
-// it needs Qt's GUI library, which the rest of this header does not.
-bool OpenDocument(const std::string &path);
-// Puts `opener` in the desktop's place (tests record the request); an empty one restores it.
-void SetDocumentOpener(std::function<bool(const QUrl &)> opener);
 
 }  // namespace shell

@@ -40,7 +40,7 @@ int main(int argc, char **argv)
     if (mark.state() == platform::SingleInstanceMark::State::Held) {
         door.emplace(mark.activationPath());
         QObject::connect(&*door, &platform::ActivationListener::activationRequested, form.get(),
-                         [&form] { form->activateFromSecondStart(); });
+                         [&form] { form->ActivateFromSecondStart(); });
     }
     form->DoCreate();
     fw::Application().Run();

@@ -85,8 +85,7 @@ int main(int argc, char **argv)
     form.msFTPClient1->SetHost("127.0.0.1:" + port);
     if (mode == "download") {
         // A map already found by a check: the press goes straight to the download.
-        form.FUltimaPublicada = argv[3];
-        form.Label4->SetCaption(argv[3]);
+        form.Estado.SetPublished(argv[3]);
     } else {
         form.msFTPClient1->SetTimeOut(std::atoi(argv[3]));
     }

@@ -332,50 +332,59 @@ TEST(AnnouncedSize, Cases)
 
 TEST(HostileServer, RetrievalPastTheAnnouncedSizeOrTheCap)
 {
+    const std::string more1000 = "The server sent more than the 1000 bytes it announced";
+    const std::string ok = "(no exception)";
     struct Case {
         const char *name;
         std::string preliminary;  // the RETR's 150 reply
-        bool askSize;             // the size is asked from the start event, as the shell does
+        std::int64_t announced;   // the size the caller asked before and gives with the call
         std::int64_t cap;
         size_t sent;
         size_t maxKept;  // what the local file may hold afterwards
         std::string error;
+        std::string unlimited;  // the same retrieval again, without the call's limits
     };
     const Case cases[] = {
         {"more than the preliminary reply announced",
-         "150 Opening BINARY mode data connection for map.mdb (1000 bytes)", false, kMaxFileBytes, 5000, 1000,
-         "The server sent more than the 1000 bytes it announced"},
-        {"more than SIZE said", "150 Opening", true, kMaxFileBytes, 5000, 1000,
-         "The server sent more than the 1000 bytes it announced"},
-        {"SIZE smaller than the preliminary reply says", "150 Opening for map.mdb (5000 Bytes).", true, kMaxFileBytes,
-         5000, 1000, "The server sent more than the 1000 bytes it announced"},
-        {"exactly as announced", "150 Opening for map.mdb (5000 bytes)", false, kMaxFileBytes, 5000, 5000,
-         "(no exception)"},
-        {"past the cap", "150 Opening", false, 4096, 5000, 4096, "The file is larger than 4096 bytes"},
-        {"up to the cap", "150 Opening", false, 5000, 5000, 5000, "(no exception)"},
+         "150 Opening BINARY mode data connection for map.mdb (1000 bytes)", -1, kMaxFileBytes, 5000, 1000, more1000,
+         more1000},
+        {"more than SIZE said", "150 Opening", 1000, kMaxFileBytes, 5000, 1000, more1000, ok},
+        {"SIZE smaller than the preliminary reply says", "150 Opening for map.mdb (5000 Bytes).", 1000, kMaxFileBytes,
+         5000, 1000, more1000, ok},
+        {"exactly as announced", "150 Opening for map.mdb (5000 bytes)", -1, kMaxFileBytes, 5000, 5000, ok, ok},
+        {"exactly as SIZE said", "150 Opening", 5000, kMaxFileBytes, 5000, 5000, ok, ok},
+        {"short of what SIZE said", "150 Opening", 8000, kMaxFileBytes, 5000, 5000,
+         "The transfer ended after 5000 of the 8000 bytes announced", ok},
+        {"short of the preliminary reply", "150 Opening for map.mdb (6000 bytes)", -1, kMaxFileBytes, 5000, 5000,
+         "The transfer ended after 5000 of the 6000 bytes announced",
+         "The transfer ended after 5000 of the 6000 bytes announced"},
+        {"past the cap", "150 Opening", -1, 4096, 5000, 4096, "The file is larger than 4096 bytes", ok},
+        {"up to the cap", "150 Opening", -1, 5000, 5000, 5000, ok, ok},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedFtpServer server;
         const std::string data = Pattern(c.sent);
-        server.On("SIZE", [](FtpSession &s, const std::string &) { s.Reply("213 1000"); });
         server.On("RETR", [&](FtpSession &s, const std::string &) {
             s.Reply(c.preliminary);
             s.Reply(s.SendData(data) ? "226 Transfer complete" : "426 Transfer aborted");
         });
         testutil::TempDir dir;
         RecordingClient rc(server.Port());
-        rc.client.SetMaxFileSize(c.cap);
-        if (c.askSize)
-            rc.client.OnDataTransferStart = [&](fw::TObject *) { rc.client.GetFileSize("map.mdb"); };
         rc.client.Login();
-        EXPECT_EQ(Message([&] { rc.client.RetrieveFile("map.mdb", dir.file("temp.mdb")); }), c.error);
+        EXPECT_EQ(Message([&] {
+                      rc.client.RetrieveFile("map.mdb", dir.file("temp.mdb"),
+                                             {.MaxBytes = c.cap, .AnnouncedBytes = c.announced});
+                  }),
+                  c.error);
         const std::string kept = testutil::ReadFile(dir.file("temp.mdb"));
-        if (c.error == "(no exception)") {
+        if (c.error == ok) {
             EXPECT_EQ(kept, data);
         }
         EXPECT_LE(kept.size(), c.maxKept);
-        EXPECT_EQ(Message([&] { rc.client.ChangeDir("/next"); }), "(no exception)");
+        EXPECT_EQ(Message([&] { rc.client.ChangeDir("/next"); }), ok);
+        // Nothing of this call's limits stays on the client.
+        EXPECT_EQ(Message([&] { rc.client.RetrieveFile("map.mdb", dir.file("again.mdb")); }), c.unlimited);
     }
 }
 

@@ -95,7 +95,7 @@ TEST_F(PralTest, AnyFolderNameFromTheFirstRunToTheConversion)
             EXPECT_EQ(form.Caption(), "Drovanel - Descargas de actualizaciones 9.3 [Watcher]");
 
             writeFile(chosen + "/temp.mdb", kPoints);
-            form.FUltimaLocal = "Watcher-100101.mdb";
+            form.Estado.SetLocal("Watcher-100101.mdb");
             form.Transformar(form.CarpetaDescarga());
             EXPECT_TRUE(isFile(chosen + "/Watcher-100101.mdb"));
             EXPECT_FALSE(isFile(chosen + "/temp.mdb")) << "the download is deleted after the conversion";

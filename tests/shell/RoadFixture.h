@@ -3,6 +3,7 @@
 // folder, the desktop's "open" and the melodies recorded instead of performed.
 #include "PralFixture.h"
 #include "common/TempDir.h"
+#include "shell/Desktop.h"
 #include "shell/Updates.h"
 #include "sound/BTOdeum.h"
 

@@ -219,8 +219,8 @@ TEST_F(PralTest, StartUpSetsItsFixedValues)
     EXPECT_FALSE(form.RxTrayIcon1->Animated());
     EXPECT_EQ(form.Notebook1->ActivePage(), "Default");
     EXPECT_EQ(fw::FormatSettings().ShortDateFormat, "dd/mm/yyyy");
-    EXPECT_EQ(form.FUltimaLocal, "");
-    EXPECT_EQ(form.FUltimaPublicada, "");
+    EXPECT_EQ(form.Estado.Local(), "");
+    EXPECT_EQ(form.Estado.Published(), "");
 }
 
 TEST_F(PralTest, DeviceModelIndexOutsideTheListKeepsTheResourceCaption)

@@ -278,7 +278,7 @@ TEST_F(TrayTest, ASecondStartBringsTheWindowForward)
     form->Minimizar->SetChecked(true);
     form->DoCreate();
     ASSERT_FALSE(form->Visible());
-    form->activateFromSecondStart();
+    form->ActivateFromSecondStart();
     EXPECT_TRUE(form->Visible());
     EXPECT_FALSE(form->isMinimized());
 }

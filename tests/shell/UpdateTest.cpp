@@ -101,7 +101,7 @@ protected:
         EXPECT_EQ(ReadFile(local("Watcher-030101.mdb")), "574C the previous map\r\n");
         EXPECT_EQ(form->Label3->Caption(), kNewest);
         EXPECT_EQ(form->Label4->Caption(), kNewest);
-        EXPECT_EQ(form->FUltimaLocal, kNewest);
+        EXPECT_EQ(form->Estado.Local(), kNewest);
         EXPECT_FALSE(form->Image2->Visible());
         EXPECT_TRUE(form->cxButton1->Enabled());
         EXPECT_EQ(melodies(), 1);

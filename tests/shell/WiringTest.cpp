@@ -61,7 +61,7 @@ protected:
 TEST_F(TransformarTest, ConvertsTheDownloadShowsTheClosingMessageAndDeletesIt)
 {
     WriteFile(download(), "574C header\r\n12345678901234A1tail\r\nshort\r\n12345678901234B8\r\n");
-    form.FUltimaLocal = "Watcher-070101.mdb";
+    form.Estado.SetLocal("Watcher-070101.mdb");
     form.Transformar(folder.path());
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, shell::MapReceivedText());
@@ -88,7 +88,7 @@ TEST_F(TransformarTest, RefusalsKeepTheDownloadAndThePreviousMap)
         if (!c.source.empty())
             WriteFile(download(), c.source);
         WriteFile(folder.file(c.destination), "previous map\r\n");
-        form.FUltimaLocal = c.destination;
+        form.Estado.SetLocal(c.destination);
         if (c.message.empty()) {
             EXPECT_THROW(form.Transformar(folder.path()), fw::EInOutError);
             EXPECT_TRUE(dialogs.shown.empty());
