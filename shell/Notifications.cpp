@@ -139,8 +139,8 @@ void TDesktopNotifier::sendNotify(const Content &content)
                             {"desktop-entry", QString::fromLatin1(kDesktopEntryId)}};
     QDBusMessage notify = ServerCall(m_owner, "Notify");
     // The ids of one server are unsigned 32-bit; the call is made before any other reads m_id.
-    notify << QString::fromLatin1(kNotificationAppName) << m_id << QString::fromLatin1(kIconName)
-           << content.summary << content.body << actions << hints << kServerDecidesExpiry;
+    notify << QString::fromLatin1(kNotificationAppName) << m_id << QString::fromLatin1(kIconName) << content.summary
+           << content.body << actions << hints << kServerDecidesExpiry;
     whenAnswered(m_bus.asyncCall(notify), [this](const QDBusPendingCallWatcher &answered) {
         const QDBusPendingReply<uint> reply = answered;
         m_sending.reset();

@@ -85,8 +85,8 @@ private:
 
     QDBusConnection m_bus;
     QDBusServiceWatcher *m_watcher = nullptr;
-    QString m_owner;               // the server's unique name on the bus; empty when none
-    std::uint64_t m_generation = 0;  // counts the servers seen, so a gone one's answers are dropped
+    QString m_owner;                            // the server's unique name on the bus; empty when none
+    std::uint64_t m_generation = 0;             // counts the servers seen, so a gone one's answers are dropped
     std::optional<QStringList> m_capabilities;  // unknown until the server said
     std::optional<Content> m_wanted;            // the latest notification not yet sent
     std::optional<Content> m_sending;           // the one on its way
