@@ -9,6 +9,7 @@
 // notification a click was for), so the caller uses it only where Available() says no server is
 // there.
 #include "framework/Classes.h"
+#include "shell/DesktopEntry.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -22,10 +23,6 @@ class QDBusServiceWatcher;
 
 namespace shell {
 
-// The installed desktop entry's id (its file name without ".desktop") and the installed icon's
-// name: what a desktop needs to tie a notification to the program.
-inline constexpr const char *kDesktopEntryId = "es.drovanel.Drovanel";
-inline constexpr const char *kIconName = "drovanel";
 inline constexpr const char *kNotificationAppName = "Drovanel";
 // The action keys the server hands back when one is invoked.
 inline constexpr const char *kDefaultActionKey = "default";

@@ -33,8 +33,8 @@ std::optional<QDateTime> ParseLastCheck(std::string_view text)
 
 std::string LastCheckHint(const QDateTime &when)
 {
-    return std::string(kTrayTitle) + " - última comprobación: " +
-           when.toLocalTime().toString(QStringLiteral("HH:mm")).toStdString();
+    return std::string(kTrayTitle) +
+           " - última comprobación: " + when.toLocalTime().toString(QStringLiteral("HH:mm")).toStdString();
 }
 
 QDateTime TRecheckSchedule::SystemClock()
@@ -153,8 +153,7 @@ QDateTime TRecheckSchedule::atInterval(const QDateTime &from) const
 bool TRecheckSchedule::overdue(const QDateTime &now) const
 {
     // A last success in the future means the clock was set back since: it proves nothing.
-    return !m_lastSuccess || *m_lastSuccess > now ||
-           m_lastSuccess->addMSecs(m_intervalMinutes * kMsPerMinute) <= now;
+    return !m_lastSuccess || *m_lastSuccess > now || m_lastSuccess->addMSecs(m_intervalMinutes * kMsPerMinute) <= now;
 }
 
 }  // namespace shell

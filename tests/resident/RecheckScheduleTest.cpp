@@ -3,9 +3,8 @@
 // time of the last success.
 #include "shell/RecheckSchedule.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <map>
 #include <random>
 #include <vector>
