@@ -1,18 +1,18 @@
 // Start with the session: the user's autostart entry written and removed in a configuration
 // folder of the test's own, read back as the session reads it (the desktop's validator, GLib's
 // launcher), and its failures.
+#include "shell/Autostart.h"
+
 #include "common/ExceptionText.h"
 #include "common/Pump.h"
 #include "common/TempDir.h"
 #include "framework/Exceptions.h"
-#include "shell/Autostart.h"
-
-#include <gtest/gtest.h>
 
 #include <QFileSystemWatcher>
 #include <QProcess>
 #include <QStandardPaths>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 namespace {
