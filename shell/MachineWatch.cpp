@@ -60,8 +60,7 @@ TMachineWatch::~TMachineWatch() = default;
 
 void TMachineWatch::readState()
 {
-    QDBusMessage get =
-        QDBusMessage::createMethodCall(kNetwork, kNetworkPath, "org.freedesktop.DBus.Properties", "Get");
+    QDBusMessage get = QDBusMessage::createMethodCall(kNetwork, kNetworkPath, "org.freedesktop.DBus.Properties", "Get");
     get << QString::fromLatin1(kNetworkInterface) << QStringLiteral("State");
     const QDBusMessage reply = m_bus.call(get, QDBus::Block, kStateCallMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {

@@ -1,13 +1,13 @@
 // The watch on the machine's sleep and network against logind and NetworkManager as
 // python3-dbusmock plays them, on a private bus: the network's state read and followed, a
 // NetworkManager that is absent, comes later or restarts, and the wake-ups that count.
-#include "common/Pump.h"
-#include "fixtures/DbusMock.h"
 #include "shell/MachineWatch.h"
 
-#include <gtest/gtest.h>
+#include "common/Pump.h"
+#include "fixtures/DbusMock.h"
 
 #include <QDBusConnectionInterface>
+#include <gtest/gtest.h>
 #include <optional>
 
 namespace {
@@ -74,9 +74,8 @@ TEST(NetworkState, OnlyAGlobalConnectionIsUp)
         uint state;
         TNetworkState network;
     } cases[] = {
-        {0, TNetworkState::Unknown}, {10, TNetworkState::Down}, {20, TNetworkState::Down},
-        {30, TNetworkState::Down},   {40, TNetworkState::Down}, {50, TNetworkState::Down},
-        {60, TNetworkState::Down},   {70, TNetworkState::Up},
+        {0, TNetworkState::Unknown}, {10, TNetworkState::Down}, {20, TNetworkState::Down}, {30, TNetworkState::Down},
+        {40, TNetworkState::Down},   {50, TNetworkState::Down}, {60, TNetworkState::Down}, {70, TNetworkState::Up},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.state);
