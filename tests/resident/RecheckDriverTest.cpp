@@ -2,12 +2,12 @@
 // NetworkManager as python3-dbusmock plays them on a private bus. A wake-up or the network coming
 // up starts an overdue check, but only once the network is up; without NetworkManager the
 // schedule alone decides.
-#include "common/Pump.h"
-#include "fixtures/DbusMock.h"
 #include "shell/RecheckDriver.h"
 
-#include <gtest/gtest.h>
+#include "common/Pump.h"
+#include "fixtures/DbusMock.h"
 
+#include <gtest/gtest.h>
 #include <optional>
 
 namespace {
@@ -50,7 +50,8 @@ protected:
     // network's state as it went out, and reports what the test says.
     TRecheckDriver &Program(std::function<void()> report)
     {
-        m_schedule.emplace(1440, [this] { return m_now; }, [] { return 0.0; });
+        m_schedule.emplace(
+            1440, [this] { return m_now; }, [] { return 0.0; });
         m_schedule->Start(kNow.addDays(-2));
         m_driver.emplace(*m_schedule, &*m_watch);
         m_driver->OnCheckDue = [this, report](fw::TObject *) {
