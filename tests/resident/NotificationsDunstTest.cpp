@@ -7,7 +7,6 @@
 #include "shell/Notifications.h"
 
 #include <gtest/gtest.h>
-
 #include <optional>
 #include <set>
 #include <vector>
