@@ -273,4 +273,28 @@ TEST_F(Notifications, FindsAServerThatRestartsOrComesLater)
     EXPECT_EQ(calls.back().args[Actions].toStringList().size(), 4);
 }
 
+// A server that goes away while a notification is on its way to it (it took the call and never
+// answered): the notification goes to the server that comes next, as a new one.
+TEST_F(Notifications, ANotificationOnItsWayToAServerThatWentGoesToTheNext)
+{
+    DbusMock &server = Server();
+    ASSERT_TRUE(server.Start()) << server.StandardError().toStdString();
+    ASSERT_EQ(
+        server.CallMock("AddMethod", {kName, "Notify", "susssasa{sv}i", "u", "import time; time.sleep(600); ret = 1"})
+            .type(),
+        QDBusMessage::ReplyMessage);
+    TDesktopNotifier &notifier = Notifier();
+    ASSERT_TRUE(notifier.Notify("Nuevo mapa", "cuerpo"));
+    ASSERT_TRUE(server.AwaitCalls("Notify", 1));
+
+    server.Stop();
+    ASSERT_TRUE(PumpUntil([&] { return !notifier.Available(); }));
+    ASSERT_TRUE(server.Start()) << server.StandardError().toStdString();
+    ASSERT_TRUE(server.AwaitCalls("Notify", 2));
+    ASSERT_TRUE(PumpUntil([&] { return notifier.CurrentId() != 0; }));
+    const MockCall again = server.CallsOf("Notify").at(1);
+    EXPECT_EQ(again.args[Summary].toString(), "Nuevo mapa");
+    EXPECT_EQ(again.args[ReplacesId].toUInt(), 0U);
+}
+
 }  // namespace
