@@ -8,12 +8,13 @@
   link, and those libraries' own.
 - Qt headers come from the Qt modules the folder's targets link, and below the widgets layer
   (platform, framework, net, sound) from QtCore only; the audio module (sound/output) is the one
-  part that may use Qt Multimedia.
+  part that may use Qt Multimedia. Qt D-Bus is the shell's alone (its library that talks to the
+  desktop's services).
 - Links, as CMake knows them (--links): no library below the widgets layer links, directly or
-  through our libraries, Qt Widgets, Qt Gui, Qt Network or Qt Multimedia (the audio module may
-  link Qt Multimedia), and no library links a library of a layer above its own.
+  through our libraries, Qt Widgets, Qt Gui, Qt Network, Qt Multimedia or Qt D-Bus (the audio
+  module may link Qt Multimedia), and no library links a library of a layer above its own.
 - Links, as built (--elf NAME=FILE, read with readelf -d): the command-line tools and the socket
-  library need none of Qt Widgets, Gui, Network or Multimedia; the program needs neither Qt
+  library need none of Qt Widgets, Gui, Network, Multimedia or D-Bus; the program needs neither Qt
   Network nor Qt Multimedia; the audio module needs no Qt Widgets.
 
 Standard library only.
@@ -39,7 +40,7 @@ TOOL_FOLDERS = {"tools", "bench"}  # their folders include what they link
 SCANNED = sorted(LAYER_BELOW) + sorted(TOOL_FOLDERS)
 
 # Qt modules a folder may not reach below the widgets layer, and the one exception.
-LOW_FORBIDDEN_QT = {"Widgets", "Gui", "Network", "Multimedia"}
+LOW_FORBIDDEN_QT = {"Widgets", "Gui", "Network", "Multimedia", "DBus"}
 AUDIO_MODULE_FOLDER = "sound/output"
 AUDIO_MODULE_QT = {"Multimedia", "Gui", "Network"}  # Qt Multimedia and what it brings along
 
@@ -55,9 +56,9 @@ QT_BRINGS = {
 # What the built files may not need, by target (sonames start with these).
 ELF_FORBIDDEN = {
     "drovanel": {"Network", "Multimedia"},
-    "drovanel-convert": {"Widgets", "Gui", "Network", "Multimedia"},
-    "drovanel-ftpget": {"Widgets", "Gui", "Network", "Multimedia"},
-    "wsock32": {"Widgets", "Gui", "Network", "Multimedia"},
+    "drovanel-convert": {"Widgets", "Gui", "Network", "Multimedia", "DBus"},
+    "drovanel-ftpget": {"Widgets", "Gui", "Network", "Multimedia", "DBus"},
+    "wsock32": {"Widgets", "Gui", "Network", "Multimedia", "DBus"},
     "drovanel-audio": {"Widgets"},
 }
 

@@ -114,6 +114,9 @@ class LayerCheckerTest(unittest.TestCase):
             ("drovanel_sound", ("sound", ["drovanel_framework", "$<LINK_ONLY:Qt6::Network>"]),
              ["drovanel_sound (sound/) links QtNetwork (through drovanel_sound -> Qt6::Network):"
               " below the widgets layer only QtCore"]),
+            ("drovanel_net", ("net", ["drovanel_framework", "Qt6::DBus"]),
+             ["drovanel_net (net/) links QtDBus (through drovanel_net -> Qt6::DBus):"
+              " below the widgets layer only QtCore"]),
         ]
         for name, planted, expected in cases:
             with self.subTest(target=name):
@@ -130,7 +133,7 @@ class LayerCheckerTest(unittest.TestCase):
         status, lines = self.check("--readelf", readelf, "--elf", f"drovanel-ftpget={library}")
         self.assertEqual(status, 1)
         self.assertEqual(len(lines), 1, lines)
-        self.assertRegex(lines[0], r": drovanel-ftpget needs libQt6Gui\.so\.6; it may need none of QtGui, "
+        self.assertRegex(lines[0], r": drovanel-ftpget needs libQt6Gui\.so\.6; it may need none of QtDBus, QtGui, "
                                    r"QtMultimedia, QtNetwork, QtWidgets$")
         self.assertEqual(self.check("--readelf", readelf, "--elf", f"drovanel-audio={library}"), (0, []))
 
