@@ -65,8 +65,10 @@ private:
 };
 
 // Removes from `folder` the part files of processes that ended without finishing them (killed, or
-// the machine lost power). Those of a process still running, this one or another, stay. Nothing is
-// reported: a file that cannot be removed is tried again at the next start.
+// the machine lost power): regular files of this user named exactly as part files are
+// (".drovanel-" digits "-" digits ".part"). Those of a process still running, this one or another,
+// stay, and so does anything else (a link, a folder, another user's file, "-notes" or "+1" in the
+// name). Nothing is reported: a file that cannot be removed is tried again at the next start.
 void RemoveLeftoverPartFiles(const std::string &folder);
 
 }  // namespace fw
