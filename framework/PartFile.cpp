@@ -13,6 +13,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,7 +44,21 @@ void SyncFolder(const std::string &folder)
     }
 }
 
+std::mutex placedLock;
+std::map<std::string, FileIdentity> &placedFiles()
+{
+    static std::map<std::string, FileIdentity> files;
+    return files;
+}
+
 }  // namespace
+
+std::optional<FileIdentity> PlacedFile(const std::string &target)
+{
+    const std::lock_guard lock(placedLock);
+    const auto it = placedFiles().find(target);
+    return it == placedFiles().end() ? std::nullopt : std::optional(it->second);
+}
 
 PartFile::PartFile(std::string target, const std::function<void(const std::string &partName)> &create)
     : m_target(std::move(target))
@@ -75,9 +91,14 @@ PartFile::~PartFile()
 
 void PartFile::Place()
 {
-    if (std::rename(m_name.c_str(), m_target.c_str()) != 0)
+    struct stat st {};
+    if (::lstat(m_name.c_str(), &st) != 0 || std::rename(m_name.c_str(), m_target.c_str()) != 0)
         throw EInOutError::FromErrno(errno);
     m_name.clear();
+    {
+        const std::lock_guard lock(placedLock);
+        placedFiles()[m_target] = FileIdentity{st.st_dev, st.st_ino};
+    }
     SyncFolder(FolderOf(m_target));
 }
 

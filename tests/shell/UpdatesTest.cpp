@@ -21,9 +21,9 @@ TEST(PublishedMaps, OnlyNamesOfTheFormOfAMapCount)
         {"..", false},
         {"zz", false},
         {"readme", false},
-        {"readme-2611011.txt", false},  // the length of a map, no ".mdb"
+        {"readme-2611011.txt", false},   // the length of a map, no ".mdb"
         {"Watcher-2611011.mdb", false},  // one byte too long
-        {"Watcher-26110.mdb", false},  // one byte too short
+        {"Watcher-26110.mdb", false},    // one byte too short
         {"zz\rq.mdb", false},
         {"Watcher\r261101.mdb", false},  // a lone CR in a name of the right length
         {"Watcher/261101.mdb", false},
