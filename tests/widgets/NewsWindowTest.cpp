@@ -33,9 +33,20 @@ TEST(NewsWindow, TextIsDecodedAsTheMapTextsAndControlsShowAsSpaces)
         {"Windows-1252", "Informaci\xf3n \x80 5\r\n", QString::fromUtf8("Información € 5\n")},
         {"line ends: CR LF, a lone CR, a lone LF", "a\r\nb\rc\nd", "a\nb\nc\nd"},
         {"a TAB stays", "a\tb", "a\tb"},
-        {"control bytes as spaces", std::string("a\0b\x1b[31mc\x07\x7f" "d", 12), "a b [31mc  d"},
-        {"C1 controls as spaces", "a\xc2\x85" "b\xc2\x9b" "c", "a b c"},
-        {"an unassigned Windows-1252 byte", "a\x81" "b\xe9", QString::fromUtf8("a bé")},
+        {"control bytes as spaces",
+         std::string("a\0b\x1b[31mc\x07\x7f"
+                     "d",
+                     12),
+         "a b [31mc  d"},
+        {"C1 controls as spaces",
+         "a\xc2\x85"
+         "b\xc2\x9b"
+         "c",
+         "a b c"},
+        {"an unassigned Windows-1252 byte",
+         "a\x81"
+         "b\xe9",
+         QString::fromUtf8("a bé")},
         {"markup is text", "<html><b>x</b><script>y</script>", "<html><b>x</b><script>y</script>"},
         {"a PDF's first bytes", "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n", QString::fromUtf8("%PDF-1.4\n%âãÏÓ\n")},
         {"nothing", "", ""},
@@ -79,9 +90,8 @@ TEST(NewsWindow, AceptarAndEscapeCloseIt)
              ASSERT_TRUE(accept);
              QTest::mouseClick(accept, Qt::LeftButton);
          }},
-        {"Escape in the text", [](QWidget *window) {
-             QTest::keyClick(window->findChild<QPlainTextEdit *>(), Qt::Key_Escape);
-         }},
+        {"Escape in the text",
+         [](QWidget *window) { QTest::keyClick(window->findChild<QPlainTextEdit *>(), Qt::Key_Escape); }},
         {"Escape on the window", [](QWidget *window) { QTest::keyClick(window, Qt::Key_Escape); }},
     };
     for (const auto &c : cases) {
