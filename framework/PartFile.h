@@ -13,9 +13,23 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <sys/types.h>
 
 namespace fw {
+
+// Which file a name held at some moment: its device and inode.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity &) const = default;
+};
+
+// The file this process last put in place under `target` (PartFile::Place, the same path text),
+// so that a later reader can tell it from one put under that name since (in a folder others may
+// write). Empty when this process placed none there.
+std::optional<FileIdentity> PlacedFile(const std::string &target);
 
 // One part file for one target, removed by the destructor unless it was put in place.
 class PartFile {
@@ -37,7 +51,8 @@ public:
     const std::string &Name() const { return m_name; }
     // Renames the part file over the target and makes the rename durable. The caller has closed
     // the file first (and synced it, when its contents must outlive a power loss). Raises
-    // EInOutError; the part file is then still removed by the destructor.
+    // EInOutError; the part file is then still removed by the destructor. The file placed is what
+    // PlacedFile answers for the target from then on.
     void Place();
 
 private:
@@ -65,8 +80,10 @@ private:
 };
 
 // Removes from `folder` the part files of processes that ended without finishing them (killed, or
-// the machine lost power). Those of a process still running, this one or another, stay. Nothing is
-// reported: a file that cannot be removed is tried again at the next start.
+// the machine lost power): regular files of this user named exactly as part files are
+// (".drovanel-" digits "-" digits ".part"). Those of a process still running, this one or another,
+// stay, and so does anything else (a link, a folder, another user's file, "-notes" or "+1" in the
+// name). Nothing is reported: a file that cannot be removed is tried again at the next start.
 void RemoveLeftoverPartFiles(const std::string &folder);
 
 }  // namespace fw

@@ -1,10 +1,12 @@
 #include "framework/TextFile.h"
 
 #include "framework/Exceptions.h"
+#include "framework/PartFile.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fw {
@@ -47,6 +49,24 @@ void TextFileReader::Open(const std::string &fileName)
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         raiseErrno();
+    m_fd = fd;
+    m_buffer.resize(kBlock + kScanPadding);
+    m_pos = m_end = 0;
+    m_sawEnd = false;
+}
+
+void TextFileReader::OpenExpected(const std::string &fileName, const FileIdentity &expected)
+{
+    Close();
+    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        raiseErrno();
+    struct stat st {};
+    const bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && FileIdentity{st.st_dev, st.st_ino} == expected;
+    if (!same || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        closeQuietly(fd);
+        throw EInOutError::FromErrno(ESTALE);
+    }
     m_fd = fd;
     m_buffer.resize(kBlock + kScanPadding);
     m_pos = m_end = 0;

@@ -16,6 +16,8 @@
 
 namespace fw {
 
+struct FileIdentity;  // framework/PartFile.h
+
 // A line longer than the reader's cap; raised before more than the cap of it is held.
 class ELineTooLongError : public EInOutError {
 public:
@@ -39,6 +41,10 @@ public:
     TextFileReader &operator=(const TextFileReader &) = delete;
 
     void Open(const std::string &fileName);
+    // Opens the file under `fileName` only if it is `expected` (a file this process placed there):
+    // a link under that name is not followed, and another file is refused, both with EInOutError
+    // (ELOOP, ESTALE); a FIFO planted there is refused without waiting for a writer.
+    void OpenExpected(const std::string &fileName, const FileIdentity &expected);
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
     // The longest line that reads, in bytes without its end; a longer one raises

@@ -522,36 +522,39 @@ void Key::Remove(std::string_view childName)
 
 const Value *Key::FindValue(std::string_view valueName) const
 {
-    for (const auto &value : values) {
-        if (equalFolded(value.name, valueName))
-            return &value;
-    }
-    return nullptr;
+    const auto it = m_valueIndex.find(Fold(valueName));
+    return it == m_valueIndex.end() ? nullptr : &*it->second;
 }
 
 bool Key::Set(std::string_view valueName, DWORD type, std::string data)
 {
-    for (auto &value : values) {
-        if (equalFolded(value.name, valueName)) {
-            if (value.type == type && value.data == data)
-                return false;
-            value.type = type;
-            value.data = std::move(data);
-            return true;
+    std::string folded = Fold(valueName);
+    const auto it = m_valueIndex.find(folded);
+    if (it == m_valueIndex.end()) {
+        values.push_back(Value{std::string(valueName), type, std::move(data)});
+        try {
+            m_valueIndex.emplace(std::move(folded), std::prev(values.end()));
+        } catch (...) {
+            values.pop_back();
+            throw;
         }
+        return true;
     }
-    values.push_back(Value{std::string(valueName), type, std::move(data)});
+    Value &value = *it->second;
+    if (value.type == type && value.data == data)
+        return false;
+    value.type = type;
+    value.data = std::move(data);
     return true;
 }
 
 void Key::RemoveValue(std::string_view valueName)
 {
-    for (auto it = values.begin(); it != values.end(); ++it) {
-        if (equalFolded(it->name, valueName)) {
-            values.erase(it);
-            return;
-        }
-    }
+    const auto it = m_valueIndex.find(Fold(valueName));
+    if (it == m_valueIndex.end())
+        return;
+    values.erase(it->second);
+    m_valueIndex.erase(it);
 }
 
 ParseResult Parse(std::string_view bytes)

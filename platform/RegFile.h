@@ -4,10 +4,12 @@
 // values as "name"="text", dword:xxxxxxxx, hex:.. or hex(type):.. lines. Texts are UTF-8.
 #include "platform/WinTypes.h"
 
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace platform::regfile {
@@ -22,7 +24,10 @@ class Key {
 public:
     std::string name;
     bool isVolatile = false;
-    std::vector<Value> values;  // in the order they were first set, as Windows lists them
+    // In the order they were first set, as Windows lists them. Changed only through Set and
+    // RemoveValue, which keep the index by folded name that makes every lookup constant time (a
+    // file of many values loads in linear time).
+    std::list<Value> values;
     // By folded name: names are compared without regard to letter case and listed in that order.
     std::map<std::string, std::unique_ptr<Key>> children;
 
@@ -35,6 +40,9 @@ public:
     // Returns true when the value did not exist or had another type or other bytes.
     bool Set(std::string_view valueName, DWORD type, std::string data);
     void RemoveValue(std::string_view valueName);
+
+private:
+    std::unordered_map<std::string, std::list<Value>::iterator> m_valueIndex;
 };
 
 // ASCII and Latin-1 letters (in UTF-8) folded to upper case: the registry's letter-case-blind

@@ -8,12 +8,14 @@
 #include <QStandardPaths>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>  // renameat2
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
+#include <random>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -96,14 +98,39 @@ bool writeAll(int fd, const std::string &bytes)
     return true;
 }
 
-// The temporary file of one process: a process never writes the hive twice at once, and the name
-// tells whether its writer still lives.
-std::string tempPathFor(const std::string &target, pid_t pid)
+// Temporary files are named ".<file>.<pid>.<random>.tmp": the process id tells whether the writer
+// still lives, the random part makes the name one that no one else can have made ready for us.
+// Older versions wrote ".<file>.<pid>.tmp"; their leftovers are recognised too.
+std::string tempPathFor(const std::string &target, pid_t pid, std::uint32_t nonce)
 {
-    return dirOf(target) + "/." + baseOf(target) + "." + std::to_string(pid) + ".tmp";
+    char random[9];
+    std::snprintf(random, sizeof random, "%08x", static_cast<unsigned>(nonce));
+    return dirOf(target) + "/." + baseOf(target) + "." + std::to_string(pid) + "." + random + ".tmp";
 }
 
-// Removes the temporary files that writers killed in the middle of a write left behind.
+bool allOf(std::string_view text, std::string_view set)
+{
+    return !text.empty() && text.find_first_not_of(set) == std::string_view::npos;
+}
+
+// Creates a temporary file of this process beside `target`, exclusively and never through a link,
+// under a name of its own; a name found taken (planted, or a leftover) is passed over for the next.
+// Returns the descriptor, or -1 with errno set.
+int createTemp(const std::string &target, std::string &temp)
+{
+    static std::random_device device;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = tempPathFor(target, ::getpid(), device());
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Removes the temporary files that writers killed in the middle of a write left behind: regular
+// files of this user, under our names, whose writer is gone.
 void sweepStaleTemps(const std::string &target)
 {
     const std::string dir = dirOf(target);
@@ -117,12 +144,23 @@ void sweepStaleTemps(const std::string &target)
         if (name.size() <= prefix.size() + 4 || name.substr(0, prefix.size()) != prefix ||
             name.substr(name.size() - 4) != ".tmp")
             continue;
-        const std::string digits(name.substr(prefix.size(), name.size() - prefix.size() - 4));
-        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9)
+        std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+        const size_t dot = middle.find('.');
+        if (dot != std::string_view::npos) {
+            const std::string_view random = middle.substr(dot + 1);
+            if (random.size() != 8 || !allOf(random, "0123456789abcdef"))
+                continue;
+            middle = middle.substr(0, dot);
+        }
+        if (!allOf(middle, "0123456789") || middle.size() > 9)
             continue;
-        const pid_t pid = static_cast<pid_t>(std::stol(digits));
-        if (pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH)
-            stale.push_back(dir + "/" + std::string(name));
+        const pid_t pid = static_cast<pid_t>(std::stol(std::string(middle)));
+        if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH)
+            continue;
+        const std::string path = dir + "/" + std::string(name);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+            stale.push_back(path);
     }
     ::closedir(d);
     for (const auto &path : stale)
@@ -383,8 +421,8 @@ private:
             return errorFromErrno(errno);
 
         const std::string bytes = regfile::Write(*m_root);
-        const std::string temp = tempPathFor(target, ::getpid());
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        std::string temp;
+        const int fd = createTemp(target, temp);
         if (fd < 0)
             return errorFromErrno(errno);
         bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;

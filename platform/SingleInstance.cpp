@@ -140,18 +140,30 @@ private:
     int m_fd;
 };
 
+// A fresh connection's buffer takes three bytes; a caller that has gone misses nothing.
+void confirm(int fd)
+{
+    [[maybe_unused]] const ssize_t sent =
+        ::send(fd, kConfirm.constData(), static_cast<size_t>(kConfirm.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
 // One accepted caller: read without blocking as its bytes come, dropped when it says something
 // else or nothing for too long.
 class Caller final : public QObject {
 public:
-    Caller(int fd, QObject *parent, std::function<void()> onKnock)
-        : QObject(parent), m_fd(fd), m_notifier(fd, QSocketNotifier::Read), m_onKnock(std::move(onKnock))
+    Caller(int fd, QObject *parent, std::shared_ptr<int> count, std::function<void()> onKnock)
+        : QObject(parent), m_fd(fd), m_notifier(fd, QSocketNotifier::Read), m_count(std::move(count)),
+          m_onKnock(std::move(onKnock))
     {
+        ++*m_count;
         connect(&m_notifier, &QSocketNotifier::activated, this, &Caller::readable);
         m_patience.setSingleShot(true);
         connect(&m_patience, &QTimer::timeout, this, &Caller::finish);
         m_patience.start(kClientPatienceMs);
     }
+    ~Caller() override { --*m_count; }
+    Caller(const Caller &) = delete;
+    Caller &operator=(const Caller &) = delete;
 
 private:
     void readable()
@@ -167,18 +179,12 @@ private:
             return;
         }
         m_line.append(buffer, got);
-        const qsizetype end = m_line.indexOf('\n');
-        if (end < 0) {
-            if (m_line.size() > kKnock.size())
-                finish();  // no knock of ours
+        const KnockState state = ReadKnock(m_line);
+        if (state == KnockState::Incomplete)
             return;
-        }
-        const bool knocked = m_line.left(end + 1) == kKnock;
-        if (knocked) {
-            // A fresh connection's buffer takes three bytes; a caller that has gone misses nothing.
-            [[maybe_unused]] const ssize_t sent = ::send(
-                m_fd.get(), kConfirm.constData(), static_cast<size_t>(kConfirm.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-        }
+        const bool knocked = state == KnockState::Knock;
+        if (knocked)
+            confirm(m_fd.get());
         const auto onKnock = m_onKnock;
         finish();
         if (knocked)
@@ -198,10 +204,20 @@ private:
     QSocketNotifier m_notifier;
     QTimer m_patience;
     QByteArray m_line;
+    std::shared_ptr<int> m_count;  // the listener's count of callers held
     std::function<void()> m_onKnock;
 };
 
 }  // namespace
+
+KnockState ReadKnock(const QByteArray &received)
+{
+    const qsizetype end = received.indexOf('\n');
+    if (end < 0)
+        return received.size() < kKnock.size() && kKnock.startsWith(received) ? KnockState::Incomplete
+                                                                              : KnockState::Other;
+    return received.left(end + 1) == kKnock ? KnockState::Knock : KnockState::Other;
+}
 
 QString SingleInstanceMark::RuntimeFolder(const QString &name)
 {
@@ -372,7 +388,10 @@ void ActivationListener::acceptCallers()
     for (;;) {
         const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd >= 0) {
-            new Caller(fd, this, [this] { emit activationRequested(); });  // owned by the listener
+            if (*m_callers < kMaxActivationCallers)
+                new Caller(fd, this, m_callers, [this] { emit activationRequested(); });  // owned by the listener
+            else
+                serveAtOnce(fd);
             continue;
         }
         if (errno == EINTR || errno == ECONNABORTED)
@@ -387,53 +406,91 @@ void ActivationListener::acceptCallers()
     }
 }
 
-bool RequestActivation(const QString &socketPath, int timeoutMs)
+// A caller past the cap is not held: a later start sends its knock as soon as it is connected, so
+// the knock is usually there already and is served; anything else is closed at once, and a later
+// start that lost the race calls again.
+void ActivationListener::serveAtOnce(int fd)
 {
-    const QDeadlineTimer deadline(std::max(timeoutMs, 0));
-    sockaddr_un address{};
-    if (!fillAddress(address, QFile::encodeName(socketPath)))
-        return false;
+    char buffer[16];
+    const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    const bool knocked = got > 0 && ReadKnock(QByteArray(buffer, got)) == KnockState::Knock;
+    if (knocked)
+        confirm(fd);
+    ::close(fd);
+    if (knocked)
+        emit activationRequested();
+}
+
+namespace {
+
+enum class Knocked { Confirmed, HungUp, Failed };
+
+// One call: connect, knock, read the answer. A holder that hangs up without an answer (it was
+// full, and the knock came after it looked) may be called again.
+Knocked knockOnce(const sockaddr_un &address, const QDeadlineTimer &deadline)
+{
     const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (socket.get() < 0)
-        return false;
+        return Knocked::Failed;
     // A holder whose queue of callers is full keeps connect waiting; the send time-out bounds that
     // wait (zero would mean no bound, so at least a millisecond).
     for (;;) {
         const qint64 left = std::max<qint64>(deadline.remainingTime(), 1);
         const timeval bound{static_cast<time_t>(left / 1000), static_cast<suseconds_t>(left % 1000 * 1000)};
         if (deadline.hasExpired() || ::setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound) != 0)
-            return false;
+            return Knocked::Failed;
         if (::connect(socket.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
             break;
         if (errno != EINTR)
-            return false;  // nobody listens, or the holder did not take the call in time
+            return Knocked::Failed;  // nobody listens, or the holder did not take the call in time
     }
     qsizetype sent = 0;
     while (sent < kKnock.size()) {
         if (!waitFor(socket.get(), POLLOUT, deadline))
-            return false;
+            return Knocked::Failed;
         const ssize_t n = ::send(socket.get(), kKnock.constData() + sent, static_cast<size_t>(kKnock.size() - sent),
                                  MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EPIPE || errno == ECONNRESET))
+            return Knocked::HungUp;
         if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
-            return false;
+            return Knocked::Failed;
         sent += std::max<ssize_t>(n, 0);
     }
     QByteArray answer;
     while (!answer.contains('\n') && answer.size() <= kConfirm.size()) {
         if (!waitFor(socket.get(), POLLIN, deadline))
-            return false;
+            return Knocked::Failed;
         char buffer[16];
         const ssize_t n = ::recv(socket.get(), buffer, sizeof buffer, MSG_DONTWAIT);
         if (n == 0)
-            break;  // the holder hung up
+            return answer.isEmpty() ? Knocked::HungUp : Knocked::Failed;
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
                 continue;
-            return false;
+            return errno == ECONNRESET && answer.isEmpty() ? Knocked::HungUp : Knocked::Failed;
         }
         answer.append(buffer, n);
     }
-    return answer.left(answer.indexOf('\n') + 1) == kConfirm;
+    return answer.left(answer.indexOf('\n') + 1) == kConfirm ? Knocked::Confirmed : Knocked::Failed;
+}
+
+// Calls made before a holder that keeps hanging up is given up.
+constexpr int kMaxKnocks = 50;
+
+}  // namespace
+
+bool RequestActivation(const QString &socketPath, int timeoutMs)
+{
+    const QDeadlineTimer deadline(std::max(timeoutMs, 0));
+    sockaddr_un address{};
+    if (!fillAddress(address, QFile::encodeName(socketPath)))
+        return false;
+    for (int call = 0; call < kMaxKnocks && !deadline.hasExpired(); ++call) {
+        const Knocked result = knockOnce(address, deadline);
+        if (result != Knocked::HungUp)
+            return result == Knocked::Confirmed;
+    }
+    return false;
 }
 
 }  // namespace platform

@@ -63,6 +63,15 @@ private:
 // The longest path a local socket address holds (its terminating zero aside).
 inline constexpr qsizetype kMaxLocalSocketPath = 107;
 
+// What a caller of the activation socket has said so far: the knock, something else, or too
+// little to tell. Only a first line of exactly "activate" is a knock.
+enum class KnockState { Incomplete, Knock, Other };
+KnockState ReadKnock(const QByteArray &received);
+
+// Callers of the activation socket held at once; past them a caller whose knock has not already
+// arrived is closed at once, so a flood of silent callers cannot fill the descriptor table.
+inline constexpr int kMaxActivationCallers = 16;
+
 // The holder's side of the activation socket: each later start that knocks is confirmed and
 // reported. Only the holder of the mark may listen, as it replaces a socket file left behind.
 // A failure to listen is reported on standard error; the program goes on without the socket.
@@ -80,8 +89,11 @@ private:
     void acceptCallers();
     void listenAt(const QByteArray &path);
 
+    void serveAtOnce(int fd);
+
     QByteArray m_path;
     int m_fd = -1;
+    std::shared_ptr<int> m_callers = std::make_shared<int>(0);  // callers held, shared with each
     dev_t m_device = 0;  // the socket file as bound, so that only our own is removed at the end
     ino_t m_inode = 0;
     std::unique_ptr<QSocketNotifier> m_notifier;

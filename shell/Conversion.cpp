@@ -7,6 +7,7 @@
 #include "framework/TextFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <unistd.h>
 
@@ -123,7 +124,19 @@ ConversionResult ConvertPointsFile(fw::TextFileReader &origen, fw::TextFileWrite
                                    const std::string &destination, int deviceModel, const AlertLevels &levels)
 {
     const ConversionFiles files(origen, destino);
-    origen.Open(source);
+    // A download this process put in place is converted only while it is the file under that name:
+    // the folder may be shared, and handlers (a melody's) run between the placing and this.
+    if (const auto placed = fw::PlacedFile(source)) {
+        try {
+            origen.OpenExpected(source, *placed);
+        } catch (const fw::EInOutError &e) {
+            if (e.ErrorCode() == ELOOP || e.ErrorCode() == ESTALE)
+                throw fw::Exception(DownloadReplacedText());
+            throw;
+        }
+    } else {
+        origen.Open(source);
+    }
     fw::PartFile part(destination, [&destino](const std::string &name) { destino.CreateNew(name, 0666); });
     destino.SetWriteBehind(true);
 
@@ -177,6 +190,12 @@ std::string AlertVariant(std::string_view record, char alert)
 void DeleteDownload(const std::string &folder)
 {
     ::unlink((folder + "/" + kDownloadFileName).c_str());
+}
+
+std::string DownloadReplacedText()
+{
+    return fw::AnsiText("El mapa descargado ha sido sustituido por otro fichero antes de convertirlo; no se ha "
+                        "convertido");
 }
 
 const std::string &InvalidDestinationNameText()

@@ -58,8 +58,10 @@ enum class ConversionResult {
 // renamed over the destination only when everything succeeded: after an invalid header or an
 // error an existing destination is left exactly as it was, no partial file remains, and the source
 // is never touched. The source is opened first; a destination that exists but cannot be written
-// counts as one that cannot be created. Errors of the file layer leave as fw::EInOutError (the
-// system's error code and its text); a line past the reader's cap as fw::Exception with
+// counts as one that cannot be created. A source that this process put in place (fw::PlacedFile,
+// the download) is read only if it is still that file: a link or another file under its name
+// raises fw::Exception with DownloadReplacedText and converts nothing. Errors of the file layer leave as
+// fw::EInOutError (the system's error code and its text); a line past the reader's cap as fw::Exception with
 // OverlongLineText.
 [[nodiscard]] ConversionResult ConvertPointsFile(const std::string &source, const std::string &destination,
                                                  int deviceModel, const AlertLevels &levels);
@@ -98,5 +100,7 @@ const std::string &MapReceivedText();             // ConversionResult::Converted
 // The error raised by ConvertPointsFile for a line past the text reader's cap: no record is that
 // long, so the file is no points file (and the previous map stays).
 std::string OverlongLineText(size_t limit);
+// The error for a download that another file has taken the place of before its conversion.
+std::string DownloadReplacedText();
 
 }  // namespace shell

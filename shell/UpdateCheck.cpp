@@ -79,16 +79,15 @@ bool UpdateCheck::listPublishedMaps()
     client.ChangeDir(kUpdatesDir);
     client.NameList(names);
     names.Sort();
-    // A server that lists only "." and ".." (or, like most, nothing at all) has no map.
-    const bool onlyDots = names.Count() == 2 && names.Last().find("..") != std::string::npos;
-    if (onlyDots || names.Empty()) {
+    // The newest of the names that are maps: a server lists other names too ("." and "..", a
+    // "readme", a name a lone CR split), and one that sorts last must not hide the real map, nor
+    // be downloaded as one. A map's name becomes a file of the download folder, so it is a plain
+    // name. A server that lists no map (like most, nothing at all) has none.
+    const std::string published = NewestPublishedMap(names.Items());
+    if (published.empty()) {
         Notice("No hay mapa en el Host");
         return false;
     }
-    const std::string &published = names.Last();
-    // The name becomes a file of the download folder: nothing but a plain name may pass.
-    if (!IsPlainFileName(published))
-        throw fw::Exception(InvalidPublishedNameText(published));
     m_form.Estado.SetPublished(published);
     return true;
 }

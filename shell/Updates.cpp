@@ -20,7 +20,7 @@ bool isControl(unsigned char c)
 
 bool IsLocalCandidate(std::string_view name, int deviceModel)
 {
-    if (deviceModel < kSentryIII || deviceModel > kGrayRoverII || name.size() != 18)
+    if (deviceModel < kSentryIII || deviceModel > kGrayRoverII || name.size() != kMapNameLength)
         return false;
     std::string lower(name);
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -45,6 +45,20 @@ bool IsPlainFileName(std::string_view name)
     return std::none_of(name.begin(), name.end(), [](char c) {
         return c == '/' || c == '\\' || c == ':' || isControl(static_cast<unsigned char>(c));
     });
+}
+
+bool IsPublishedMapName(std::string_view name)
+{
+    return IsPlainFileName(name) && name.size() == kMapNameLength && IsPointsFileName(name);
+}
+
+std::string NewestPublishedMap(const std::vector<std::string> &names)
+{
+    const std::string *newest = nullptr;
+    for (const std::string &name : names)
+        if (IsPublishedMapName(name) && (!newest || IsNewerName(name, *newest)))
+            newest = &name;
+    return newest ? *newest : std::string();
 }
 
 std::string InvalidPublishedNameText(std::string_view name)

@@ -2,9 +2,11 @@
 // The pieces of the update check and the download that need no window: the server's folders, the
 // rules that pick the newest map on each side, the guard on published names, and the texts of
 // their errors.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace shell {
 
@@ -17,12 +19,24 @@ inline constexpr const char *kNewsFileName = "news.txt";
 inline constexpr std::int64_t kMaxNewsBytes = std::int64_t{1} << 20;
 inline constexpr std::int64_t kMaxMapBytes = std::int64_t{256} << 20;
 
+// The length of a map's name, in bytes ("Watcher-261101.mdb").
+inline constexpr std::size_t kMapNameLength = 18;
+
 // A name of the download folder that counts as a local map: a device model is chosen (DeviceModel),
 // the name in lower case holds ".mdb", and it is exactly 18 characters long.
 bool IsLocalCandidate(std::string_view name, int deviceModel);
 
 // Byte-wise comparison as unsigned characters, letter case counting; a prefix is the smaller.
 bool IsNewerName(std::string_view published, std::string_view local);
+
+// A published name that counts as a map: a plain file name (IsPlainFileName) of the form the local
+// side counts as a map (IsLocalCandidate: 18 characters, ".mdb" in lower case) and the conversion
+// takes (IsPointsFileName). A listing's other names ("readme", "zz", a name a lone CR splits) are
+// not maps and are passed over, as "." and ".." are.
+bool IsPublishedMapName(std::string_view name);
+// The newest of a listing's names that pass IsPublishedMapName, in IsNewerName's order; empty when
+// none does (the server has no map).
+std::string NewestPublishedMap(const std::vector<std::string> &names);
 
 // A published name becomes a file of the download folder, so it must name a plain file there:
 // not empty, not "." or "..", at most kMaxFileNameBytes long, no folder separator ("/" or "\"),

@@ -2,6 +2,7 @@
 // level, the line rules of the points files, and failures that must leave the user's map alone.
 #include "shell/Conversion.h"
 
+#include "common/ExceptionText.h"
 #include "common/TempDir.h"
 #include "framework/Exceptions.h"
 #include "framework/PartFile.h"
@@ -15,6 +16,7 @@
 #include <linux/capability.h>
 #include <map>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -653,4 +655,68 @@ TEST(Conversion, LeftoverPartFilesOfEndedProcessesAreRemoved)
     EXPECT_FALSE(fs::exists(dir.file(endedPart)));
     for (const auto &name : kept)
         EXPECT_TRUE(fs::exists(dir.file(name))) << name;
+}
+
+// The download this process put in place is converted only while it is the file under its name:
+// a link, another file or a FIFO put there since is refused and nothing is written; a source this
+// process never placed is read by its name as before.
+TEST(Conversion, ADownloadReplacedAfterItWasPlacedIsNotConverted)
+{
+    const std::string placedMap = CrLf({kHeader, Record("00000000000001", 'A', '1')});
+    const std::string otherMap = CrLf({kHeader, Record("99999999999999", 'A', '1')});
+    const shell::AlertLevels kAllKept = {3, 3, 3, 3, 3, 3, 3};
+    struct Case {
+        const char *name;
+        bool placed;  // the source was put in place by this process
+        std::function<void(const std::string &source, const std::string &other)> replace;
+        bool converted;
+    } const cases[] = {
+        {"left as placed", true, [](const std::string &, const std::string &) {}, true},
+        {"a link to another map", true,
+         [](const std::string &source, const std::string &other) {
+             ASSERT_EQ(::unlink(source.c_str()), 0);
+             ASSERT_EQ(::symlink(other.c_str(), source.c_str()), 0);
+         },
+         false},
+        {"another file renamed over it", true,
+         [](const std::string &source, const std::string &other) {
+             const std::string copy = other + ".copy";
+             WriteFile(copy, ReadFile(other));
+             ASSERT_EQ(::rename(copy.c_str(), source.c_str()), 0);
+         },
+         false},
+        {"a FIFO", true,
+         [](const std::string &source, const std::string &) {
+             ASSERT_EQ(::unlink(source.c_str()), 0);
+             ASSERT_EQ(::mkfifo(source.c_str(), 0600), 0);
+         },
+         false},
+        {"never placed by this process, a file", false, [](const std::string &, const std::string &) {}, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        testutil::TempDir dir;
+        const std::string source = dir.file(shell::kDownloadFileName);
+        const std::string destination = dir.file("Watcher-261101.mdb");
+        const std::string other = dir.file("other.txt");
+        WriteFile(other, otherMap);
+        WriteFile(destination, "previous");
+        if (c.placed) {
+            fw::PartFileStream download(source);
+            download.Stream().WriteBuffer(placedMap.data(), static_cast<std::int64_t>(placedMap.size()));
+            download.Place();
+        } else {
+            WriteFile(source, placedMap);
+        }
+        c.replace(source, other);
+        if (c.converted) {
+            EXPECT_EQ(Convert(source, destination, shell::kWatcher, kAllKept), shell::ConversionResult::Converted);
+            EXPECT_NE(ReadFile(destination).find("00000000000001"), std::string::npos);
+        } else {
+            EXPECT_EQ(testutil::Message([&] { (void)Convert(source, destination, shell::kWatcher, kAllKept); }),
+                      shell::DownloadReplacedText());
+            EXPECT_EQ(ReadFile(destination), "previous");
+        }
+        EXPECT_EQ(ReadFile(other), otherMap);
+    }
 }

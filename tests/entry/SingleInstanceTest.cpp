@@ -22,13 +22,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -524,6 +528,103 @@ TEST(Activation, AHolderThatDoesNotAnswerCostsALaterStartOnlyItsTime)
         EXPECT_GE(clock.elapsed(), 250);
         EXPECT_LT(clock.elapsed(), 2000);
     }
+}
+
+// Callers that connect, say nothing and call again as soon as they are dropped: the holder keeps
+// at most its cap of them, closing the rest at once, so the flood cannot take the descriptors a
+// genuine later start needs; that start still gets through while the flood goes on.
+TEST(Activation, AFloodOfSilentCallersIsCappedAndAGenuineStartStillGetsThrough)
+{
+    testutil::TempDir dir;
+    const QString path = QString::fromStdString(dir.file("drovanel.socket"));
+    platform::ActivationListener listener(path);
+    ASSERT_TRUE(listener.Listening());
+    int requests = 0;
+    QObject::connect(&listener, &platform::ActivationListener::activationRequested, [&] { ++requests; });
+
+    // Room for what the process holds now, the flood's own ends, the cap and a little more.
+    constexpr int kFlood = 200;
+    // Out of descriptors even to look: as many as the limit allows.
+    const auto openDescriptors = [] {
+        std::error_code error;
+        std::filesystem::directory_iterator it("/proc/self/fd", error);
+        rlimit limit{};
+        if (error && ::getrlimit(RLIMIT_NOFILE, &limit) == 0)
+            return limit.rlim_cur;
+        return static_cast<rlim_t>(std::distance(it, std::filesystem::directory_iterator{}));
+    };
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    rlimit tight = before;
+    tight.rlim_cur = openDescriptors() + kFlood + platform::kMaxActivationCallers + 24;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+
+    std::atomic<bool> stop = false;
+    std::atomic<int> dropped = 0;
+    std::atomic<int> floodHeld = 0;
+    const auto baseline = static_cast<long>(openDescriptors());
+    // The callers the holder keeps, as seen between its turns: what the process holds beyond its
+    // own and the flood's ends (which change while they are counted, so by a few either way).
+    long peak = 0;
+    const auto holderKeeps = [&] {
+        peak = std::max(peak, static_cast<long>(openDescriptors()) - baseline - floodHeld);
+        return true;
+    };
+    const QByteArray name = QFile::encodeName(path);
+    std::thread flood([&] {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, name.constData(), static_cast<size_t>(name.size()));
+        std::vector<pollfd> held;
+        while (!stop) {
+            while (held.size() < kFlood) {
+                const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+                if (fd < 0)
+                    break;
+                if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+                    ::close(fd);  // the holder's queue is full for now
+                    break;
+                }
+                held.push_back({fd, POLLIN, 0});
+                ++floodHeld;
+            }
+            ::poll(held.data(), held.size(), 10);
+            for (auto it = held.begin(); it != held.end();) {
+                char byte = 0;
+                const ssize_t got = it->revents != 0 ? ::recv(it->fd, &byte, 1, MSG_DONTWAIT) : -1;
+                if (got == 0 || (got < 0 && it->revents != 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                    ::close(it->fd);
+                    it = held.erase(it);
+                    --floodHeld;
+                    ++dropped;
+                } else {
+                    it->revents = 0;
+                    ++it;
+                }
+            }
+        }
+        for (const pollfd &p : held)
+            ::close(p.fd);
+    });
+    const auto end = [&] {
+        stop = true;
+        if (flood.joinable())
+            flood.join();
+        ::setrlimit(RLIMIT_NOFILE, &before);
+    };
+    const std::unique_ptr<void, std::function<void(void *)>> ending(&stop, [&](void *) { end(); });
+
+    // Once the flood is being turned away, a later start knocks.
+    EXPECT_TRUE(pumpUntil([&] { return holderKeeps() && dropped >= kFlood; }, 10000));
+    std::atomic<bool> confirmed = false;
+    std::unique_ptr<QThread> caller(QThread::create([&] { confirmed = platform::RequestActivation(path, 3000); }));
+    caller->start();
+    EXPECT_TRUE(pumpUntil([&] { return holderKeeps() && caller->isFinished(); }, 5000));
+    caller->wait();
+    end();
+    EXPECT_TRUE(confirmed);
+    EXPECT_EQ(requests, 1);
+    EXPECT_LE(peak, platform::kMaxActivationCallers + 8);
 }
 
 // A holder that cannot listen says so on standard error and goes on without the socket.

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -146,6 +148,74 @@ TEST(PartFile, AFolderThatCannotTakeItNamesTheTarget)
         EXPECT_EQ(e.ErrorCode(), ENOENT);
         EXPECT_EQ(e.Message(), "Cannot create file \"" + target + "\". " + std::strerror(ENOENT));
     }
+}
+
+// The sweep of leftovers removes only what this program can have written: regular files of this
+// user named exactly as its part files are, of a process that has ended.
+TEST(PartFile, SweepRemovesOnlyTheLeftoversOfThisProgram)
+{
+    testutil::TempDir dir;
+    const pid_t ended = ::fork();  // a process that has ended: its id is free for now
+    if (ended == 0)
+        ::_exit(0);
+    ASSERT_GT(ended, 0);
+    ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+    const std::string dead = std::to_string(ended);
+    const std::string victim = dir.file("victim");
+    WriteFile(victim, "keep me");
+
+    enum Kind { File, Link, Folder, OtherUsers };
+    struct Case {
+        std::string name;
+        Kind kind;
+        bool removed;
+    } const cases[] = {
+        {".drovanel-" + dead + "-0.part", File, true},
+        {".drovanel-" + dead + "-4000000.part", File, true},
+        {".drovanel-" + dead + "-notes.part", File, false},
+        {".drovanel-+" + dead + "-5.part", File, false},
+        {".drovanel- " + dead + "-5.part", File, false},
+        {".drovanel-" + dead + "--5.part", File, false},
+        {".drovanel-" + dead + "-5-6.part", File, false},
+        {".drovanel-" + dead + "-.part", File, false},
+        {".drovanel--5.part", File, false},
+        {".drovanel-" + dead + ".part", File, false},
+        {".drovanel-" + dead + "-5.part~", File, false},
+        {".drovanel-99999999999999999999-5.part", File, false},
+        {".drovanel-0-5.part", File, false},
+        {"drovanel-" + dead + "-5.part", File, false},
+        {".drovanel-" + dead + "-7.part", Link, false},
+        {".drovanel-" + dead + "-8.part", Folder, false},
+        {".drovanel-" + dead + "-9.part", OtherUsers, false},
+        {".drovanel-1-0.part", File, false},  // process 1 always runs
+        {".drovanel-" + std::to_string(::getpid()) + "-0.part", File, false},
+    };
+    for (const Case &c : cases) {
+        const std::string path = dir.file(c.name);
+        switch (c.kind) {
+        case File: WriteFile(path, "574C"); break;
+        case Link: ASSERT_EQ(::symlink(victim.c_str(), path.c_str()), 0); break;
+        case Folder: ASSERT_EQ(::mkdir(path.c_str(), 0700), 0); break;
+        case OtherUsers:
+            WriteFile(path, "574C");
+            // Only root can give a file away; as anyone else the case is one of this user's files.
+            if (::geteuid() != 0)
+                continue;
+            ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+            break;
+        }
+    }
+
+    fw::RemoveLeftoverPartFiles(dir.path());
+
+    for (const Case &c : cases) {
+        const bool removed = !fs::exists(fs::symlink_status(dir.file(c.name)));
+        if (c.kind == OtherUsers && ::geteuid() != 0)
+            EXPECT_TRUE(removed) << c.name;
+        else
+            EXPECT_EQ(removed, c.removed) << c.name;
+    }
+    EXPECT_EQ(ReadFile(victim), "keep me");
 }
 
 }  // namespace

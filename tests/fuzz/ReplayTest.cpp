@@ -18,6 +18,9 @@ FUZZ_ENTRY(AnnouncedSize)
 FUZZ_ENTRY(ParsePort)
 FUZZ_ENTRY(PlainFileName)
 FUZZ_ENTRY(SettingValues)
+FUZZ_ENTRY(Text)
+FUZZ_ENTRY(ActivationLine)
+FUZZ_ENTRY(NewsText)
 #undef FUZZ_ENTRY
 
 namespace {
@@ -55,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Target{"text_file", FuzzEntryTextFile}, Target{"conversion", FuzzEntryConversion},
                       Target{"regfile", FuzzEntryRegFile}, Target{"announced_size", FuzzEntryAnnouncedSize},
                       Target{"parse_port", FuzzEntryParsePort}, Target{"plain_file_name", FuzzEntryPlainFileName},
-                      Target{"setting_values", FuzzEntrySettingValues}),
+                      Target{"setting_values", FuzzEntrySettingValues}, Target{"text", FuzzEntryText},
+                      Target{"activation_line", FuzzEntryActivationLine}, Target{"news_text", FuzzEntryNewsText}),
     [](const auto &info) { return std::string(info.param.folder); });
 
 }  // namespace

@@ -125,4 +125,52 @@ TEST(RegFile, FoldingKnowsAccentedLettersInUtf8)
     EXPECT_EQ(Fold("añoÑ÷"), "AÑOÑ÷");
 }
 
+TEST(RegFile, ValuesOfOneNameInAnyLetterCaseAreOneValue)
+{
+    // The last line of a name wins and keeps the place and spelling of the first; a deletion
+    // removes the value whatever its case, and setting it again puts it last.
+    const ParseResult result = Parse("REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n"
+                                     "\"Canción\"=\"1\"\r\n"
+                                     "\"Otro\"=\"x\"\r\n"
+                                     "\"CANCIÓN\"=\"2\"\r\n"
+                                     "\"borrado\"=\"y\"\r\n"
+                                     "\"Tercero\"=\"z\"\r\n"
+                                     "\"BORRADO\"=-\r\n"
+                                     "\"otro\"=dword:00000007\r\n"
+                                     "\"Tercero\"=-\r\n"
+                                     "\"tercero\"=\"again\"\r\n"
+                                     "\"Cancion\"=\"no accent, another name\"\r\n"
+                                     "\"nunca\"=-\r\n");
+    ASSERT_TRUE(result.Clean());
+    const Key *a = result.root->Find("A");
+    ASSERT_TRUE(a);
+    struct Expected {
+        const char *lookup;
+        const char *name;  // nullptr: no such value
+        std::string data;
+    };
+    const Expected cases[] = {
+        {"canción", "Canción", std::string("2\0", 2)},
+        {"OTRO", "Otro", std::string("\x07\0\0\0", 4)},
+        {"Borrado", nullptr, ""},
+        {"TERCERO", "tercero", std::string("again\0", 6)},
+        {"CANCION", "Cancion", std::string("no accent, another name\0", 24)},
+        {"nunca", nullptr, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.lookup);
+        const Value *v = a->FindValue(c.lookup);
+        ASSERT_EQ(v != nullptr, c.name != nullptr);
+        if (v) {
+            EXPECT_EQ(v->name, c.name);
+            EXPECT_EQ(v->data, c.data);
+        }
+    }
+    EXPECT_EQ(Write(*result.root), "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n"
+                                   "\"Canción\"=\"2\"\r\n"
+                                   "\"Otro\"=dword:00000007\r\n"
+                                   "\"tercero\"=\"again\"\r\n"
+                                   "\"Cancion\"=\"no accent, another name\"\r\n\r\n");
+}
+
 }  // namespace

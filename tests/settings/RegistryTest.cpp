@@ -13,6 +13,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace platform;
 using testutil::Query;
@@ -546,6 +547,76 @@ TEST_F(Registry, TemporaryFilesOfDeadWritersAreRemoved)
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(dead)));
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(living)));
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(other)));
+}
+
+TEST_F(Registry, LeftoversAreRemovedOnlyWhenTheyAreADeadWritersOwnFiles)
+{
+    struct Case {
+        const char *name;
+        enum { File, Link, Folder } kind;
+        bool removed;
+    };
+    const Case cases[] = {
+        {".registry.reg.999999999.0badf00d.tmp", Case::File, true},
+        {".registry.reg.999999999.tmp", Case::File, true},
+        {".registry.reg.999999999.0badf00d.tmp.keep", Case::File, false},
+        {".registry.reg.999999999.0BADF00D.tmp", Case::File, false},
+        {".registry.reg.999999999.0badf0.tmp", Case::File, false},
+        {".registry.reg.999999999.notes.tmp", Case::File, false},
+        {".registry.reg.+99999999.tmp", Case::File, false},
+        {".registry.reg.999999998.00000000.tmp", Case::Link, false},
+        {".registry.reg.999999997.00000000.tmp", Case::Folder, false},
+    };
+    const std::string victim = dir.file("victim");
+    WriteFile(victim, "keep me");
+    for (const Case &c : cases) {
+        const std::string path = dir.file(c.name);
+        if (c.kind == Case::File)
+            WriteFile(path, "left");
+        else if (c.kind == Case::Link)
+            ASSERT_EQ(::symlink(victim.c_str(), path.c_str()), 0);
+        else
+            ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+    }
+    HKEY key = 0;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    for (const Case &c : cases) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(dir.file(c.name).c_str(), &st) != 0, c.removed) << c.name;
+    }
+    EXPECT_EQ(ReadFile(victim), "keep me");
+}
+
+TEST_F(Registry, SavingNeverWritesThroughALinkPlantedUnderATemporaryName)
+{
+    // Every name an earlier version would have used for this process, and a few of the new form,
+    // each a link to a file of the user's that must stay as it is.
+    const std::string victim = dir.file("victim");
+    WriteFile(victim, "keep me");
+    const std::string pid = std::to_string(::getpid());
+    std::vector<std::string> planted = {dir.file(".registry.reg." + pid + ".tmp")};
+    for (const char *random : {"00000000", "ffffffff", "12345678"})
+        planted.push_back(dir.file(".registry.reg." + pid + "." + random + ".tmp"));
+    for (const auto &link : planted)
+        ASSERT_EQ(::symlink(victim.c_str(), link.c_str()), 0);
+
+    for (const char *value : {"first", "second"}) {
+        const HKEY key = Create("Software\\App");
+        ASSERT_EQ(SetText(key, "V", value), ERROR_SUCCESS);
+        ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+        Reload();
+        EXPECT_EQ(QueryText("Software\\App", "V"), value);
+    }
+    EXPECT_EQ(ReadFile(victim), "keep me");
+    struct stat st {};
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << "the settings file is a file of its own, not a planted link";
+    for (const auto &link : planted) {
+        ASSERT_EQ(::lstat(link.c_str(), &st), 0) << link;
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << link;
+    }
+    EXPECT_EQ(testutil::FilesStartingWith(dir.path(), ".registry").size(), planted.size())
+        << "no temporary file of ours is left";
 }
 
 TEST_F(Registry, ChangeThroughTheRootWithNoKeyOpenIsWrittenAtOnce)

@@ -65,6 +65,42 @@ TEST_F(Scripted, SecondPressDownloadsAndConvertsAgainWithoutACheck)
     EXPECT_EQ(Count(lines, "QUIT"), 0);
 }
 
+// The melody after the download runs handlers; one of them may put a link where the download was
+// placed. The conversion takes the download or nothing, never the file the link names.
+TEST_F(Scripted, ALinkPutInPlaceOfTheDownloadDuringTheMelodyIsNotConverted)
+{
+    server.listing = kNewest + "\r\n";
+    server.File(kNewest, kMap);
+    server.File("news.dat", kNews);
+    WriteFile(local(kPlaceholder), "");
+    const std::string planted = "574C planted\r\n-0399999+40499V1,120\r\n";
+    const std::string elsewhere = local("elsewhere.txt");
+    WriteFile(elsewhere, planted);
+    struct Planting final : sound::TToneSink {
+        std::string download, target;
+        bool done = false;
+        void PlayTone(std::uint16_t, std::int32_t) override
+        {
+            if (done)
+                return;
+            done = true;
+            ::unlink(download.c_str());
+            EXPECT_EQ(::symlink(target.c_str(), download.c_str()), 0);
+        }
+    } planting;
+    planting.download = local(shell::kDownloadFileName);
+    planting.target = elsewhere;
+    sound::TBTBeeper::SetToneSink(&planting);
+    StartDirect();
+    form->cxButton1->Click();
+
+    EXPECT_TRUE(planting.done);
+    EXPECT_EQ(errors(), Texts{shell::DownloadReplacedText() + "."});
+    EXPECT_EQ(messages(), Texts{});
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(local(kNewest))));
+    EXPECT_EQ(ReadFile(elsewhere), planted);
+}
+
 struct FailureCase {
     const char *name;
     std::function<void(ScriptedFtpServer &)> script;

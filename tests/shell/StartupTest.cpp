@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -258,6 +259,35 @@ TEST_F(PralTest, StartUpSweepsThePartFilesOfEndedConversionsFromTheDownloadFolde
     EXPECT_TRUE(testutil::PumpUntil([&] { return !QFileInfo::exists(QString::fromStdString(endedPart)); }, 5000));
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(ownPart)));
     EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// The sweep takes only what the program can have written: names that merely look like a part
+// file's, and a link under a part file's name, stay.
+TEST_F(PralTest, StartUpSweepLeavesWhatTheProgramNeverWrote)
+{
+    testutil::TempDir maps;
+    const pid_t ended = ::fork();
+    if (ended == 0)
+        ::_exit(0);
+    ASSERT_GT(ended, 0);
+    ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+    const std::string dead = std::to_string(ended);
+    const std::string endedPart = maps.file(".drovanel-" + dead + "-0.part");
+    testutil::WriteFile(endedPart, "574C half");
+    const std::vector<std::string> notOurs = {maps.file(".drovanel-" + dead + "-notes.part"),
+                                              maps.file(".drovanel-+" + dead + "-5.part")};
+    for (const auto &path : notOurs)
+        testutil::WriteFile(path, "the user's");
+    const std::string link = maps.file(".drovanel-" + dead + "-1.part");
+    ASSERT_EQ(::symlink("Watcher-261101.mdb", link.c_str()), 0);
+    TestPral form;
+    form.DirectoryEdit1->SetText(maps.path());
+    form.DoCreate();
+    fw::SetCurrentDir(m_cwd);
+    ASSERT_TRUE(testutil::PumpUntil([&] { return !QFileInfo::exists(QString::fromStdString(endedPart)); }, 5000));
+    for (const auto &path : notOurs)
+        EXPECT_EQ(testutil::ReadFile(path), "the user's") << path;
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(link)).isSymLink());
 }
 
 TEST_F(PralTest, DefaultFolderIsOnTheDesktopAndTheUpdateHostIsTheBuildOption)

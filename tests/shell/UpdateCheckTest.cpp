@@ -164,11 +164,28 @@ std::vector<CheckCase> CheckTable()
          .mark = true,
          .newsServed = false},
     };
+    // A name that is no plain file name is no map: passed over as "." and ".." are, alone and
+    // beside a real map that sorts before it.
     for (const auto &name : kHostile) {
         cases.push_back({.name = "HostileName",
                          .listing = name + "\r\n",
                          .localFiles = {kPlaceholder},
-                         .error = shell::InvalidPublishedNameText(name)});
+                         .messages = {"No hay mapa en el Host"}});
+        cases.push_back({.name = "HostileNameBesideAMap",
+                         .listing = kPlaceholder + "\r\n" + name + "\r\n" + kNewest + "\r\n",
+                         .localFiles = {kPlaceholder},
+                         .published = kNewest,
+                         .local = kPlaceholder,
+                         .mark = true});
+    }
+    // Names that sort after the map but are none: the map is announced, not them.
+    for (const std::string name : {"zz", "readme", "zz\rq.mdb", "zzzzzzzzzzzzzzzzzz"}) {
+        cases.push_back({.name = "NotAMapSortsLast",
+                         .listing = kNewest + "\r\n" + name + "\r\n",
+                         .localFiles = {kPlaceholder},
+                         .published = kNewest,
+                         .local = kPlaceholder,
+                         .mark = true});
     }
     return cases;
 }
