@@ -166,10 +166,9 @@ TEST_F(InstalledTree, InstalledProgramStartsAndEndsCleanlyOnSigterm)
     // The single-instance mark is taken before the window is built; the settings file is written
     // when the program ends. Give it the time to build its window, then end it.
     const QString lock = run.RuntimeDir() + "/drovanel.lock";
-    for (int i = 0; i < 300 && !QFileInfo::exists(lock) && program.state() == QProcess::Running; ++i)
-        program.waitForFinished(20);
+    // Awaited through its folder's change events.
+    ASSERT_TRUE(testutil::AwaitFile(lock, program, 6000)) << "no single-instance mark";
     ASSERT_EQ(program.state(), QProcess::Running) << program.readAllStandardError().toStdString();
-    ASSERT_TRUE(QFileInfo::exists(lock));
     program.waitForFinished(500);  // the main form built; the window shown offscreen
     ASSERT_EQ(program.state(), QProcess::Running) << program.readAllStandardError().toStdString();
     ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
