@@ -23,14 +23,16 @@ cleanup() {
 }
 trap cleanup EXIT
 name=Watcher-090101.mdb
-updates="$work/root/home/drovanel/www/updates"
-mkdir -p "$updates" "$work/root/home/drovanel/www/docs" "$work/folder" "$work/out" "$work/home"
+# The update server's account and folders, as the sample server knows them.
+{ read -r user; read -r password; read -r updates_dir; read -r docs_dir; } < <(/usr/bin/python3 scripts/sample-server --account)
+updates="$work/root$updates_dir"
+mkdir -p "$updates" "$work/root$docs_dir" "$work/folder" "$work/out" "$work/home"
 # Random bytes: no points file, so the conversion stops at the header and the figure is the
 # download's. The window still plays its melody (silently) and shows its message.
 head -c $((256 << 20)) /dev/urandom >"$updates/$name"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" QT_QPA_PLATFORM=offscreen
 
-coproc SERVER { exec /usr/bin/python3 tests/fixtures/ftp_server.py "$work/root" drovanel 61840293k; }
+coproc SERVER { exec /usr/bin/python3 tests/fixtures/ftp_server.py "$work/root" "$user" "$password"; }
 server_pid=$SERVER_PID
 read -r port <&"${SERVER[0]}"
 echo "pyftpdlib on 127.0.0.1:$port"
@@ -41,8 +43,8 @@ window() {
     cmp -s "$work/folder/temp.mdb" "$updates/$name" || { echo "window: wrong bytes" >&2; exit 1; }
 }
 client() {
-    /usr/bin/time -f "%e %U %S" -o "$work/time" "$ftpget" 127.0.0.1 "$port" drovanel 61840293k \
-        /home/drovanel/www/updates "$name" "$work/out/ftpget.bin" >/dev/null
+    /usr/bin/time -f "%e %U %S" -o "$work/time" "$ftpget" 127.0.0.1 "$port" "$user" "$password" \
+        "$updates_dir" "$name" "$work/out/ftpget.bin" >/dev/null
     cmp -s "$work/out/ftpget.bin" "$updates/$name" || { echo "drovanel-ftpget: wrong bytes" >&2; exit 1; }
     awk -v b=$((256 << 20)) '{ printf "%d %.3f %.3f\n", b, $1, $2 + $3 }' "$work/time"
 }

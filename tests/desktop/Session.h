@@ -2,10 +2,11 @@
 // The parts of today's desktops around the real program, each a real program of its own started
 // for one test, beside the virtual display and the session bus of tests/fixtures: a
 // StatusNotifierItem watcher and host, a notification server (dunst) whose notifications are
-// recorded, a Wayland compositor (Weston, headless), and the program itself against the sample
-// update server. The test talks to the bus through Qt D-Bus; nothing here links the program's code.
+// recorded, and a Wayland compositor (Weston, headless); the program itself runs in the fixtures'
+// throwaway profile (testutil::ProgramRun). The test talks to the bus through Qt D-Bus; nothing
+// here links the program's code.
 #include "common/TempDir.h"
-#include "fixtures/SampleServer.h"
+#include "fixtures/ProgramRun.h"
 #include "fixtures/SessionBus.h"
 #include "fixtures/VirtualDesktop.h"
 
@@ -14,7 +15,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -22,7 +22,6 @@
 #include <QLibraryInfo>
 #include <QStandardPaths>
 #include <QVariantMap>
-#include <csignal>
 #include <optional>
 #include <vector>
 
@@ -333,131 +332,5 @@ inline QProcessEnvironment OnWayland(QProcessEnvironment env, const Compositor &
     env.insert("QT_QPA_PLATFORM", "wayland");
     return env;
 }
-
-// The real program against the sample update server, in a throwaway profile, with a recording
-// "xdg-open" first in PATH.
-class ProgramRun {
-public:
-    ProgramRun() : m_bin(QString::fromLocal8Bit(qgetenv("DROVANEL_BIN_DIR")))
-    {
-        QDir().mkpath(m_work.path() + "/bin");
-        const QString opener = m_work.path() + "/bin/xdg-open";
-        WriteAll(opener, "#!/bin/sh\nprintf '%s\\n' \"$*\" >>\"" + Opened().toLocal8Bit() + "\"\n");
-        QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    ~ProgramRun()
-    {
-        for (QProcess *p : {&m_second, &m_program}) {
-            p->kill();
-            p->waitForFinished(5000);
-        }
-    }
-    ProgramRun(const ProgramRun &) = delete;
-    ProgramRun &operator=(const ProgramRun &) = delete;
-
-    QString Program() const { return m_bin + "/drovanel"; }
-    QString Opened() const { return m_work.path() + "/opened"; }
-    QString ServerLog() const { return m_work.path() + "/server.log"; }
-    QString Updates() const { return m_work.path() + "/server/home/drovanel/www/updates"; }
-    QString SettingsFile() const { return m_work.path() + "/profile/home/.config/drovanel/registry.reg"; }
-    QByteArray Settings() const { return ReadAll(SettingsFile()); }
-    QProcess &Process() { return m_program; }
-
-    // The server, and a profile for it: `options` of scripts/write-profile, then `values` added
-    // to the main form's key as "name"="value" lines.
-    bool Prepare(const QStringList &options, const std::vector<std::pair<QByteArray, QByteArray>> &values = {})
-    {
-        m_server = std::make_unique<SampleServer>(m_work.path() + "/server", m_bin + "/drovanel-make-map", ServerLog());
-        if (m_server->Port() == 0)
-            return false;
-        QProcess writer;
-        writer.start("/usr/bin/python3", QStringList{DROVANEL_SCRIPTS_DIR "/write-profile", m_work.path() + "/profile",
-                                                     "--proxy-port", QString::number(m_server->Port())} +
-                                             options);
-        if (!writer.waitForFinished(30'000) || writer.exitCode() != 0)
-            return false;
-        for (const QString &line : QString::fromUtf8(writer.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
-            m_profile.emplace_back(line.section('=', 0, 0), line.section('=', 1));
-        // The key is the file's last section: its values end the file.
-        QByteArray settings = Settings();
-        for (const auto &[name, value] : values)
-            settings += "\"" + name + "\"=\"" + value + "\"\r\n";
-        return WriteAll(SettingsFile(), settings);
-    }
-
-    // The environment of the desktop (`desktop`) with the profile and the recording opener.
-    QProcessEnvironment Env(QProcessEnvironment desktop) const
-    {
-        for (const auto &[name, value] : m_profile)
-            desktop.insert(name, value);
-        desktop.insert("PATH", m_work.path() + "/bin:" + desktop.value("PATH"));
-        return desktop;
-    }
-
-    bool Start(const QProcessEnvironment &env, QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels)
-    {
-        m_program.setProcessEnvironment(env);
-        m_program.setProcessChannelMode(channels);
-        m_program.start(Program(), {});
-        return m_program.waitForStarted(10'000);
-    }
-
-    // A second start in the same session: how long it took to end, or -1 when it did not.
-    qint64 StartSecond(const QProcessEnvironment &env)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        m_second.setProcessEnvironment(env);
-        m_second.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_second.start(Program(), {});
-        if (!m_second.waitForFinished(10'000) || m_second.exitStatus() != QProcess::NormalExit)
-            return -1;
-        return m_second.exitCode() == 0 ? clock.elapsed() : -1;
-    }
-
-    // The start-up check has ended: the news it found is handed to the desktop.
-    bool AwaitCheck(int timeoutMs)
-    {
-        return WaitUntil([this] { return !ReadAll(Opened()).isEmpty() || m_program.state() != QProcess::Running; },
-                         timeoutMs) &&
-               !ReadAll(Opened()).isEmpty();
-    }
-
-    // Ends the program as a signal from the session does: true when it ended on its own, at once
-    // and cleanly.
-    bool EndWithSigterm()
-    {
-        ::kill(static_cast<pid_t>(m_program.processId()), SIGTERM);
-        return m_program.waitForFinished(30'000) && m_program.exitStatus() == QProcess::NormalExit &&
-               m_program.exitCode() == 0;
-    }
-
-    // With WAYLAND_DEBUG=client in its environment and its standard error kept apart, libwayland
-    // prints every request and event of the program's connection to the compositor there: the
-    // program's side of its windows, which no other Wayland client may look at.
-    QString Trace()
-    {
-        m_trace += m_program.readAllStandardError();
-        return QString::fromUtf8(m_trace);
-    }
-
-    bool AwaitTrace(const QRegularExpression &pattern, int timeoutMs)
-    {
-        return WaitUntil([&] { return Trace().contains(pattern) || m_program.state() != QProcess::Running; },
-                         timeoutMs) &&
-               Trace().contains(pattern);
-    }
-
-    // Publishes a map on the server while the program runs.
-    bool Publish(const QString &name) { return QFile::copy(Updates() + "/Watcher-261201.mdb", Updates() + "/" + name); }
-
-private:
-    QTemporaryDir m_work;
-    QString m_bin;
-    std::unique_ptr<SampleServer> m_server;
-    std::vector<std::pair<QString, QString>> m_profile;
-    QProcess m_program, m_second;
-    QByteArray m_trace;
-};
 
 }  // namespace testutil

@@ -3,7 +3,7 @@
 // ("Usuario con no Logon"), driven with xdotool and judged by its windows, its files and the
 // server's log. Each step leaves a screenshot in the artifacts folder of its test.
 #include "common/TempDir.h"
-#include "fixtures/SampleServer.h"
+#include "fixtures/ProgramRun.h"
 #include "fixtures/VirtualDesktop.h"
 
 #include <QCoreApplication>
@@ -13,7 +13,6 @@
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
@@ -77,20 +76,13 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_desktop.Ok()) << m_desktop.Error().toStdString();
-        ASSERT_TRUE(m_work.isValid());
+        ASSERT_TRUE(m_run.Ok());
         const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
         m_artifacts = QStringLiteral(DROVANEL_ARTIFACTS_DIR "/") + info->name();
         QDir(m_artifacts).removeRecursively();
         ASSERT_TRUE(QDir().mkpath(m_artifacts));
-        m_bin = QString::fromLocal8Bit(qgetenv("DROVANEL_BIN_DIR"));
-        ASSERT_TRUE(QFileInfo(m_bin + "/drovanel").isExecutable()) << m_bin.toStdString();
-
-        // A recording opener first in PATH: what the program hands to the desktop lands in a file.
-        ASSERT_TRUE(QDir().mkpath(m_work.path() + "/bin"));
-        const QString opener = m_work.path() + "/bin/xdg-open";
-        ASSERT_TRUE(WriteAll(opener, "#!/bin/sh\nprintf '%s\\n' \"$*\" >>\"" + Opened().toLocal8Bit() + "\"\n"));
-        QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeGroup |
-                                          QFile::ReadGroup | QFile::ReadOther | QFile::ExeOther);
+        m_bin = m_run.BinDir();
+        ASSERT_TRUE(QFileInfo(m_run.Program()).isExecutable()) << m_run.Program().toStdString();
     }
 
     void TearDown() override
@@ -102,46 +94,35 @@ protected:
         }
     }
 
-    QString Opened() const { return m_work.path() + "/opened"; }
-    QString ServerRoot() const { return m_work.path() + "/server"; }
-    QString ServerLog() const { return m_work.path() + "/server.log"; }
-    QString Published(const QByteArray &name) const
-    {
-        return ServerRoot() + "/home/drovanel/www/updates/" + QString::fromLatin1(name);
-    }
-    QString Profile() const { return m_work.path() + "/profile"; }
-    QString Home() const { return Profile() + "/home"; }
-    QString DownloadFolder() const { return Home() + "/Escritorio/ActDrovanel"; }
-    QString SettingsFile() const { return Home() + "/.config/drovanel/registry.reg"; }
+    QString Opened() const { return m_run.Opened(); }
+    QString ServerRoot() const { return m_run.ServerRoot(); }
+    QString ServerLog() const { return m_run.ServerLog(); }
+    QString Published(const QByteArray &name) const { return m_run.Published(name); }
+    QString Profile() const { return m_run.Profile(); }
+    QString Home() const { return m_run.Home(); }
+    QString DownloadFolder() const { return m_run.DownloadFolder(); }
+    QString SettingsFile() const { return m_run.SettingsFile(); }
 
     void StartServer(const QStringList &extra = {})
     {
-        m_server =
-            std::make_unique<testutil::SampleServer>(ServerRoot(), m_bin + "/drovanel-make-map", ServerLog(), extra);
-        ASSERT_NE(m_server->Port(), 0) << "the sample server did not start";
+        ASSERT_TRUE(m_run.StartServer(extra)) << "the sample server did not start";
     }
 
     // The throwaway profile (scripts/write-profile) pointing at the sample server.
     void WriteProfile(const QStringList &options)
     {
-        QProcess writer;
-        writer.start("/usr/bin/python3", QStringList{DROVANEL_SCRIPTS_DIR "/write-profile", Profile(), "--proxy-port",
-                                                     QString::number(m_server->Port())} +
-                                             options);
-        ASSERT_TRUE(writer.waitForFinished(30'000));
-        ASSERT_EQ(writer.exitCode(), 0) << writer.readAllStandardError().toStdString();
-        m_env = m_desktop.Env();
-        for (const QString &line : QString::fromUtf8(writer.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
-            m_env.insert(line.section('=', 0, 0), line.section('=', 1));
-        m_env.insert("PATH", m_work.path() + "/bin:" + m_env.value("PATH"));
+        ASSERT_TRUE(m_run.WriteProfile(options)) << m_run.Error().toStdString();
+        m_env = m_run.Env(m_desktop.Env());
     }
 
     void StartProgram()
     {
-        m_program.setProcessEnvironment(m_env);
-        m_program.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_program.start(m_bin + "/drovanel", {});
-        ASSERT_TRUE(m_program.waitForStarted(10'000));
+        ASSERT_TRUE(m_run.Start(m_env));
+        AwaitMainWindow();
+    }
+
+    void AwaitMainWindow()
+    {
         m_main = m_desktop.Display().WaitWindow(kMainTitle, 30'000);
         ASSERT_FALSE(m_main.isEmpty()) << "no main window";
         MeasureMenuHeight();
@@ -244,7 +225,7 @@ protected:
     // writes it.
     QByteArray ExpectedConversion(const QByteArray &name)
     {
-        const QString out = m_work.path() + "/expected-" + QString::fromLatin1(name);
+        const QString out = m_run.Work() + "/expected-" + QString::fromLatin1(name);
         QProcess convert;
         convert.start(m_bin + "/drovanel-convert", {Published(name), out, "1", "3", "3", "3", "3", "3", "3", "3"});
         EXPECT_TRUE(convert.waitForFinished(60'000));
@@ -253,10 +234,9 @@ protected:
     }
 
     testutil::VirtualDesktop m_desktop;
-    QTemporaryDir m_work;
-    std::unique_ptr<testutil::SampleServer> m_server;
+    testutil::ProgramRun m_run;
     QProcessEnvironment m_env;
-    QProcess m_program;
+    QProcess &m_program = m_run.Process();
     QString m_bin, m_artifacts, m_lastShot, m_main;
     int m_menuHeight = 0;
     int m_shots = 0;
@@ -288,7 +268,7 @@ TEST_F(E2e, FirstRunQuestionAnsweredMainWindowShownEndsCleanly)
         "\"ComprobarChk_Checked\"=\"False\"",
         "\"ServerTypeRadioGroup_ItemIndex\"=\"0\"",
         "\"ProxyServerEdit1_Text\"=\"127.0.0.1\"",
-        "\"ProxyPortEdit1_Value\"=\"" + QByteArray::number(m_server->Port()) + "\"",
+        "\"ProxyPortEdit1_Value\"=\"" + QByteArray::number(m_run.ServerPort()) + "\"",
     };
     for (const QByteArray &value : expected)
         EXPECT_TRUE(settings.contains(value + "\r\n")) << value.toStdString() << " in\n" << settings.toStdString();
@@ -313,8 +293,9 @@ TEST_F(E2e, WholeRoadFromFirstRunToFinalizar)
     const QString opened = QString::fromUtf8(ReadAll(Opened())).trimmed();
     const QString news = DownloadFolder() + "/news.txt";
     EXPECT_TRUE(opened == news || QUrl(opened).toLocalFile() == news) << opened.toStdString();
-    EXPECT_EQ(ReadAll(news), ReadAll(ServerRoot() + "/home/drovanel/www/docs/news.dat"));
-    EXPECT_TRUE(ReadAll(ServerLog()).contains("USER drovanel@"));  // through the proxy setting
+    EXPECT_EQ(ReadAll(news), ReadAll(m_run.News()));
+    // Through the proxy setting: the account, then "@" and the update host.
+    EXPECT_TRUE(ReadAll(ServerLog()).contains(QByteArray("USER ") + testutil::kSampleUser + "@"));
 
     // From the page "Config" that the first run showed back to the main page: the mark is there.
     ClickClient(kSaveButton);
@@ -338,7 +319,7 @@ TEST_F(E2e, WholeRoadFromFirstRunToFinalizar)
     // "Descargar", with the null sink recorded for the melody.
     QProcess recorder;
     recorder.setProcessEnvironment(m_desktop.Env());
-    const QString sound = m_work.path() + "/melody.raw";
+    const QString sound = m_run.Work() + "/melody.raw";
     recorder.start("parec", {"--latency-msec=20", "--device=" + QString(testutil::SoundServer::kSink) + ".monitor",
                              "--rate=48000", "--channels=1", "--format=s16le", "--raw", sound});
     ASSERT_TRUE(recorder.waitForStarted(10'000));
@@ -385,7 +366,7 @@ TEST_F(E2e, WholeRoadFromFirstRunToFinalizar)
     EXPECT_TRUE(settings.contains("\"DirectoryEdit1_Text\"=\"" + DownloadFolder().toUtf8() + "\"\r\n"))
         << settings.toStdString();
     EXPECT_TRUE(settings.contains("\"ComprobarChk_Checked\"=\"True\"\r\n"));
-    EXPECT_TRUE(settings.contains("\"ProxyPortEdit1_Value\"=\"" + QByteArray::number(m_server->Port()) + "\"\r\n"));
+    EXPECT_TRUE(settings.contains("\"ProxyPortEdit1_Value\"=\"" + QByteArray::number(m_run.ServerPort()) + "\"\r\n"));
 }
 
 // The server dies half-way through a download: an error dialog, the previous map intact, no
@@ -410,8 +391,8 @@ TEST_F(E2e, ServerKilledHalfWayThroughADownload)
         },
         60'000));
     Shot("downloading");
-    const quint16 port = m_server->Port();
-    m_server->Kill();
+    const quint16 port = m_run.ServerPort();
+    m_run.KillServer();
     Answer(kMessageTitle, "transfer-broken", {"Return"}, 90'000);
     EXPECT_EQ(ReadAll(DownloadFolder() + "/Watcher-261120.mdb"), previous);
     EXPECT_FALSE(QFileInfo::exists(DownloadFolder() + "/" + kPublished)) << "a broken download was converted";
@@ -419,7 +400,6 @@ TEST_F(E2e, ServerKilledHalfWayThroughADownload)
     EXPECT_TRUE(partFiles().isEmpty()) << partFiles().join(' ').toStdString();
 
     // The server is back where the program expects it; the same button now succeeds.
-    m_server.reset();
     StartServer({"--port", QString::number(port)});
     ClickClient(kDownloadButton);
     Answer(kMessageTitle, "map-received", {"Return"}, 120'000);
@@ -469,25 +449,11 @@ TEST_F(E2e, ReadOnlyDownloadFolder)
     WriteProfile({"--no-check"});
     const QByteArray previous = "574C previous map\r\n";
     ASSERT_TRUE(WriteAll(DownloadFolder() + "/" + kPublished, previous));
-    if (::geteuid() == 0) {
-        QProcess chown;
-        chown.start("chown", {"-R", "65534:65534", Profile()});
-        ASSERT_TRUE(chown.waitForFinished() && chown.exitCode() == 0);
-        ::chmod(QFile::encodeName(m_work.path()).constData(), 0755);
-    }
     ASSERT_EQ(::chmod(QFile::encodeName(DownloadFolder()).constData(), 0555), 0);
-    if (::geteuid() == 0) {
-        // Started through setpriv as nobody; the process watched is setpriv, which execs the program.
-        m_env.insert("HOME", Home());
-        m_program.setProcessEnvironment(m_env);
-        m_program.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", m_bin + "/drovanel"});
-        ASSERT_TRUE(m_program.waitForStarted(10'000));
-        m_main = m_desktop.Display().WaitWindow(kMainTitle, 30'000);
-        ASSERT_FALSE(m_main.isEmpty());
-        MeasureMenuHeight();
-    } else {
-        StartProgram();
-    }
+    // As root, a copy of the program runs as nobody wherever the build tree lies; the process
+    // watched is then setpriv, which execs the program.
+    ASSERT_TRUE(m_run.StartWithoutRoot(m_env));
+    AwaitMainWindow();
     const QString temp = DownloadFolder() + "/temp.mdb";
     // Twice: the button is enabled again after the failure, and the second press fails the same way.
     for (const char *step : {"cannot-write", "cannot-write-again"}) {

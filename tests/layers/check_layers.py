@@ -13,6 +13,11 @@
 - Links, as CMake knows them (--links): no library below the widgets layer links, directly or
   through our libraries, Qt Widgets, Qt Gui, Qt Network, Qt Multimedia or Qt D-Bus (the audio
   module may link Qt Multimedia), and no library links a library of a layer above its own.
+- Per library, where a folder holds more than one: shell/'s QtCore-only core (drovanel_shell_core,
+  RESTRICTED_LIBRARIES) includes only its own files, the framework and the platform, and Qt
+  headers of QtCore, and links only those; and no header of any library declares a function that
+  only a library it does not link defines (a source above or beside that includes the header and
+  defines what it declares), as the library's sources list them (the fourth field of --links).
 - Links, as built (--elf NAME=FILE, read with readelf -d): the command-line tools and the socket
   library need none of Qt Widgets, Gui, Network, Multimedia or D-Bus; the program needs neither Qt
   Network nor Qt Multimedia; the audio module needs no Qt Widgets.
@@ -53,6 +58,9 @@ QT_BRINGS = {
     "OpenGLWidgets": {"OpenGL", "Widgets"},
 }
 
+# Libraries kept below the layer of their folder: the layer whose links they keep to, QtCore only.
+RESTRICTED_LIBRARIES = {"drovanel_shell_core": "framework"}
+
 # What the built files may not need, by target (sonames start with these).
 ELF_FORBIDDEN = {
     "drovanel": {"Network", "Multimedia"},
@@ -84,19 +92,35 @@ def layer_of(folder):
 
 
 class Targets:
-    """The targets of the program's folders as CMake knows them: name|folder|lib;lib;... a line."""
+    """The targets of the program's folders as CMake knows them, a line each:
+    name|folder|lib;lib;...|source;source;... (the sources relative to the source root; the last
+    field may be missing)."""
 
     def __init__(self, path):
         self.folder = {}
         self.links = {}
+        self.sources = {}
+        self.owners = {}  # source file -> the targets that build it
         with open(path, encoding="utf-8") as lines:
             for line in lines:
                 line = line.rstrip("\n")
                 if not line:
                     continue
-                name, folder, libs = line.split("|", 2)
+                name, folder, libs, *rest = line.split("|", 3)
                 self.folder[name] = folder
                 self.links[name] = [unwrap(lib) for lib in libs.split(";") if lib]
+                self.sources[name] = [source for source in (rest[0] if rest else "").split(";") if source]
+                for source in self.sources[name]:
+                    self.owners.setdefault(source, set()).add(name)
+
+    def reach_of(self, names):
+        """Our targets the named ones are or link, and the Qt modules they link (QtCore always)."""
+        ours, qt = set(names), {"Core"}
+        for name in names:
+            linked, modules = self.reach(name)
+            ours |= set(linked)
+            qt |= set(modules)
+        return ours, qt
 
     def in_folder(self, folder):
         """The targets defined in the folder, or else in its nearest parent that has some."""
@@ -212,6 +236,11 @@ def check_includes(root, targets, qt_headers):
         if folder not in rules:
             rules[folder] = allowed_for(folder, targets)
         layers, qt_allowed = rules[folder]
+        # A file of a library kept below its folder's layer keeps to that library's rules.
+        restricted = sorted(targets.owners.get(path, set()) & set(RESTRICTED_LIBRARIES))
+        if restricted:
+            layers = set.intersection(*(closure(RESTRICTED_LIBRARIES[name]) for name in restricted))
+            qt_allowed = {"Core"}
         with open(os.path.join(root, path), encoding="utf-8", errors="replace") as text:
             for number, line in enumerate(text, 1):
                 match = INCLUDE.match(line)
@@ -227,15 +256,23 @@ def check_includes(root, targets, qt_headers):
                     fine = included_top in layers or any(
                         included == layer or included.startswith(layer + "/") for layer in layers
                     )
-                    if not fine:
+                    if restricted:
+                        fine = fine or set(restricted) <= targets.owners.get(included, set())
+                        if not fine:
+                            problems.append(
+                                f"{where}: includes {included}: {', '.join(restricted)} may include only its own"
+                                f" files and {describe(layers)}"
+                            )
+                    elif not fine:
                         problems.append(
                             f"{where}: includes {included}: {folder}/ may include only {describe(layers)}"
                         )
                 else:
                     module = qt_headers.module_of(header)
                     if module is not None and module not in qt_allowed:
+                        user = ", ".join(restricted) if restricted else f"{folder}/"
                         problems.append(
-                            f"{where}: includes <{header}> of Qt{module}: {folder}/ may use only "
+                            f"{where}: includes <{header}> of Qt{module}: {user} may use only "
                             + ", ".join("Qt" + m for m in sorted(qt_allowed))
                         )
     return problems
@@ -275,6 +312,16 @@ def check_links(targets):
             if lib_layer not in LOW_LAYERS:
                 for reached, chain in targets.reach(lib)[1].items():
                     reached_qt.setdefault(reached, [name] + chain)
+        if name in RESTRICTED_LIBRARIES:
+            allowed = closure(RESTRICTED_LIBRARIES[name])
+            for lib in targets.links[name]:
+                if lib in targets.folder and layer_of(targets.folder[lib]) not in allowed:
+                    problems.append(f"{name} ({folder}/) links {lib}: it may link only {describe(allowed)} and QtCore")
+            for module in sorted(set(reached_qt) - {"Core"}):
+                problems.append(
+                    f"{name} ({folder}/) links Qt{module} (through {' -> '.join(reached_qt[module])}):"
+                    f" it may link only QtCore"
+                )
         if top in LOW_LAYERS:
             exempt = AUDIO_MODULE_QT if folder.startswith(AUDIO_MODULE_FOLDER) else set()
             for module in sorted((set(reached_qt) & LOW_FORBIDDEN_QT) - exempt):
@@ -282,6 +329,137 @@ def check_links(targets):
                     f"{name} ({folder}/) links Qt{module} (through {' -> '.join(reached_qt[module])}):"
                     f" below the widgets layer only QtCore"
                 )
+    return problems
+
+
+# What a light reading of C++ needs: comments, literals and preprocessor lines out of the way.
+CPP_NOISE = re.compile(
+    r'//[^\n]*|/\*.*?\*/|R"(?P<delim>[^(\s]*)\(.*?\)(?P=delim)"|"(?:\\.|[^"\\\n])*"'
+    r"|'(?:\\.|[^'\\\n])*'|^[ \t]*#[^\n]*(?:\\\n[^\n]*)*",
+    re.S | re.M)
+FUNCTION_HEAD = re.compile(r"((?:[A-Za-z_]\w*\s*::\s*)*~?[A-Za-z_]\w*)\s*$")
+NOT_A_FUNCTION = re.compile(r"^\s*(?:using|typedef|friend|static_assert|return|template\s*<[^>]*>\s*(?:class|struct))\b")
+
+
+def function_name(head):
+    """The (possibly qualified) name of the function a declaration or definition head names, or
+    None for a variable, a type or anything else."""
+    while True:  # template arguments out of the way: the name stands before the first "(" left
+        stripped = re.sub(r"<[^<>;{}]*>", " ", head)
+        if stripped == head:
+            break
+        head = stripped
+    before, paren, _ = head.partition("(")
+    if not paren or "=" in before or NOT_A_FUNCTION.match(before):
+        return None
+    match = FUNCTION_HEAD.search(before)
+    return re.sub(r"\s+", "", match.group(1)) if match else None
+
+
+def functions(text):
+    """(declared, defined, namespaces) of a C++ file: the functions it declares without a body and
+    those it defines, as (class, name) with class "" for a free function (a definition by a
+    qualified name keeps its qualifier as written), and the namespaces it opens."""
+    text = CPP_NOISE.sub(" ", text)
+    declared, defined, namespaces = set(), set(), set()
+    scopes = []  # per open brace: ("namespace", name), ("class", name) or ("body", "")
+    start = 0
+    for mark in re.finditer(r"[{};]", text):
+        head, start = text[start:mark.start()], mark.end()
+        in_body = any(kind == "body" for kind, _ in scopes)
+        owner = scopes[-1][1] if scopes and scopes[-1][0] == "class" else ""
+        if mark.group() == "}":
+            if scopes:
+                scopes.pop()
+            continue
+        if in_body:
+            if mark.group() == "{":
+                scopes.append(("body", ""))
+            continue
+        if mark.group() == "{":
+            space = re.match(r"\s*(?:inline\s+)?namespace\s*([\w:]*)\s*$", head)
+            kind = re.search(r"\b(?:class|struct|union)\s+(?:\[\[[^\]]*\]\]\s*)?(\w+)[^()]*$", head)
+            if space:
+                namespaces.update(part for part in space.group(1).split("::") if part)
+                scopes.append(("namespace", space.group(1)))
+            elif re.match(r'\s*extern\s*"?\s*$', head) or re.match(r"\s*extern\s+$", head):
+                scopes.append(("namespace", ""))
+            elif kind and not re.search(r"\benum\b", head):
+                scopes.append(("class", kind.group(1)))
+            else:
+                name = None if re.search(r"\benum\b", head) else function_name(head)
+                if name:
+                    defined.add((owner, name))
+                scopes.append(("body", ""))
+            continue
+        name = function_name(head)
+        if name and not re.match(r"\s*inline\b", head) and not re.search(r"\)\s*[^()]*=\s*(?:0|default|delete)\s*$", head):
+            declared.add((owner, name))
+    return declared, defined, namespaces
+
+
+def defines(defined, declared, namespaces):
+    """Which of the declared functions a file's definitions define."""
+    found = set()
+    for owner, name in defined:
+        parts = name.split("::")
+        keys = {(owner, parts[-1])} if len(parts) == 1 else {("::".join(parts[:-1]), parts[-1])}
+        if len(parts) > 1 and all(part in namespaces for part in parts[:-1]):
+            keys.add(("", parts[-1]))
+        if len(parts) > 1:
+            keys.add((parts[-2], parts[-1]))
+        found |= keys & declared
+    return found
+
+
+def check_declarations(root, targets):
+    """A header of a library declares what that library, or one it links, defines: a function that
+    only a library above defines (a source there includes the header and defines what it declares)
+    would be missing from every user of the library below, and would tie it to what lies above."""
+    problems = []
+    read = {}
+
+    def parsed(path):
+        if path not in read:
+            full = os.path.join(root, path)
+            if not os.path.isfile(full):
+                read[path] = (set(), set(), set(), set())
+            else:
+                with open(full, encoding="utf-8", errors="replace") as source:
+                    text = source.read()
+                includes = {resolve(root, path.rpartition("/")[0], m.group(2))
+                            for m in (INCLUDE.match(line) for line in text.splitlines()) if m and m.group(1) == '"'}
+                read[path] = (*functions(text), includes)
+        return read[path]
+
+    namespaces = set()
+    for sources in targets.sources.values():
+        for path in sources:
+            namespaces |= parsed(path)[2]
+    for name in sorted(targets.sources):
+        headers = [path for path in targets.sources[name] if path.endswith(".h")]
+        if not headers:
+            continue
+        reached = targets.reach_of([name])[0]
+        below = {path for lib in reached for path in targets.sources.get(lib, ())}
+        defined_below = set()
+        for path in below:
+            defined_below |= parsed(path)[1]
+        for header in headers:
+            declared = parsed(header)[0]
+            if not declared:
+                continue
+            kept = defines(defined_below, declared, namespaces)
+            for other in sorted(set(targets.sources) - reached):
+                for path in targets.sources[other]:
+                    if path in below or header not in parsed(path)[3]:
+                        continue
+                    for owner, function in sorted(defines(parsed(path)[1], declared, namespaces) - kept):
+                        qualified = f"{owner}::{function}" if owner else function
+                        problems.append(
+                            f"{header}: {name} declares {qualified}, defined only in {path} of {other},"
+                            f" which {name} does not link"
+                        )
     return problems
 
 
@@ -324,6 +502,7 @@ def main():
 
     targets = Targets(args.links)
     problems = check_includes(args.source_dir, targets, QtHeaders(args.qt_include))
+    problems += check_declarations(args.source_dir, targets)
     problems += check_links(targets)
     problems += check_elf(args.readelf, [tuple(item.split("=", 1)) for item in args.elf])
     for problem in problems:

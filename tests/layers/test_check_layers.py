@@ -19,7 +19,13 @@ CLEAN_FILES = {
     "net/N.cpp": '#include "framework/F.h"\n#include "platform/winsock/Api.h"\n#include "N.moc"\n',
     "sound/B.cpp": '#include "framework/F.h"\n',
     "sound/output/Out.cpp": "#include <QAudioSink>\n",
-    "shell/Main.cpp": '#include "settings/S.h"\n#include "widgets/W.h"\n#include "net/N.cpp"\n#include "sound/B.cpp"\n',
+    "shell/Main.cpp": '#include "settings/S.h"\n#include "widgets/W.h"\n#include "net/N.cpp"\n#include "sound/B.cpp"\n'
+                      '#include "shell/Rules.h"\n',
+    # The shell's QtCore-only core: what its header declares, its own source defines.
+    "shell/Rules.h": '#include "framework/F.h"\n#include <QString>\nnamespace shell {\nbool IsNewer(int a, int b);\n'
+                     "class TRules {\npublic:\n    int Count() const;\n    virtual void Drop() = 0;\n};\n}\n",
+    "shell/Rules.cpp": '#include "shell/Rules.h"\nnamespace shell {\nbool IsNewer(int a, int b) { return a > b; }\n'
+                       "int TRules::Count() const { return 0; }\n}\n",
     "tools/convert/Convert.cpp": '#include "shell/Main.cpp"\n',
     "tools/ftpget/Get.cpp": '#include "net/N.cpp"\n',
 }
@@ -32,10 +38,17 @@ CLEAN_LINKS = {
     "drovanel_net": ("net", ["drovanel_framework", "Qt6::Core"]),
     "drovanel_sound": ("sound", ["drovanel_framework", "$<LINK_ONLY:dl>"]),
     "drovanel-audio": ("sound/output", ["Qt6::Multimedia"]),
-    "drovanel_shell": ("shell", ["drovanel_settings", "drovanel_widgets", "drovanel_net", "drovanel_sound"]),
+    "drovanel_shell_core": ("shell", ["drovanel_framework", "Qt6::Core"]),
+    "drovanel_shell": ("shell", ["drovanel_shell_core", "drovanel_settings", "drovanel_widgets", "drovanel_net",
+                                 "drovanel_sound"]),
     "drovanel": ("shell", ["drovanel_shell"]),
     "drovanel-convert": ("tools/convert", ["drovanel_shell"]),
     "drovanel-ftpget": ("tools/ftpget", ["drovanel_net"]),
+}
+# The sources of the two libraries that share shell/, as CMake lists them.
+SOURCES = {
+    "drovanel_shell_core": ["shell/Rules.h", "shell/Rules.cpp"],
+    "drovanel_shell": ["shell/Main.cpp", "shell/Desktop.cpp"],
 }
 QT_HEADERS = ["QtCore/QString", "QtWidgets/QWidget", "QtGui/QImage", "QtMultimedia/QAudioSink"]
 
@@ -64,7 +77,7 @@ class LayerCheckerTest(unittest.TestCase):
         links = os.path.join(self.dir.name, "links.txt")
         with open(links, "w", encoding="utf-8") as out:
             for name, (folder, libs) in self.links.items():
-                out.write(f"{name}|{folder}|{';'.join(libs)}\n")
+                out.write(f"{name}|{folder}|{';'.join(libs)}|{';'.join(SOURCES.get(name, []))}\n")
         run = subprocess.run(
             [sys.executable, CHECKER, "--source-dir", self.root, "--links", links, "--qt-include", self.qt, *extra],
             capture_output=True, text=True, check=False)
@@ -123,6 +136,53 @@ class LayerCheckerTest(unittest.TestCase):
                 self.links[name] = planted
                 self.assertEqual(self.check(), (1, expected))
                 self.links[name] = CLEAN_LINKS[name]
+
+    def test_the_shell_core_keeps_to_qtcore_and_the_framework(self):
+        cases = [
+            ("a declaration defined only above",
+             {"shell/Rules.h": CLEAN_FILES["shell/Rules.h"] + "namespace shell {\nbool OpenDocument(const char *p);\n}\n",
+              "shell/Desktop.cpp": '#include "shell/Rules.h"\n#include "widgets/W.h"\n'
+                                   "bool shell::OpenDocument(const char *p) { return p; }\n"},
+             None, ["shell/Rules.h: drovanel_shell_core declares OpenDocument, defined only in shell/Desktop.cpp of"
+                    " drovanel_shell, which drovanel_shell_core does not link"]),
+            ("a member declared in the core, defined above",
+             {"shell/Desktop.cpp": '#include "shell/Rules.h"\nnamespace shell {\nvoid TRules::Drop() {}\n'
+                                   "int TRules::Count() const { return 1; }\n}\n",
+              "shell/Rules.h": CLEAN_FILES["shell/Rules.h"].replace("virtual void Drop() = 0;", "void Drop();")},
+             None, ["shell/Rules.h: drovanel_shell_core declares TRules::Drop, defined only in shell/Desktop.cpp of"
+                    " drovanel_shell, which drovanel_shell_core does not link"]),
+            ("an include of the form's library",
+             {"shell/Rules.cpp": CLEAN_FILES["shell/Rules.cpp"] + '#include "shell/Main.cpp"\n'},
+             None, ["shell/Rules.cpp:6: includes shell/Main.cpp: drovanel_shell_core may include only its own files"
+                    " and framework, platform"]),
+            ("an include of the widgets",
+             {"shell/Rules.h": '#include "widgets/W.h"\n' + CLEAN_FILES["shell/Rules.h"]},
+             None, ["shell/Rules.h:1: includes widgets/W.h: drovanel_shell_core may include only its own files and"
+                    " framework, platform"]),
+            ("a Qt GUI header",
+             {"shell/Rules.cpp": "#include <QtGui/QImage>\n" + CLEAN_FILES["shell/Rules.cpp"]},
+             None, ["shell/Rules.cpp:1: includes <QtGui/QImage> of QtGui: drovanel_shell_core may use only QtCore"]),
+            ("a link to the widgets", {}, ("shell", ["drovanel_framework", "drovanel_widgets"]),
+             ["drovanel_shell_core (shell/) links drovanel_widgets: it may link only framework, platform and QtCore",
+              "drovanel_shell_core (shell/) links QtGui (through drovanel_shell_core -> drovanel_widgets ->"
+              " Qt6::Widgets): it may link only QtCore",
+              "drovanel_shell_core (shell/) links QtWidgets (through drovanel_shell_core -> drovanel_widgets ->"
+              " Qt6::Widgets): it may link only QtCore"]),
+        ]
+        for what, files, links, expected in cases:
+            with self.subTest(what):
+                for path, text in files.items():
+                    self.write(os.path.join(self.root, path), text)
+                if links:
+                    self.links["drovanel_shell_core"] = links
+                self.assertEqual(self.check(), (1, expected))
+                for path in files:
+                    if path in CLEAN_FILES:
+                        self.write(os.path.join(self.root, path), CLEAN_FILES[path])
+                    else:
+                        os.remove(os.path.join(self.root, path))
+                self.links["drovanel_shell_core"] = CLEAN_LINKS["drovanel_shell_core"]
+                self.assertEqual(self.check(), (0, []))
 
     @unittest.skipUnless(os.environ.get("DROVANEL_QT_WIDGETS_LIBRARY"), "no Qt Widgets library given")
     def test_a_built_file_that_needs_a_forbidden_qt_library_is_named(self):

@@ -3,7 +3,9 @@
 // checked by the desktop's own validators, and the Debian package built by CPack and checked by
 // lintian.
 #include "common/TempDir.h"
+#include "fixtures/ProgramRun.h"
 #include "fixtures/PyFtpServer.h"
+#include "fixtures/UpdateServerTree.h"
 
 #include <QDir>
 #include <QFile>
@@ -144,20 +146,12 @@ TEST_F(InstalledTree, ManPagesAreCompressedPagesOfTheirCommand)
     }
 }
 
-// A profile in HOME for the installed program, offscreen: a stored download folder and no start-up
+// The installed program in a throwaway profile, offscreen: a stored download folder and no start-up
 // check, so no question waits and nothing reaches a network.
-QProcessEnvironment QuietProfile(const QTemporaryDir &home, const QTemporaryDir &runtime)
+QProcessEnvironment QuietProfile(testutil::ProgramRun &run)
 {
-    QDir().mkpath(home.path() + "/.config/drovanel");
-    QDir().mkpath(home.path() + "/maps");
-    testutil::WriteFile((home.path() + "/.config/drovanel/registry.reg").toStdString(),
-                        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\drovanel\\TFPral]\r\n"
-                        "\"DirectoryEdit1_Text\"=\"" +
-                            (home.path() + "/maps").toStdString() + "\"\r\n\"ComprobarChk_Checked\"=\"False\"\r\n");
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home.path());
-    env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
-    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    EXPECT_TRUE(run.PrepareQuiet());
+    QProcessEnvironment env = run.Env(QProcessEnvironment::systemEnvironment());
     env.insert("QT_QPA_PLATFORM", "offscreen");
     return env;
 }
@@ -166,26 +160,22 @@ QProcessEnvironment QuietProfile(const QTemporaryDir &home, const QTemporaryDir 
 // "Salir" does: settings saved).
 TEST_F(InstalledTree, InstalledProgramStartsAndEndsCleanlyOnSigterm)
 {
-    QTemporaryDir home, runtime;
-    QProcessEnvironment env = QuietProfile(home, runtime);
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.start(Installed("bin/drovanel"), {});
-    ASSERT_TRUE(program.waitForStarted());
+    testutil::ProgramRun run(Installed("bin/drovanel"));
+    ASSERT_TRUE(run.Start(QuietProfile(run)));
+    QProcess &program = run.Process();
     // The single-instance mark is taken before the window is built; the settings file is written
     // when the program ends. Give it the time to build its window, then end it.
-    const QString lock = runtime.path() + "/drovanel.lock";
-    for (int i = 0; i < 300 && !QFileInfo::exists(lock) && program.state() == QProcess::Running; ++i)
-        program.waitForFinished(20);
+    const QString lock = run.RuntimeDir() + "/drovanel.lock";
+    // Awaited through its folder's change events.
+    ASSERT_TRUE(testutil::AwaitFile(lock, program, 6000)) << "no single-instance mark";
     ASSERT_EQ(program.state(), QProcess::Running) << program.readAllStandardError().toStdString();
-    ASSERT_TRUE(QFileInfo::exists(lock));
     program.waitForFinished(500);  // the main form built; the window shown offscreen
     ASSERT_EQ(program.state(), QProcess::Running) << program.readAllStandardError().toStdString();
     ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
     ASSERT_TRUE(program.waitForFinished(30'000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
-    const std::string settings = testutil::ReadFile((home.path() + "/.config/drovanel/registry.reg").toStdString());
+    const std::string settings = run.Settings().toStdString();
     EXPECT_NE(settings.find("\"Visible\"=\"1\""), std::string::npos) << settings;
     EXPECT_NE(settings.find("\"ComprobarChk_Checked\"=\"False\""), std::string::npos) << settings;
 }
@@ -200,13 +190,11 @@ TEST_F(InstalledTree, InstalledProgramLoadsItsAudioModuleWhenTheBeeperConnects)
     for (const char *library : {"libdrovanel-audio", "libQt6Multimedia", "libpulse", "libsndfile"})
         EXPECT_FALSE(linked.out.contains(library)) << library << " in " << linked.out.toStdString();
 
-    QTemporaryDir home, runtime;
-    QProcessEnvironment env = QuietProfile(home, runtime);
-    env.insert("PULSE_SERVER", "unix:" + runtime.path() + "/no-sound-server");  // nothing to connect to
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.start(Installed("bin/drovanel"), {});
-    ASSERT_TRUE(program.waitForStarted());
+    testutil::ProgramRun run(Installed("bin/drovanel"));
+    QProcessEnvironment env = QuietProfile(run);
+    env.insert("PULSE_SERVER", "unix:" + run.RuntimeDir() + "/no-sound-server");  // nothing to connect to
+    ASSERT_TRUE(run.Start(env));
+    QProcess &program = run.Process();
     const QString module = QFileInfo(Installed("lib/drovanel/libdrovanel-audio.so")).canonicalFilePath();
     const auto mapped = [&] {
         QFile maps(QStringLiteral("/proc/%1/maps").arg(program.processId()));
@@ -229,11 +217,11 @@ TEST_F(InstalledTree, InstalledToolsFindTheSocketLibraryAndWork)
     testutil::TempDir served;
     QDir().mkpath(QString::fromStdString(served.file("updates")));
     testutil::WriteFile(served.file("updates/Watcher-261201.mdb"), "574C header\r\n" + kData + "A1,50\r\n");
-    testutil::PyFtpServer server(served.path(), "drovanel", "61840293k");
+    testutil::PyFtpServer server(served.path(), testutil::kSampleUser, testutil::kSamplePassword);
     ASSERT_NE(server.Port(), 0);
     const CommandResult list =
-        RunCommand(Installed("bin/drovanel-ftpget"),
-                   {"127.0.0.1", QString::number(server.Port()), "drovanel", "61840293k", "/updates"});
+        RunCommand(Installed("bin/drovanel-ftpget"), {"127.0.0.1", QString::number(server.Port()),
+                                                      testutil::kSampleUser, testutil::kSamplePassword, "/updates"});
     EXPECT_EQ(list.exitCode, 0) << list.err.toStdString();
     EXPECT_EQ(list.out, "Watcher-261201.mdb\n");
 

@@ -1,8 +1,8 @@
 // The settings store on a form like the main one: what each stored text restores into the
 // controls, what a save writes, the window position, and the show, close and destroy hooks.
-#include "Privileges.h"
 #include "RegTestUtil.h"
 #include "TestForm.h"
+#include "common/Privileges.h"
 #include "common/ScriptedDialogs.h"
 #include "common/TempDir.h"
 #include "framework/Ansi.h"

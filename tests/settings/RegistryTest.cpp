@@ -2,8 +2,8 @@
 // that file when it is corrupt, unreadable or in a folder that cannot be written.
 #include "platform/Registry.h"
 
-#include "Privileges.h"
 #include "RegTestUtil.h"
+#include "common/Privileges.h"
 #include "common/TempDir.h"
 #include "platform/RegFile.h"
 

@@ -3,12 +3,12 @@
 // scripted dialogs, a notification area, and the current directory put back afterwards; and the
 // first run on a desktop folder the user cannot write, which more than one area of the start-up
 // meets.
+#include "common/Privileges.h"
 #include "common/ScriptedDialogs.h"
 #include "common/TrayProbe.h"
 #include "framework/Application.h"
 #include "framework/FileSystem.h"
 #include "platform/Registry.h"
-#include "settings/Privileges.h"
 #include "shell/Pral.h"
 
 #include <QFileInfo>

@@ -2,7 +2,6 @@
 #include "sound/BTOdeum.h"
 #include "sound/ToneSynth.h"
 
-#include <QElapsedTimer>
 #include <QVariant>
 #include <climits>
 #include <cstddef>
@@ -205,13 +204,13 @@ TEST_F(BeeperTest, EveryPresetPlaysItsNotesInOrderAsOneMelody)
     }
 }
 
+// Only the sink waits (a tone returns when it has ended): a call that reaches the sink in no way,
+// not even with an empty melody, returns at once.
 TEST_F(BeeperTest, PresetNumbersOutsideTheTablePlayNothingAndReturnAtOnce)
 {
     for (int preset : {13, -1, 14, 255, INT_MAX, INT_MIN}) {
-        QElapsedTimer clock;
-        clock.start();
+        EXPECT_TRUE(TBTBeeper::PresetNotes(preset).empty()) << preset;
         beeper.PlayPreset(preset);
-        EXPECT_LT(clock.elapsed(), 5) << preset;
         EXPECT_TRUE(sink.tones.empty()) << preset;
         EXPECT_EQ(sink.melodies, 0) << preset;
     }

@@ -3,15 +3,13 @@
 // hidden window, a right click opens the tray menu, whose "Finalizar" ends the program with its
 // settings saved; a second start brings the first one's window up and ends at once.
 #include "common/TempDir.h"
+#include "fixtures/ProgramRun.h"
 #include "fixtures/VirtualDesktop.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRect>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -26,29 +24,15 @@ protected:
         const QString missing = testutil::MissingTools({"Xvfb", "trayer", "xdotool"});
         if (!missing.isEmpty())
             GTEST_SKIP() << "not installed: " << missing.toStdString() << " (scripts/install-deps installs them)";
-        ASSERT_TRUE(m_home.isValid() && m_runtime.isValid());
+        ASSERT_TRUE(m_run.Ok());
         ASSERT_TRUE(m_display.Ok()) << m_display.Error().toStdString();
 
-        // No session bus: the icon goes to the X11 tray, not to a desktop's status notifier.
-        m_env = m_noBus.Env(m_display.Env());
-        m_env.insert("HOME", m_home.path());
-        m_env.insert("XDG_CONFIG_HOME", m_home.path() + "/.config");
-        m_env.insert("XDG_RUNTIME_DIR", m_runtime.path());
-
-        const QByteArray binDir = qgetenv("DROVANEL_BIN_DIR");
-        m_program =
-            (binDir.isEmpty() ? QCoreApplication::applicationDirPath() : QString::fromLocal8Bit(binDir)) + "/drovanel";
-        ASSERT_TRUE(QFileInfo(m_program).isExecutable()) << m_program.toStdString();
-
         // Settings of a user who has set up the program and starts it minimised, without check.
-        ASSERT_TRUE(QDir().mkpath(m_home.path() + "/.config/drovanel"));
-        ASSERT_TRUE(QDir().mkpath(m_home.path() + "/maps"));
-        testutil::WriteFile(registry(), "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\drovanel\\TFPral]\r\n"
-                                        "\"DirectoryEdit1_Text\"=\"" +
-                                            m_home.path().toStdString() +
-                                            "/maps\"\r\n"
-                                            "\"Minimizar_Checked\"=\"True\"\r\n"
-                                            "\"ComprobarChk_Checked\"=\"False\"\r\n\r\n");
+        ASSERT_TRUE(m_run.PrepareQuiet({{"Minimizar_Checked", "True"}}));
+        // No session bus: the icon goes to the X11 tray, not to a desktop's status notifier.
+        m_env = m_run.Env(m_noBus.Env(m_display.Env()));
+        m_program = m_run.Program();
+        ASSERT_TRUE(QFileInfo(m_program).isExecutable()) << m_program.toStdString();
     }
 
     void TearDown() override
@@ -63,7 +47,7 @@ protected:
         ASSERT_TRUE(m_tray->Ok()) << m_tray->Error().toStdString();
     }
 
-    std::string registry() const { return m_home.path().toStdString() + "/.config/drovanel/registry.reg"; }
+    std::string registry() const { return m_run.SettingsFile().toStdString(); }
 
     void startProgram(QProcess &process)
     {
@@ -111,14 +95,16 @@ protected:
         return at.value_or(QRect());
     }
 
-    QTemporaryDir m_home, m_runtime;
     // Declared before the programs on it: ended after them.
     testutil::VirtualDisplay m_display;
     std::optional<testutil::XembedTray> m_tray;
     testutil::NoSessionBus m_noBus;
+    // The throwaway profile; its process is the first start.
+    testutil::ProgramRun m_run;
     QProcessEnvironment m_env;
     QString m_program;
-    QProcess m_first, m_second;
+    QProcess &m_first = m_run.Process();
+    QProcess m_second;
 };
 
 TEST_F(TrayArea, TheIconDocksClicksShowTheWindowAndTheMenuAndFinalizarEndsWithTheSettingsSaved)

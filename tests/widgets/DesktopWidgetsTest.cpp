@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -204,11 +205,13 @@ TEST(DesktopFolderBrowser, OpensScrolledToItsFolder)
     const QModelIndex target = model->index(start);
     // Until its siblings have been read the folder is trivially in view; wait for them.
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount(target.parent()) >= 151; }, 10000));
-    QTest::qWait(50);
-    QApplication::processEvents();
+    // Once they are read (and sorted) the browser scrolls down to the folder, a posted step later.
+    const auto scrolledToIt = [&] {
+        return tree->verticalScrollBar()->value() > 0 &&
+               tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex()));
+    };
+    EXPECT_TRUE(QTest::qWaitFor(scrolledToIt, 10000)) << "the start folder is out of view";
     EXPECT_EQ(browser.SelectedFolder(), start);
-    const QRect shown = tree->visualRect(tree->currentIndex());
-    EXPECT_TRUE(tree->viewport()->rect().contains(shown)) << "the start folder is out of view";
 }
 
 }  // namespace

@@ -4,7 +4,11 @@
 // root for good: user and group 65534 ("nobody"), no supplementary groups, as
 // `setpriv --reuid=65534 --regid=65534 --clear-groups` would start it. The child runs the test's
 // own checks (GoogleTest prints each failure there as it happens) and its exit status carries
-// whether any failed back to the test.
+// whether any failed back to the test. The child is a fork of the test process: it needs nothing
+// from the build tree that the test has not loaded already, so it runs wherever the tree lies (a
+// clone in a folder only root may enter included). A subject that would load a library from the
+// tree at run time (the socket library, the audio module) must load it before giving up root, or
+// run a copy of the program instead (testutil::ProgramRun::StartWithoutRoot).
 #include <cstdio>
 #include <dirent.h>
 #include <functional>
