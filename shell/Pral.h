@@ -140,6 +140,7 @@ public:
     void BarradeEstado();
     // The update check (shell/UpdateCheck.h); tests count it instead.
     virtual void ComprobarAct1();
+    shell::UpdateCheck &Check() { return *m_check; }
 
     // ---- The download and the FTP client's events (shell/Download.h)
     void Button1Click(fw::TObject *Sender);  // "Descargar"

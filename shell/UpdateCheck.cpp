@@ -6,9 +6,10 @@
 #include "framework/Exceptions.h"
 #include "framework/FileSystem.h"
 #include "framework/PartFile.h"
-#include "shell/Desktop.h"
+#include "framework/Streams.h"
 #include "shell/Pral.h"
 #include "shell/Updates.h"
+#include "widgets/NewsWindow.h"
 
 #include <QApplication>
 #include <QScopeGuard>
@@ -118,19 +119,26 @@ void UpdateCheck::fetchNews()
     if (!m_form.FConectado)
         client.Login();
     client.ChangeDir(kDocsDir);
+    fw::TMemoryStream news;
     {
         // A news text that did not come whole (refused, cut, past its cap) replaces nothing:
         // its part file goes and the previous news.txt stays as it was.
         fw::PartFileStream download(path);
         try {
-            client.RetrieveFile(kNewsRemoteName, download.Stream(), {.MaxBytes = kMaxNewsBytes});
+            client.RetrieveFile(kNewsRemoteName, news, {.MaxBytes = kMaxNewsBytes});
         } catch (const net::EmsFileSizeError &e) {
             throw fw::Exception(OversizedNewsText(e.Limit()));
         }
+        download.Stream().WriteBuffer(news.Memory(), news.Size());
         download.Place();
     }
-    OpenDocument(path);  // a desktop without a program for it leaves the file where it is
+    // The server's bytes are shown as plain text in the program's own window, never handed to
+    // another program: over plain FTP anyone on the way chooses them, and a desktop that sniffs
+    // a file's content would pick the program that parses them (a browser for HTML, a viewer for
+    // a PDF). The bytes shown are the ones placed, not what the folder's name holds by then.
+    fw::ShowNews(&m_form, std::string_view(news.Memory(), static_cast<size_t>(news.Size())));
     m_form.Estado.SetNewsShown(m_form.Estado.Published());
+    fw::Fire(OnNewsShown, path);
     m_form.cxProgressBar2->SetPosition(0);
     m_form.StatusBar1->SetPanelText(1, "");
 }

@@ -2,11 +2,12 @@
 // The update check of the main form: the server's updates folder is listed and its greatest name
 // becomes the published map; the greatest local map name for the device model becomes the local
 // one; a published name greater than it is a new map, whose news is fetched into the download
-// folder and shown. While the program stays resident the check runs again at an interval, without
+// folder and shown in the program's own news window. While the program stays resident the check runs again at an interval, without
 // dialogs.
 #include "framework/Classes.h"
 
 #include <QTimer>
+#include <functional>
 #include <string>
 
 class TFPral;
@@ -31,6 +32,9 @@ public:
     // A message of the check: a dialog, or a line of standard error during a re-check (a machine
     // left alone must not collect boxes).
     void Notice(const std::string &text) const;
+    // The news of a new map has been placed in the download folder (the path) and shown in the
+    // form's news window.
+    std::function<void(const std::string &path)> OnNewsShown;
 
 private:
     bool listPublishedMaps();

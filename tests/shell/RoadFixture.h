@@ -1,9 +1,8 @@
 #pragma once
 // The main form with its real update check and download, its download folder in a temporary
-// folder, the desktop's "open" and the melodies recorded instead of performed.
+// folder, the news it shows and the melodies recorded (the melodies instead of performed).
 #include "PralFixture.h"
 #include "common/TempDir.h"
-#include "shell/Desktop.h"
 #include "shell/Updates.h"
 #include "sound/BTOdeum.h"
 
@@ -50,16 +49,10 @@ protected:
         melody = OneClimb();
         ASSERT_FALSE(melody.empty());
         sound::TBTBeeper::SetToneSink(&sink);
-        shell::SetDocumentOpener([this](const QUrl &url) {
-            const std::string path = url.toLocalFile().toStdString();
-            opened.push_back({path, testutil::ReadFile(path), form && form->cxButton1->Enabled()});
-            return openAnswer;
-        });
     }
     void TearDown() override
     {
         form.reset();
-        shell::SetDocumentOpener({});
         sound::TBTBeeper::SetToneSink(nullptr);
         PralTest::TearDown();
     }
@@ -69,6 +62,9 @@ protected:
     void Start(const std::function<void(TFPral &)> &settings = {})
     {
         form = std::make_unique<TFPral>();
+        form->Check().OnNewsShown = [this](const std::string &path) {
+            opened.push_back({path, testutil::ReadFile(path), form->cxButton1->Enabled()});
+        };
         form->DirectoryEdit1->SetText(folder.path());
         form->ComprobarChk->SetChecked(false);
         form->Minimizar->SetChecked(true);
@@ -120,8 +116,7 @@ protected:
     std::unique_ptr<TFPral> form;
     RecordingSink sink;
     std::vector<std::pair<std::uint16_t, std::int32_t>> melody;
-    std::vector<OpenRequest> opened;
-    bool openAnswer = true;
+    std::vector<OpenRequest> opened;  // the news shown in the program's window
 };
 
 }  // namespace roadtest

@@ -9,7 +9,9 @@
 #include "platform/Termination.h"
 #include "shell/Conversion.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QPlainTextEdit>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QTimer>
@@ -220,6 +222,41 @@ TEST(PublishedNames, OnlyPlainFileNamesPass)
     EXPECT_TRUE(shell::IsPlainFileName("Mapa \xe1\xe9.mdb"));
     EXPECT_EQ(shell::InvalidPublishedNameText("a\x1b\n.mdb"),
               fw::AnsiText("El mapa publicado tiene un nombre de fichero no válido: \"a??.mdb\""));
+}
+
+// News of any content is shown as plain text in the program's own window and handed to no other
+// program: markup stays text, control bytes show as spaces, Windows-1252 is read as the map texts
+// are; news.txt holds the server's bytes as they came.
+TEST_F(Scripted, NewsIsShownAsTextInTheProgramsOwnWindow)
+{
+    const std::string html = "<html><script>alert(1)</script>\x1b[2J\x07 Se\xf1" "al\r\n%PDF-1.4\tfin\r\n";
+    server.listing = kNewest + "\r\n";
+    server.File("news.dat", html);
+    WriteFile(local(kPlaceholder), "");
+    StartDirect();
+    form->ComprobarAct1();
+
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(ReadFile(local("news.txt")), html);
+    const auto windows = form->findChildren<QWidget *>(QStringLiteral("NewsWindow"));
+    ASSERT_EQ(windows.size(), 1);
+    QWidget *news = windows[0];
+    EXPECT_TRUE(news->isVisible());
+    EXPECT_TRUE(news->isWindow());
+    EXPECT_EQ(news->windowModality(), Qt::NonModal);
+    EXPECT_EQ(news->windowTitle(), QStringLiteral("Drovanel - Noticias"));
+    const auto *text = news->findChild<QPlainTextEdit *>();
+    ASSERT_NE(text, nullptr);
+    EXPECT_TRUE(text->isReadOnly());
+    EXPECT_EQ(text->toPlainText(), QString::fromUtf8("<html><script>alert(1)</script> [2J  Se\u00f1al\n%PDF-1.4\tfin\n"));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    // A newer map's news replaces the text in the same window.
+    server.listing = "Watcher-100101.mdb\r\n";
+    server.File("news.dat", "Otro mapa\r\n");
+    form->ComprobarAct1();
+    ASSERT_EQ(form->findChildren<QWidget *>(QStringLiteral("NewsWindow")).size(), 1);
+    EXPECT_EQ(text->toPlainText(), QStringLiteral("Otro mapa\n"));
 }
 
 TEST_F(Scripted, ARefusedListingRunsTheEndingStepsBeforeItGoesOn)
