@@ -7,9 +7,11 @@
 #include "net/Mssocket.h"
 #include "net/msFtpCls.h"
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +24,14 @@ inline constexpr std::int64_t kMaxListingBytes = 16 * 1024 * 1024;
 inline constexpr std::size_t kMaxListingNames = 100000;
 // A retrieved file may be this large unless the caller sets another limit (MaxFileSize).
 inline constexpr std::int64_t kMaxFileBytes = std::int64_t{1} << 30;
+
+// The session is out of step with the server: a reply came that no command asked for, or one that
+// cannot answer the command sent. The control connection has been closed, so the next command
+// logs in afresh instead of reading the answers of earlier commands.
+class EmsOutOfStepError : public EmsServerError {
+public:
+    using EmsServerError::EmsServerError;
+};
 
 enum TmsTransferType : std::uint8_t { ttBinary, ttASCII };
 enum TmsProxyType : std::uint8_t { fpUserNoLogon, fpProxyOpen };
@@ -62,6 +72,19 @@ public:
     // The largest file RetrieveFile takes, in bytes: a server that sends more fills no disk.
     std::int64_t MaxFileSize() const { return m_maxFileSize; }
     void SetMaxFileSize(std::int64_t bytes) { m_maxFileSize = bytes; }
+    // A data transfer that moves less than `bytesPerSecond` over a window of `window` fails with
+    // EmsStalledError (kMinTransferBytesPerSecond over kStallWindow unless set); a rate of 0
+    // leaves only the time-out.
+    void SetStallRule(std::int64_t bytesPerSecond, std::chrono::milliseconds window)
+    {
+        m_minTransferRate = bytesPerSecond;
+        m_stallWindow = window;
+    }
+    // Whether the next command can go over the control connection: it is open, the server has
+    // not closed or reset it, and no reply waits that no command asked for (a server that said
+    // "421" before it closed, a session out of step). When false, the next command needs Login.
+    // Meant for the time between commands.
+    bool Connected() const override;
 
     fw::TNotifyEvent OnDataTransferStart;
     fw::TNotifyEvent OnDataTransferTerminate;
@@ -103,15 +126,27 @@ public:
 private:
     // One reply of the server; raises when the connection closed before the reply was whole.
     int ReadFtpReply();
-    // Sends one command line on the control connection.
+    // Sends one command line on the control connection; raises EmsOutOfStepError, closing the
+    // connection, when a reply is already waiting.
     void SendCommand(const std::string &line);
+    // Reply bytes held or waiting on the control connection.
+    bool UnaskedReplyWaiting() const;
+    // Raises for a reply the command `verb` did not accept: EmsServerError for a refusal (class 4
+    // or 5, or a line without a reply code), which keeps the session; EmsOutOfStepError, closing
+    // the connection, for any other reply, which no answer to the command can be.
+    [[noreturn]] void RefuseReply(const std::string &verb, int code);
+    // The completion reply of a transfer: 226 or 250, else RefuseReply.
+    void ReadCompletionReply(const std::string &command);
     // Runs one step of the control exchange. A step that fails before its reply was read whole and
     // in order (a time-out, a cancel, a refused line, a broken connection) leaves the connection
     // out of step, so that the next command would read this one's reply: it is closed.
     template <class Step> auto InStep(Step step) -> decltype(step());
     void DropControlConnection();
-    // A command exchange: the line, its reply, and EmsServerError when `accepted` refuses it.
-    int Exchange(const std::string &line, const std::function<bool(int code)> &accepted);
+    // A command exchange, within the time-out from its start: the line, its reply, and
+    // RefuseReply when `accepted` does not take it. `refusals` are replies of the positive classes
+    // that the command can receive and that refuse it all the same (an account asked for).
+    int Exchange(const std::string &line, const std::function<bool(int code)> &accepted,
+                 std::initializer_list<int> refusals = {});
     // Waits until the data connection is up. With `watchControl` (the server connects to us) a
     // reply on the control connection ends the wait too: a refusal at once, with its error.
     void WaitForDataConnection(bool watchControl);
@@ -166,6 +201,8 @@ private:
     std::unique_ptr<TmsFTPDirList> m_dirList;
     bool m_dataReady = false;
     std::int64_t m_maxFileSize = kMaxFileBytes;
+    std::int64_t m_minTransferRate = kMinTransferBytesPerSecond;
+    std::chrono::milliseconds m_stallWindow = kStallWindow;
     // A completion reply that came while the data connection was awaited, for the caller to read.
     std::optional<int> m_pendingReply;
     // The retrieval under way, and the size the server announced for it (by its preliminary reply
