@@ -93,6 +93,8 @@ public:
     // The first three characters as a decimal number, or -1.
     int GetReplyCode(const std::string &line) override;
 
+    // Connects and logs in, within the time-out for the connect and again for the log-in however
+    // the server trickles its bytes. A log-in that fails leaves no connection behind.
     void Login();
     void Logout();
     // Asks the running wait of the client, and of the data connection of a transfer under way, to

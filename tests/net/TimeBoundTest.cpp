@@ -15,8 +15,7 @@ using namespace std::chrono_literals;
 
 // Sends `bytes` one piece at a time, a gap between pieces, until they are sent, the client is gone
 // or the server stops. Returns how many bytes went out.
-std::size_t Trickle(FtpSession &s, int fd, const std::string &bytes, std::size_t piece,
-                    std::chrono::milliseconds gap)
+std::size_t Trickle(FtpSession &s, int fd, const std::string &bytes, std::size_t piece, std::chrono::milliseconds gap)
 {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
@@ -53,9 +52,8 @@ TEST(ControlTimeBound, EachStepEndsWithinTheTimeOutHoweverTheBytesTrickle)
     const auto reply = [](const std::string &verb, const std::string &bytes, std::size_t piece,
                           std::chrono::milliseconds gap) {
         return [=](ScriptedFtpServer &server) {
-            server.On(verb, [bytes, piece, gap](FtpSession &s, const std::string &) {
-                Trickle(s, s.fd, bytes, piece, gap);
-            });
+            server.On(verb,
+                      [bytes, piece, gap](FtpSession &s, const std::string &) { Trickle(s, s.fd, bytes, piece, gap); });
         };
     };
     const std::string slowLine = "220 " + std::string(46, '.') + "\r\n";
