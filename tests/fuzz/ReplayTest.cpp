@@ -18,6 +18,8 @@ FUZZ_ENTRY(AnnouncedSize)
 FUZZ_ENTRY(ParsePort)
 FUZZ_ENTRY(PlainFileName)
 FUZZ_ENTRY(SettingValues)
+FUZZ_ENTRY(FtpGetEscape)
+FUZZ_ENTRY(FtpExchange)
 #undef FUZZ_ENTRY
 
 namespace {
@@ -55,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Target{"text_file", FuzzEntryTextFile}, Target{"conversion", FuzzEntryConversion},
                       Target{"regfile", FuzzEntryRegFile}, Target{"announced_size", FuzzEntryAnnouncedSize},
                       Target{"parse_port", FuzzEntryParsePort}, Target{"plain_file_name", FuzzEntryPlainFileName},
-                      Target{"setting_values", FuzzEntrySettingValues}),
+                      Target{"setting_values", FuzzEntrySettingValues}, Target{"ftpget_escape", FuzzEntryFtpGetEscape},
+                      Target{"ftp_exchange", FuzzEntryFtpExchange}),
     [](const auto &info) { return std::string(info.param.folder); });
 
 }  // namespace
