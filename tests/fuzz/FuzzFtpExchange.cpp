@@ -5,7 +5,7 @@
 //
 // Input: the first byte's bit 0 is passive mode, bit 1 ASCII transfers. The rest is split at each
 // 0xFF byte into chunks: the first is the greeting, then each command other than PASV and PORT
-// takes the next chunk as its reply (the peer closes the connection when none is left). A chunk
+// takes the next chunk as its reply (the peer ends the connection once the last has gone). A chunk
 // for NLST or RETR is split at 0xFE into what comes before the data, the data connection's bytes,
 // and what comes after; without 0xFE the data connection opens and closes empty.
 //
@@ -13,9 +13,10 @@
 // had a reply it accepts (230 or 202 for the log-in, 250 or 200 for the folder, 213 for a size,
 // 226 or 250 for a transfer), and each command is the line the program sends; a retrieval that
 // succeeds holds exactly the bytes the data connection carried (within the size limit); a name
-// list holds lines of that data without CR or LF; every transfer that starts ends; after a
-// failure the client is either disconnected or still in step; and nothing waits longer than its
-// bounds (the client's time-out is one second, the peer gives up after three).
+// list holds lines of that data without CR or LF; every transfer that starts ends; a reply out of
+// step or a refused reply line leaves the control connection closed; and nothing waits longer than its
+// bounds (the client's time-out is one second; the peer waits 200 ms for a command, three seconds
+// for a data connection).
 #include "FuzzCheck.h"
 #include "framework/Streams.h"
 #include "net/msFTP.h"
@@ -37,6 +38,10 @@
 namespace {
 
 constexpr int kPeerWaitMs = 3000;
+// A client that has its whole reply sends its next command at once; one that is still waiting
+// for the rest of a reply sends nothing. The peer then ends the connection instead of letting the
+// client wait out its time-out (the properties hold however early the peer leaves).
+constexpr int kPeerCommandWaitMs = 200;
 constexpr std::int64_t kFileLimit = 1 << 20;
 
 int ListenLoopback(std::uint16_t &port)
@@ -63,10 +68,10 @@ void Reset(int &fd)
     fd = -1;
 }
 
-bool Readable(int fd)
+bool Readable(int fd, int waitMs = kPeerWaitMs)
 {
     pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, kPeerWaitMs) > 0;
+    return ::poll(&p, 1, waitMs) > 0;
 }
 
 void SendAll(int fd, std::string_view bytes)
@@ -95,9 +100,10 @@ public:
         if (m_control < 0)
             return;
         SendAll(m_control, Next());
+        EndIfSaidAll();
         std::string line;
         char c = 0;
-        while (Readable(m_control) && ::recv(m_control, &c, 1, 0) == 1) {
+        while (Readable(m_control, kPeerCommandWaitMs) && ::recv(m_control, &c, 1, 0) == 1) {
             if (c != '\n') {
                 line += c;
                 continue;
@@ -131,6 +137,13 @@ public:
 
 private:
     std::string Next() { return m_next < m_chunks.size() ? m_chunks[m_next++] : std::string(); }
+    // Once the last chunk has gone out the peer has nothing more to say: a client that waits for
+    // the rest of a reply learns so at once instead of at its time-out.
+    void EndIfSaidAll()
+    {
+        if (m_next >= m_chunks.size())
+            ::shutdown(m_control, SHUT_WR);
+    }
 
     bool Answer(const std::string &line)
     {
@@ -146,8 +159,8 @@ private:
         if (verb == "PORT") {
             int n[6] = {};
             const std::string argument = line.size() > 5 ? line.substr(5) : std::string();
-            const bool ok = std::sscanf(argument.c_str(), "%d,%d,%d,%d,%d,%d", &n[0], &n[1], &n[2], &n[3], &n[4],
-                                        &n[5]) == 6;
+            const bool ok =
+                std::sscanf(argument.c_str(), "%d,%d,%d,%d,%d,%d", &n[0], &n[1], &n[2], &n[3], &n[4], &n[5]) == 6;
             // The client only ever names its own loopback address here.
             FUZZ_CHECK(ok && n[0] == 127 && n[1] == 0 && n[2] == 0 && n[3] == 1);
             m_activePort = static_cast<std::uint16_t>(n[4] * 256 + n[5]);
@@ -160,6 +173,7 @@ private:
         const std::string chunk = Next();
         if (verb != "NLST" && verb != "RETR") {
             SendAll(m_control, chunk);
+            EndIfSaidAll();
             return true;
         }
         const auto first = chunk.find('\xFE');
@@ -182,6 +196,7 @@ private:
             m_data_sent.push_back(data);
         }
         SendAll(m_control, after);
+        EndIfSaidAll();
         return true;
     }
 
@@ -258,13 +273,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     client.OnDataTransferStart = [&](fw::TObject *) { ++starts; };
     client.OnDataTransferTerminate = [&](fw::TObject *) { ++ends; };
 
-    // Runs one command; false when it failed. A failure leaves the client disconnected, or
-    // connected and in step (nothing waits to be read).
+    // Runs one command; false when it failed.
     const auto step = [&](const auto &command) {
         try {
             command();
             FUZZ_CHECK(starts == ends);
             return true;
+        } catch (const net::EmsOutOfStepError &) {
+            FUZZ_CHECK(starts == ends);
+            FUZZ_CHECK(client.SocketHandle() == winsock::INVALID_SOCKET);
+            return false;
+        } catch (const net::EmsLineError &) {
+            FUZZ_CHECK(starts == ends);
+            FUZZ_CHECK(client.SocketHandle() == winsock::INVALID_SOCKET);
+            return false;
         } catch (const fw::Exception &) {
             FUZZ_CHECK(starts == ends);
             return false;
