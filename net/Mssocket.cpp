@@ -22,6 +22,8 @@ constexpr int kIdleWaitMs = 1000;
 // the message pump costs more than a block's own receive and write. Before every wait and at the
 // end they are always processed, so a cancel or a redraw waits this long plus a block at most.
 constexpr auto kBusyPumpInterval = std::chrono::milliseconds(10);
+// recv's flag that looks at the bytes waiting without taking them.
+constexpr int kPeek = 2;
 constexpr winsock::LONG kConnectedEvents =
     winsock::FD_READ | winsock::FD_WRITE | winsock::FD_OOB | winsock::FD_CONNECT | winsock::FD_CLOSE;
 
@@ -229,17 +231,18 @@ platform::LRESULT TmsSocket::HandleSocketMessage(platform::UINT msg, platform::W
     if (static_cast<SOCKET>(wParam) != m_socket)
         return 0;
     m_asyncError = TmsWinsock::SelectError(lParam);
-    if (m_asyncError != 0)
+    const auto event = TmsWinsock::SelectEvent(lParam);
+    // A close that came with an error (a reset) is a close all the same.
+    if (m_asyncError != 0 && event != winsock::FD_CLOSE)
         return 0;
     // The handlers run inside the event loop's dispatch, which no exception may cross.
-    fw::CallFromSignal(this, [this, event = TmsWinsock::SelectEvent(lParam)] {
+    fw::CallFromSignal(this, [this, event] {
         switch (event) {
         case winsock::FD_READ: fw::Fire(OnReadReady, this); break;
         case winsock::FD_WRITE: fw::Fire(OnWriteReady, this); break;
         case winsock::FD_OOB: fw::Fire(OnOutOfBand, this); break;
         case winsock::FD_CONNECT:
-            m_connected = true;
-            fw::Fire(OnConnected, this);
+            m_connected = true;  // OnConnected comes once, from Connect, when its wait has ended
             break;
         case winsock::FD_CLOSE:
             m_peerClosed = true;
@@ -249,6 +252,28 @@ platform::LRESULT TmsSocket::HandleSocketMessage(platform::UINT msg, platform::W
         }
     });
     return 0;
+}
+
+bool TmsSocket::Connected() const
+{
+    if (m_socket == winsock::INVALID_SOCKET || m_peerClosed)
+        return false;
+    if (BufferedBytes() > 0)
+        return true;
+    TmsWinsock &ws = GlobalWinsock();
+    // A blocking socket would wait for a byte to look at: it looks without waiting.
+    winsock::u_long nonBlocking = 1;
+    if (m_blocking && ws.ioctlsocket(m_socket, winsock::WS_FIONBIO, &nonBlocking) == winsock::SOCKET_ERROR)
+        return false;
+    char byte = 0;
+    const int result = ws.recv(m_socket, &byte, 1, kPeek);
+    const int error = result == winsock::SOCKET_ERROR ? ws.WSAGetLastError() : 0;
+    winsock::u_long blocking = 0;
+    if (m_blocking)
+        ws.ioctlsocket(m_socket, winsock::WS_FIONBIO, &blocking);
+    // A byte waits, or nothing yet; 0 is the peer's close, any other error its reset (or a
+    // connection that never came up).
+    return result > 0 || (result == winsock::SOCKET_ERROR && error == winsock::WSAEWOULDBLOCK);
 }
 
 void TmsSocket::SelectEvents()
@@ -296,6 +321,9 @@ void TmsSocket::CallFailed()
 void TmsSocket::FinishWait()
 {
     StopTimeOut();
+    if (m_timeCounter && m_timeCounter->Stalled())
+        throw EmsStalledError(m_timeCounter->MinimumRate(),
+                              std::chrono::duration_cast<std::chrono::seconds>(m_timeCounter->RateWindow()).count());
     if (TimedOut())
         throw EmsTimedOutError();
     if (CancelRequested)

@@ -38,6 +38,16 @@ public:
     EmsTimedOutError() : Exception("Operation timed out") {}
 };
 
+// A transfer moved less than its minimum rate over a whole window (TmsTimeCounter::WatchRate).
+class EmsStalledError : public fw::Exception {
+public:
+    EmsStalledError(std::int64_t bytesPerSecond, std::int64_t windowSeconds)
+        : Exception("Transfer stalled: less than " + std::to_string(bytesPerSecond) + " bytes a second over " +
+                    std::to_string(windowSeconds) + " seconds")
+    {
+    }
+};
+
 class EmsCanceledError : public fw::Exception {
 public:
     EmsCanceledError() : Exception("Operation has been canceled") {}
@@ -199,7 +209,10 @@ public:
     // operation) to make the running operation stop with EmsCanceledError.
     bool CancelRequested = false;
 
-    bool Connected() const { return m_connected; }
+    // Judged from the connection itself, not from the notices: the handle is open and the peer
+    // has neither closed nor reset it (a look at the socket that takes nothing from it). A close
+    // that came with an error fires no event a flag could follow.
+    virtual bool Connected() const;
     bool PeerClosed() const { return m_peerClosed; }
     // Whether the last ReadLine ended at an LF (false when the peer closed first).
     bool LastLineComplete() const { return m_lastLineComplete; }

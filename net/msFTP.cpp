@@ -52,6 +52,55 @@ int ReplyClass(int code)
     return code / 100;  // -1 falls in class 0 and fails every test
 }
 
+// A reply with a code of an FTP reply class (1 to 5): one a command could be answered with.
+bool IsReplyCode(int code)
+{
+    return code >= 100 && code <= 599;
+}
+
+bool IsRefusal(int code)
+{
+    return ReplyClass(code) == 4 || ReplyClass(code) == 5;
+}
+
+// The command's verb, for an error that must not show its argument (a password).
+std::string Verb(const std::string &line)
+{
+    return line.substr(0, line.find(' '));
+}
+
+// Holds one step of the control exchange (a log-in, a command and its reply) to the client's
+// time-out from the step's start, however the server trickles its bytes; a step inside another
+// ends by the outer one's bound too.
+class StepBound {
+public:
+    explicit StepBound(TmsSocketBase &socket) : m_socket(socket)
+    {
+        TmsTimeCounter *counter = socket.TimeCounter();
+        if (counter == nullptr || socket.TimeOut() <= 0)
+            return;  // no counter (blocking mode) or no time-out: nothing to bound
+        m_prior = counter->Deadline();
+        auto bound = TmsTimeCounter::Clock::now() + std::chrono::seconds(socket.TimeOut());
+        if (m_prior && *m_prior < bound)
+            bound = *m_prior;
+        counter->SetDeadline(bound);
+        m_set = true;
+    }
+    ~StepBound()
+    {
+        // Looked up again: a step may change the socket's mode, and with it its counter.
+        if (TmsTimeCounter *counter = m_socket.TimeCounter(); m_set && counter != nullptr)
+            counter->SetDeadline(m_prior);
+    }
+    StepBound(const StepBound &) = delete;
+    StepBound &operator=(const StepBound &) = delete;
+
+private:
+    TmsSocketBase &m_socket;
+    std::optional<TmsTimeCounter::Clock::time_point> m_prior;
+    bool m_set = false;
+};
+
 bool ParseSignedInt(const std::string &text, int &value)
 {
     size_t start = text.find_first_not_of(' ');
@@ -144,7 +193,8 @@ int TmsFTPClient::ReadFtpReply()
         m_pendingReply.reset();
         return code;
     }
-    return InStep([this] {
+    const int code = InStep([this] {
+        const StepBound bound(*this);
         const int code = ReadReply();
         // A reply cut short by the server's close would otherwise be judged on a fragment (or on
         // an empty line): say what happened instead.
@@ -152,11 +202,54 @@ int TmsFTPClient::ReadFtpReply()
             throw EmsServerError("Connection closed by the server");
         return code;
     });
+    // "421": the server is closing the control connection; the next command logs in afresh.
+    if (code == 421)
+        DropControlConnection();
+    return code;
+}
+
+bool TmsFTPClient::UnaskedReplyWaiting() const
+{
+    if (BufferedBytes() > 0)
+        return true;
+    winsock::u_long waiting = 0;
+    return m_socket != winsock::INVALID_SOCKET &&
+           GlobalWinsock().ioctlsocket(m_socket, winsock::WS_FIONREAD, &waiting) != winsock::SOCKET_ERROR &&
+           waiting > 0;
+}
+
+bool TmsFTPClient::Connected() const
+{
+    return TmsClientSocket::Connected() && !UnaskedReplyWaiting();
 }
 
 void TmsFTPClient::SendCommand(const std::string &line)
 {
+    // Between commands nothing is owed: a reply already here was sent before its command (a
+    // server that answered one twice, a proxy that answered ahead), and every reply from now on
+    // would be read by the command after the one it answers.
+    if (UnaskedReplyWaiting()) {
+        DropControlConnection();
+        throw EmsOutOfStepError("Out of step with the server: it answered before " + Verb(line) + " was sent");
+    }
     InStep([&] { SendLine(line); });
+}
+
+void TmsFTPClient::RefuseReply(const std::string &verb, int code)
+{
+    // A refusal leaves the session in step; a reply that no answer to this command can be (a 200
+    // to RETR, a 331 to PASS) belongs to another command: the session is out of step.
+    if (!IsReplyCode(code) || IsRefusal(code))
+        throw EmsServerError(m_lastReply);
+    DropControlConnection();
+    throw EmsOutOfStepError("Out of step with the server: \"" + m_lastReply + "\" does not answer " + verb);
+}
+
+void TmsFTPClient::ReadCompletionReply(const std::string &command)
+{
+    const int code = ReadFtpReply();
+    if (code != 226 && code != 250)
+        RefuseReply(command, code);
 }
 
 void TmsFTPClient::Cancel()
@@ -166,31 +259,41 @@ void TmsFTPClient::Cancel()
         m_dataSocket->CancelRequested = true;
 }
 
-int TmsFTPClient::Exchange(const std::string &line, const std::function<bool(int code)> &accepted)
+int TmsFTPClient::Exchange(const std::string &line, const std::function<bool(int code)> &accepted,
+                           std::initializer_list<int> refusals)
 {
+    const StepBound bound(*this);
     SendCommand(line);
     const int code = ReadFtpReply();
-    if (!accepted(code))
+    if (std::find(refusals.begin(), refusals.end(), code) != refusals.end())
         throw EmsServerError(m_lastReply);
+    if (!accepted(code))
+        RefuseReply(Verb(line), code);
     return code;
 }
 
 void TmsFTPClient::Login()
 {
-    // A connection left open (by a failed log-in, say) is closed first, never leaked.
+    // A connection left open is closed first, never leaked.
     Disconnect();
-    InStep([this] { Connect(); });
-    if (ReadFtpReply() != 220)
-        throw EmsServerError(m_lastReply);
-    std::string userLine = "USER " + m_userName;
-    if (!m_proxy.empty()) {
-        if (m_proxyType == fpProxyOpen)
-            Exchange("OPEN " + m_host, [](int code) { return code == 220; });
-        else
-            userLine += "@" + m_host;
-    }
-    Exchange(userLine, [](int code) { return code == 230 || code == 331 || code == 332; });
-    Exchange("PASS " + m_password, [](int code) { return code == 230 || code == 202; });
+    // A log-in that fails at any step, a refusal included, leaves no connection behind: the next
+    // command logs in afresh instead of going on over a connection that the server may have
+    // closed ("421") or that is not logged in.
+    InStep([this] {
+        Connect();
+        const StepBound bound(*this);
+        if (ReadFtpReply() != 220)
+            throw EmsServerError(m_lastReply);
+        std::string userLine = "USER " + m_userName;
+        if (!m_proxy.empty()) {
+            if (m_proxyType == fpProxyOpen)
+                Exchange("OPEN " + m_host, [](int code) { return code == 220; });
+            else
+                userLine += "@" + m_host;
+        }
+        Exchange(userLine, [](int code) { return code == 230 || code == 331 || code == 332; });
+        Exchange("PASS " + m_password, [](int code) { return code == 230 || code == 202; }, {332});
+    });
 }
 
 void TmsFTPClient::Logout()
@@ -201,7 +304,7 @@ void TmsFTPClient::Logout()
 
 void TmsFTPClient::ChangeDir(const std::string &dir)
 {
-    Exchange("CWD " + dir, [](int code) { return ReplyClass(code) == 2; });
+    Exchange("CWD " + dir, [](int code) { return code == 250 || code == 200; });
 }
 
 void TmsFTPClient::NameList(fw::TStringList &list)
@@ -211,10 +314,9 @@ void TmsFTPClient::NameList(fw::TStringList &list)
         if (end > kMaxListingBytes)
             throw EmsLimitError("The name list is larger than " + std::to_string(kMaxListingBytes) + " bytes");
     });
-    Exchange("TYPE A", [](int code) { return ReplyClass(code) == 2; });
+    Exchange("TYPE A", [](int code) { return code == 200; });
     TransferData("NLST", limited, false, 0);
-    if (ReplyClass(ReadFtpReply()) != 2)
-        throw EmsServerError(m_lastReply);
+    ReadCompletionReply("NLST");
     const auto names =
         SplitNameList(std::string_view(stream.Memory(), static_cast<size_t>(stream.Size())), kMaxListingNames);
     list.Clear();
@@ -224,9 +326,15 @@ void TmsFTPClient::NameList(fw::TStringList &list)
 
 std::int32_t TmsFTPClient::GetFileSize(const std::string &name)
 {
+    const StepBound bound(*this);
     SendCommand("SIZE " + name);
-    if (ReplyClass(ReadFtpReply()) != 2)
+    const int code = ReadFtpReply();
+    if (code == 421)  // the server closed the connection: no size, and no session either
+        throw EmsServerError(m_lastReply);
+    if (!IsReplyCode(code) || IsRefusal(code))
         return -1;
+    if (code != 213)
+        RefuseReply("SIZE", code);
     return FetchWordAsInteger(m_lastReply, 1);
 }
 
@@ -249,7 +357,7 @@ void TmsFTPClient::RetrieveFile(const std::string &remoteName, const std::string
 
 void TmsFTPClient::RetrieveFile(const std::string &remoteName, fw::TStream &stream, const TmsRetrievalLimits &limits)
 {
-    Exchange(m_transferType == ttBinary ? "TYPE I" : "TYPE A", [](int code) { return ReplyClass(code) == 2; });
+    Exchange(m_transferType == ttBinary ? "TYPE I" : "TYPE A", [](int code) { return code == 200; });
     // An announced size counts in binary mode only: in ASCII mode the server may turn LF into CR LF.
     m_retrieving = m_transferType == ttBinary;
     m_announcedSize = m_retrieving ? limits.AnnouncedBytes : -1;
@@ -266,8 +374,7 @@ void TmsFTPClient::RetrieveFile(const std::string &remoteName, fw::TStream &stre
         received = end;
     });
     TransferData("RETR " + remoteName, limited, false, 0);
-    if (ReplyClass(ReadFtpReply()) != 2)
-        throw EmsServerError(m_lastReply);
+    ReadCompletionReply("RETR");
     // The server ended the transfer in order and the session is in step: a file short of its size
     // is still no whole file.
     if (m_announcedSize >= 0 && received != m_announcedSize)
@@ -363,7 +470,7 @@ void TmsFTPClient::WaitForDataConnection(bool watchControl)
             if (ReplyClass(code) == 2)
                 m_pendingReply = code;
             else if (ReplyClass(code) != 1)
-                throw EmsServerError(m_lastReply);
+                RefuseReply("the transfer", code);
             else if (++preliminaryReplies > kMaxPreliminaryReplies) {
                 DropControlConnection();
                 throw EmsServerError("Too many preliminary replies");
@@ -378,6 +485,12 @@ void TmsFTPClient::WaitForDataConnection(bool watchControl)
 std::exception_ptr TmsFTPClient::DataPhase(TmsSocket &socket, fw::TStream &stream, bool upload, std::int32_t restartAt)
 {
     std::exception_ptr failure;
+    // The data phase alone is held to the minimum rate: setting up the connection is the
+    // control steps' business.
+    if (TmsTimeCounter *counter = socket.TimeCounter(); counter != nullptr) {
+        counter->NoteProgress(restartAt);
+        counter->WatchRate(m_minTransferRate, m_stallWindow);
+    }
     try {
         if (upload)
             socket.SendStream(stream, restartAt);
@@ -422,13 +535,17 @@ void TmsFTPClient::AttachDataSocket(TmsSocket &data)
     data.SetTimeOut(m_timeOut);  // the data connection is held to the client's time-out
     m_dataSocket = &data;
     data.OnTransferProgress = [this, socket = &data](fw::TObject *, std::int32_t, std::int32_t byteCount,
-                                                     std::int32_t) { HandleDataProgress(socket, byteCount); };
+                                                     std::int32_t) {
+        if (TmsTimeCounter *counter = socket->TimeCounter(); counter != nullptr)
+            counter->NoteProgress(byteCount);
+        HandleDataProgress(socket, byteCount);
+    };
 }
 
 void TmsFTPClient::SendTransferCommand(const std::string &command, std::int32_t restartAt)
 {
     if (restartAt > 0)
-        Exchange("REST " + std::to_string(restartAt), [](int code) { return ReplyClass(code) == 3; });
+        Exchange("REST " + std::to_string(restartAt), [](int code) { return code == 350; });
     Exchange(command, [](int code) { return ReplyClass(code) == 1; });
     NoteAnnouncedSize(m_lastReply);
 }
@@ -469,7 +586,7 @@ void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stre
     AttachDataSocket(*data);
     data->OnConnected = [this](fw::TObject *) { m_dataReady = true; };
     const auto open = [&] {
-        Exchange("PASV", [](int code) { return ReplyClass(code) == 2; });
+        Exchange("PASV", [](int code) { return code == 227; });
         std::string host;
         std::uint16_t port = 0;
         if (!ParsePasvReply(m_lastReply, host, port))
@@ -537,7 +654,7 @@ void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &strea
         char argument[64];
         std::snprintf(argument, sizeof argument, "%d,%d,%d,%d,%d,%d", address[0], address[1], address[2], address[3],
                       portBytes[0], portBytes[1]);
-        Exchange(std::string("PORT ") + argument, [](int code) { return ReplyClass(code) == 2; });
+        Exchange(std::string("PORT ") + argument, [](int code) { return code == 200; });
         SendTransferCommand(command, restartAt);
         WaitForDataConnection(true);
     };

@@ -7,9 +7,11 @@
 #include "net/Mssocket.h"
 #include "net/msFtpCls.h"
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +31,14 @@ inline constexpr std::int64_t kMaxFileBytes = std::int64_t{1} << 30;
 struct TmsRetrievalLimits {
     std::int64_t MaxBytes = kMaxFileBytes;
     std::int64_t AnnouncedBytes = -1;
+};
+
+// The session is out of step with the server: a reply came that no command asked for, or one that
+// cannot answer the command sent. The control connection has been closed, so the next command
+// logs in afresh instead of reading the answers of earlier commands.
+class EmsOutOfStepError : public EmsServerError {
+public:
+    using EmsServerError::EmsServerError;
 };
 
 enum TmsTransferType : std::uint8_t { ttBinary, ttASCII };
@@ -67,6 +77,19 @@ public:
     void SetProxyType(TmsProxyType type) { m_proxyType = type; }
     TmsFTPDirList &DirList() const { return *m_dirList; }
     bool DataReady() const { return m_dataReady; }
+    // A data transfer that moves less than `bytesPerSecond` over a window of `window` fails with
+    // EmsStalledError (kMinTransferBytesPerSecond over kStallWindow unless set); a rate of 0
+    // leaves only the time-out.
+    void SetStallRule(std::int64_t bytesPerSecond, std::chrono::milliseconds window)
+    {
+        m_minTransferRate = bytesPerSecond;
+        m_stallWindow = window;
+    }
+    // Whether the next command can go over the control connection: it is open, the server has
+    // not closed or reset it, and no reply waits that no command asked for (a server that said
+    // "421" before it closed, a session out of step). When false, the next command needs Login.
+    // Meant for the time between commands.
+    bool Connected() const override;
 
     fw::TNotifyEvent OnDataTransferStart;
     fw::TNotifyEvent OnDataTransferTerminate;
@@ -75,6 +98,8 @@ public:
     // The first three characters as a decimal number, or -1.
     int GetReplyCode(const std::string &line) override;
 
+    // Connects and logs in, within the time-out for the connect and again for the log-in however
+    // the server trickles its bytes. A log-in that fails leaves no connection behind.
     void Login();
     void Logout();
     // Asks the running wait of the client, and of the data connection of a transfer under way, to
@@ -110,15 +135,27 @@ public:
 private:
     // One reply of the server; raises when the connection closed before the reply was whole.
     int ReadFtpReply();
-    // Sends one command line on the control connection.
+    // Sends one command line on the control connection; raises EmsOutOfStepError, closing the
+    // connection, when a reply is already waiting.
     void SendCommand(const std::string &line);
+    // Reply bytes held or waiting on the control connection.
+    bool UnaskedReplyWaiting() const;
+    // Raises for a reply the command `verb` did not accept: EmsServerError for a refusal (class 4
+    // or 5, or a line without a reply code), which keeps the session; EmsOutOfStepError, closing
+    // the connection, for any other reply, which no answer to the command can be.
+    [[noreturn]] void RefuseReply(const std::string &verb, int code);
+    // The completion reply of a transfer: 226 or 250, else RefuseReply.
+    void ReadCompletionReply(const std::string &command);
     // Runs one step of the control exchange. A step that fails before its reply was read whole and
     // in order (a time-out, a cancel, a refused line, a broken connection) leaves the connection
     // out of step, so that the next command would read this one's reply: it is closed.
     template <class Step> auto InStep(Step step) -> decltype(step());
     void DropControlConnection();
-    // A command exchange: the line, its reply, and EmsServerError when `accepted` refuses it.
-    int Exchange(const std::string &line, const std::function<bool(int code)> &accepted);
+    // A command exchange, within the time-out from its start: the line, its reply, and
+    // RefuseReply when `accepted` does not take it. `refusals` are replies of the positive classes
+    // that the command can receive and that refuse it all the same (an account asked for).
+    int Exchange(const std::string &line, const std::function<bool(int code)> &accepted,
+                 std::initializer_list<int> refusals = {});
     // Waits until the data connection is up. With `watchControl` (the server connects to us) a
     // reply on the control connection ends the wait too: a refusal at once, with its error.
     void WaitForDataConnection(bool watchControl);
@@ -172,6 +209,8 @@ private:
     TmsProxyType m_proxyType = fpUserNoLogon;
     std::unique_ptr<TmsFTPDirList> m_dirList;
     bool m_dataReady = false;
+    std::int64_t m_minTransferRate = kMinTransferBytesPerSecond;
+    std::chrono::milliseconds m_stallWindow = kStallWindow;
     // A completion reply that came while the data connection was awaited, for the caller to read.
     std::optional<int> m_pendingReply;
     // While a binary retrieval runs, the size it is held to (the caller's, or a smaller one of the

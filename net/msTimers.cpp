@@ -85,11 +85,38 @@ void TmsTimeCounter::Restart()
         m_timer->SetEnabled(true);
 }
 
+bool TmsTimeCounter::Expired() const
+{
+    return m_expired || m_stalled || (m_deadline && Clock::now() >= *m_deadline);
+}
+
+void TmsTimeCounter::WatchRate(std::int64_t bytesPerSecond, std::chrono::milliseconds window)
+{
+    m_minRate = bytesPerSecond;
+    m_rateWindow = window;
+    m_windowStart = Clock::now();
+    m_windowStartBytes = m_totalBytes;
+    m_stalled = false;
+}
+
 void TmsTimeCounter::Tick(fw::TObject *)
 {
     --m_remaining;
     if (m_remaining <= 0)
         m_expired = true;
+    if (m_minRate <= 0 || m_stalled)
+        return;
+    // The clock, not the ticks, measures the window: ticks come only while a wait runs.
+    const auto now = Clock::now();
+    if (now - m_windowStart < m_rateWindow)
+        return;
+    const auto windowMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_windowStart).count();
+    if ((m_totalBytes - m_windowStartBytes) * 1000 < m_minRate * windowMs) {
+        m_stalled = true;
+        return;
+    }
+    m_windowStart = now;
+    m_windowStartBytes = m_totalBytes;
 }
 
 }  // namespace net

@@ -51,7 +51,7 @@ void Download::Run()
         throw fw::Exception(InvalidPublishedNameText(published));
     const std::string folder = m_form.CarpetaDescarga();
     net::TmsFTPClient &client = *m_form.msFTPClient1;
-    if (!m_form.FConectado)
+    if (!m_form.FConectado())
         client.Login();
     client.ChangeDir(kUpdatesDir);
     // Made before anything is sent, so that a folder that cannot take it refuses the download

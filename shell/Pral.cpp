@@ -137,7 +137,6 @@ void TFPral::FormCreate(fw::TObject *)
     RxTrayIcon1->SetAnimated(false);
     Notebook1->SetActivePage("Default");
     RestoreSettings();
-    FConectado = false;
     FVersion = "9.3";
     ConfigurarFTP();
     if (!Minimizar->Checked()) {
@@ -318,7 +317,7 @@ void TFPral::Button1Click(fw::TObject *)
 
 void TFPral::FormCloseQuery(fw::TObject *, bool &CanClose)
 {
-    m_commands->CloseQuery(FConectado, CanClose);
+    m_commands->CloseQuery(FConectado(), CanClose);
 }
 
 void TFPral::msFTPClient1Connecting(fw::TObject *)
@@ -329,12 +328,11 @@ void TFPral::msFTPClient1Connecting(fw::TObject *)
 void TFPral::msFTPClient1Connected(fw::TObject *)
 {
     StatusBar1->SetPanelText(0, "Conectado");
-    FConectado = true;
 }
 
 void TFPral::msFTPClient1Disconnected(fw::TObject *)
 {
-    FConectado = false;
+    // The panels keep what they said; whether the connection is open is read from the client.
 }
 
 std::string TFPral::folderText() const

@@ -36,7 +36,10 @@ public:
     ~TFPral() override;
 
     // ---- Own state, shared by the start-up, the update check, the download and the conversion.
-    bool FConectado = false;  // the FTP control connection is open
+    // The FTP control connection is open and in step: judged from the connection itself (a server
+    // that said "421" and closed, a refused log-in, a session out of step all count as closed), so
+    // the next command logs in afresh.
+    bool FConectado() const { return msFTPClient1->Connected(); }
     std::string FVersion;     // version shown in the caption
     // The published and the local map's names (FUltimaPublicada, FUltimaLocal), the new-map mark
     // and the news shown, which the labels, the mark and the tray show.

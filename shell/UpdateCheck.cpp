@@ -75,7 +75,7 @@ bool UpdateCheck::listPublishedMaps()
 {
     net::TmsFTPClient &client = *m_form.msFTPClient1;
     fw::TStringList &names = *m_form.FListaHost;
-    if (!m_form.FConectado)
+    if (!m_form.FConectado())
         client.Login();
     client.ChangeDir(kUpdatesDir);
     client.NameList(names);
@@ -116,7 +116,7 @@ void UpdateCheck::fetchNews()
     const auto enable = qScopeGuard([this] { m_form.cxButton1->SetEnabled(true); });
     net::TmsFTPClient &client = *m_form.msFTPClient1;
     const std::string path = fw::JoinPath(m_form.CarpetaDescarga(), kNewsFileName);
-    if (!m_form.FConectado)
+    if (!m_form.FConectado())
         client.Login();
     client.ChangeDir(kDocsDir);
     fw::TMemoryStream news;

@@ -21,6 +21,8 @@ FUZZ_ENTRY(SettingValues)
 FUZZ_ENTRY(Text)
 FUZZ_ENTRY(ActivationLine)
 FUZZ_ENTRY(NewsText)
+FUZZ_ENTRY(FtpGetEscape)
+FUZZ_ENTRY(FtpExchange)
 #undef FUZZ_ENTRY
 
 namespace {
@@ -59,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Target{"regfile", FuzzEntryRegFile}, Target{"announced_size", FuzzEntryAnnouncedSize},
                       Target{"parse_port", FuzzEntryParsePort}, Target{"plain_file_name", FuzzEntryPlainFileName},
                       Target{"setting_values", FuzzEntrySettingValues}, Target{"text", FuzzEntryText},
-                      Target{"activation_line", FuzzEntryActivationLine}, Target{"news_text", FuzzEntryNewsText}),
+                      Target{"activation_line", FuzzEntryActivationLine}, Target{"news_text", FuzzEntryNewsText},
+                      Target{"ftpget_escape", FuzzEntryFtpGetEscape}, Target{"ftp_exchange", FuzzEntryFtpExchange}),
     [](const auto &info) { return std::string(info.param.folder); });
 
 }  // namespace

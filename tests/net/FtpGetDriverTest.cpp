@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -150,4 +152,25 @@ TEST(FtpGetDriver, DataConnectionThatDidNotEndInOrderFails)
         EXPECT_EQ(run.errors, c.error);
         EXPECT_EQ(run.out, "");
     }
+}
+
+// A server that sends its answer one byte a second holds the command no longer than its time-out:
+// the log-in is one step, bounded from its start, not an idle wait that each byte restarts.
+TEST(FtpGetDriver, ATricklingServerEndsWithinTheTimeOut)
+{
+    const std::string answer = "331 Password required for drovanel\r\n";
+    std::atomic<std::size_t> sent{0};
+    ScriptedFtpServer server;
+    server.On("USER", [&](FtpSession &s, const std::string &) {
+        for (const char byte : answer) {
+            if (s.server.release.WaitFor(std::chrono::seconds(1)) || !testutil::SendAll(s.fd, std::string(1, byte)))
+                return;
+            ++sent;
+        }
+    });
+    const Outcome run = FtpGet(server, {"--timeout", "3"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.errors, "Operation timed out\n");
+    EXPECT_LT(sent.load(), answer.size()) << "the client did not wait for the whole answer";
+    server.release.Open();
 }

@@ -76,7 +76,7 @@ TEST(ChangeDir, Replies)
         {"250 OK\r\n", "(no exception)"},
         {"200 Fine\r\n", "(no exception)"},
         {"550 No such directory\r\n", "550 No such directory"},
-        {"350 Odd\r\n", "350 Odd"},
+        {"350 Odd\r\n", "Out of step with the server: \"350 Odd\" does not answer CWD"},
     };
     for (const auto &[reply, outcome] : cases) {
         ScriptedFtpServer server;

@@ -193,7 +193,8 @@ TEST(TransferFailures, RefusalsAtEveryStep)
          "Problems getting the parameters", true},
         {"PASV with five numbers", true, "PASV", "227 (127,0,0,1,19)\r\n", "Problems getting the parameters", true},
         {"RETR refused", true, "RETR", "550 Permission denied\r\n", "550 Permission denied", true},
-        {"RETR answered class 2", false, "RETR", "250 Odd\r\n", "250 Odd", true},
+        {"RETR answered class 2", false, "RETR", "250 Odd\r\n",
+         "Out of step with the server: \"250 Odd\" does not answer RETR", true},
         {"completion 426", true, "RETR", "", "426 Connection closed; transfer aborted", true},
         {"completion 426 active", false, "RETR", "", "426 Connection closed; transfer aborted", true},
     };

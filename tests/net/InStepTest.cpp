@@ -193,4 +193,99 @@ TEST(PreliminaryFlood, EndsWithAnErrorAndTheConnectionClosed)
     EXPECT_FALSE(rc.Open());
 }
 
+// A reply that comes before its command, or one that cannot answer the command sent, means every
+// later reply would be read by the wrong command: the control connection is closed and the
+// command fails, and the next command logs in afresh and reads its own replies. A refusal the
+// command can receive keeps the session.
+TEST(ControlOutOfStep, AnExtraOrAStrayReplyClosesTheConnectionARefusalKeepsIt)
+{
+    struct Case {
+        const char *name;
+        std::function<void(ScriptedFtpServer &)> script;  // the first session's oddity
+        std::function<void(TmsFTPClient &)> run;          // after a log-in, unless it logs in itself
+        bool logsIn;
+        std::string error;
+        bool closed;
+        long users = 0;  // USER lines at the end; 0: one for each log-in (two after a close)
+    };
+    // Answers `verb` the first time with `raw`, then as `later`.
+    const auto firstThen = [](ScriptedFtpServer &server, const std::string &verb, std::string raw, std::string later) {
+        server.On(verb, [raw = std::move(raw), later = std::move(later),
+                         n = 0](FtpSession &s, const std::string &) mutable { s.Send(++n == 1 ? raw : later); });
+    };
+    const auto changeDir = [](TmsFTPClient &client) { client.ChangeDir("/updates"); };
+    const auto retrieve = [](TmsFTPClient &client) {
+        fw::TMemoryStream stream;
+        client.RetrieveFile("map.mdb", stream);
+    };
+    const Case cases[] = {
+        {"a server that answers PASS twice",
+         [&](ScriptedFtpServer &server) {
+             firstThen(server, "PASS", "230 Logged in\r\n230 Logged in\r\n", "230 Logged in\r\n");
+         },
+         changeDir, false, "Out of step with the server: it answered before CWD was sent", true},
+        {"a proxy that answers USER before it is asked",
+         [](ScriptedFtpServer &server) {
+             server.greet = [n = 0](FtpSession &s) mutable {
+                 s.Send(++n == 1 ? "220 Proxy ready\r\n331 Password required\r\n" : "220 Proxy ready\r\n");
+             };
+         },
+         [](TmsFTPClient &client) { client.Login(); }, true,
+         "Out of step with the server: it answered before USER was sent", true, 1},
+        {"a 331 to PASS",
+         [&](ScriptedFtpServer &server) {
+             firstThen(server, "PASS", "331 Password required\r\n", "230 Logged in\r\n");
+         },
+         [](TmsFTPClient &client) { client.Login(); }, true,
+         "Out of step with the server: \"331 Password required\" does not answer PASS", true},
+        {"a 230 to CWD (the second answer to PASS, late)",
+         [&](ScriptedFtpServer &server) { firstThen(server, "CWD", "230 Logged in\r\n", "250 OK\r\n"); }, changeDir,
+         false, "Out of step with the server: \"230 Logged in\" does not answer CWD", true},
+        {"a 200 to RETR",
+         [&](ScriptedFtpServer &server) {
+             firstThen(server, "RETR", "200 PORT command successful\r\n", "550 No such file\r\n");
+         },
+         retrieve, false, "Out of step with the server: \"200 PORT command successful\" does not answer RETR", true},
+        {"a 200 to NLST",
+         [&](ScriptedFtpServer &server) { firstThen(server, "NLST", "200 port\r\n", "550 No files\r\n"); },
+         [](TmsFTPClient &client) {
+             fw::TStringList names;
+             client.NameList(names);
+         },
+         false, "Out of step with the server: \"200 port\" does not answer NLST", true},
+        {"a 213 to TYPE", [&](ScriptedFtpServer &server) { firstThen(server, "TYPE", "213 1234\r\n", "200 OK\r\n"); },
+         retrieve, false, "Out of step with the server: \"213 1234\" does not answer TYPE", true},
+        {"a 550 to SIZE", [](ScriptedFtpServer &) {},
+         [](TmsFTPClient &client) { EXPECT_EQ(client.GetFileSize("missing.mdb"), -1); }, false, "(no exception)",
+         false},
+        {"a 550 to RETR", [](ScriptedFtpServer &) {}, retrieve, false, "550 No such file", false},
+        {"a 550 to CWD",
+         [&](ScriptedFtpServer &server) { firstThen(server, "CWD", "550 No such folder\r\n", "250 OK\r\n"); },
+         changeDir, false, "550 No such folder", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedFtpServer server;
+        c.script(server);
+        ClosingClient rc(server.Port());
+        rc.client.SetTimeOut(5);
+        if (!c.logsIn)
+            rc.client.Login();
+        EXPECT_EQ(Message([&] { c.run(rc.client); }), c.error);
+        EXPECT_EQ(rc.Open(), !c.closed);
+        EXPECT_EQ(rc.client.Connected(), !c.closed);
+        EXPECT_EQ(rc.closes, c.closed ? 1 : 0);
+        // As the main form does before a command: log in when not connected. Every reply then
+        // belongs to its command.
+        if (!rc.client.Connected())
+            rc.client.Login();
+        rc.client.ChangeDir("/next");
+        EXPECT_EQ(rc.client.LastReply(), "250 OK");
+        EXPECT_EQ(rc.client.GetFileSize("missing.mdb"), -1);
+        EXPECT_EQ(rc.client.LastReply(), "550 No such file");
+        const Lines lines = server.Lines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "USER drovanel"), c.users > 0 ? c.users : c.closed ? 2 : 1);
+    }
+}
+
 }  // namespace

@@ -398,11 +398,12 @@ TEST(Connect, EventsInOrder)
     client.SendLine("hi");
     EXPECT_EQ(client.ReadLine(), "bye");
     ASSERT_TRUE(testutil::PumpUntil([&] { return client.PeerClosed(); }));
+    EXPECT_FALSE(client.Connected()) << "the peer closed";
     client.Disconnect();
     EXPECT_EQ(client.SocketHandle(), winsock::INVALID_SOCKET);
     client.Disconnect();  // nothing more
-    EXPECT_EQ(events,
-              (std::vector<std::string>{"connecting", "connected", "connected", "disconnected", "disconnected"}));
+    // One OnConnected per connection; OnDisconnected for the peer's close and for ours.
+    EXPECT_EQ(events, (std::vector<std::string>{"connecting", "connected", "disconnected", "disconnected"}));
 }
 
 TEST(Connect, ByNameThroughTheResolver)

@@ -434,7 +434,7 @@ TEST_P(EndingCases, EndingWhileTheNewsTricklesEndsAtOnceAndSavesTheSettings)
     EXPECT_TRUE(fw::Application().Terminated());
     EXPECT_EQ(errors(), Texts{}) << "the cancel that ending caused is no error";
     EXPECT_EQ(Count(server.Lines(), "QUIT"), 0);
-    EXPECT_FALSE(form->FConectado);
+    EXPECT_FALSE(form->FConectado());
     form.reset();  // the program ends: the settings are saved as the window goes
     server.release.Open();
     EXPECT_NE(ReadFile(home() + "/.config/drovanel/registry.reg").find("\"Avisadores_ItemIndex\"=\"0\""),
@@ -569,7 +569,7 @@ TEST_F(Scripted, CloseDuringATransferCancelsItAndEndsWithoutQuit)
     ASSERT_TRUE(testutil::PumpUntil([] { return fw::Application().Terminated(); }));
     server.release.Open();
     EXPECT_EQ(Count(server.Lines(), "QUIT"), 0);
-    EXPECT_FALSE(form->FConectado);
+    EXPECT_FALSE(form->FConectado());
 }
 
 struct CloseCase {
@@ -595,13 +595,13 @@ TEST_P(CloseCases, QuitOverAnOpenConnection)
     StartDirect();
     if (c.connected)
         form->ComprobarAct1();
-    ASSERT_EQ(form->FConectado, c.connected);
+    ASSERT_EQ(form->FConectado(), c.connected);
 
     EXPECT_EQ(form->Close(), c.closes);
     EXPECT_EQ(fw::Application().Terminated(), c.closes);
     EXPECT_EQ(errors(), c.errors);
     EXPECT_EQ(Count(server.Lines(), "QUIT"), c.connected ? 1 : 0);
-    EXPECT_EQ(form->FConectado, c.connected && !c.closes);
+    EXPECT_EQ(form->FConectado(), c.connected && !c.closes);
 }
 
 INSTANTIATE_TEST_SUITE_P(

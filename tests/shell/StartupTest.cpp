@@ -211,11 +211,10 @@ TEST_F(PralTest, StartUpSetsItsFixedValues)
     testutil::TempDir maps;
     TestPral form;
     form.DirectoryEdit1->SetText(maps.path());
-    form.FConectado = true;
     form.Notebook1->SetActivePage("Proxy");
     fw::FormatSettings().ShortDateFormat = "M/d/yy";
     form.DoCreate();
-    EXPECT_FALSE(form.FConectado);
+    EXPECT_FALSE(form.FConectado());
     EXPECT_EQ(form.FVersion, "9.3");
     EXPECT_FALSE(form.RxTrayIcon1->Animated());
     EXPECT_EQ(form.Notebook1->ActivePage(), "Default");

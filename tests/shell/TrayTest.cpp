@@ -113,7 +113,7 @@ TEST_F(TrayTest, DescargarShowsTheWindowAndStartsNothingPausaAndTheBlankRowsDoNo
     EXPECT_TRUE(form->Visible());
     EXPECT_EQ(form->checks, checks) << "no update check";
     EXPECT_TRUE(form->cxButton1->isEnabled());
-    EXPECT_FALSE(form->FConectado);
+    EXPECT_FALSE(form->FConectado());
     fw::Application().ProcessMessages();
     EXPECT_TRUE(server.Lines().empty()) << "nothing was said to the server";
     EXPECT_TRUE(dialogs.shown.empty());
@@ -125,7 +125,6 @@ void logIn(TestPral &form, const ScriptedFtpServer &server)
     form.msFTPClient1->SetHost("127.0.0.1");
     form.msFTPClient1->SetPort(server.Port());
     form.msFTPClient1->Login();
-    form.FConectado = true;
 }
 
 TEST_F(TrayTest, FinalizarSendsQuitSavesAndEndsTheProgram)
@@ -439,7 +438,6 @@ TEST_F(TrayTest, TheFramesTurnWhileTheClientWaitsForASlowServerAndStopWhenTheTra
         EXPECT_EQ(shown.back(), -1);
         EXPECT_FALSE(form->RxTrayIcon1->Animated());
         form->msFTPClient1->Disconnect();
-        form->FConectado = false;
     }
 }
 

@@ -282,7 +282,7 @@ TEST_F(Scripted, ARefusedListingRunsTheEndingStepsBeforeItGoesOn)
     EXPECT_FALSE(form->FtpBusy());
 }
 
-TEST_F(Scripted, RefusedLogInKeepsTheLabelsAndTheConnection)
+TEST_F(Scripted, RefusedLogInKeepsTheLabelsAndDropsTheConnection)
 {
     server.Answer("PASS", "530 Login incorrect.\r\n");
     server.listing = kNewest + "\r\n";
@@ -293,7 +293,7 @@ TEST_F(Scripted, RefusedLogInKeepsTheLabelsAndTheConnection)
     EXPECT_EQ(messages(), Texts{});
     EXPECT_EQ(form->Label4->Caption(), "");
     EXPECT_FALSE(form->Image2->Visible());
-    EXPECT_TRUE(form->FConectado) << "the connection stays until the server closes it";
+    EXPECT_FALSE(form->FConectado()) << "a refused log-in leaves no connection: the next command logs in";
     EXPECT_TRUE(form->cxButton1->Enabled());
     EXPECT_EQ(Count(server.Lines(), "CWD"), 0);
 }

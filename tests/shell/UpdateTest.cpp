@@ -116,7 +116,7 @@ protected:
         EXPECT_EQ(form->cxProgressBar2->Position(), 0);
         EXPECT_EQ(form->cxProgressBar2->Max(), static_cast<int>(map.size()));
         EXPECT_FALSE(form->RxTrayIcon1->Animated());
-        EXPECT_TRUE(form->FConectado);
+        EXPECT_TRUE(form->FConectado());
         std::vector<ProgressSample> ofMap;
         for (const auto &s : samples)
             if (s.max == static_cast<int>(map.size()))
