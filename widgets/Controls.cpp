@@ -2,6 +2,7 @@
 
 #include "framework/Ansi.h"
 #include "framework/Application.h"
+#include "widgets/Accessible.h"
 #include "widgets/Hints.h"
 
 #include <QButtonGroup>
@@ -55,6 +56,7 @@ QFont SansSerifFont()
 
 TControl::TControl(QWidget *parent, std::string_view name) : QWidget(parent)
 {
+    InstallAccessibleControls();
     if (!name.empty())
         setObjectName(FromAnsi(name));
 }
@@ -109,12 +111,30 @@ void TControl::SetColor(const QColor &color)
 void TControl::SetInner(QWidget *inner)
 {
     m_inner = inner;
+    m_nameTarget = inner;
     m_inner->setGeometry(rect());
+    if (!accessibleName().isEmpty())
+        inner->setAccessibleName(accessibleName());
+}
+
+void TControl::SetAccessibleName(const QString &name)
+{
+    setAccessibleName(name);
+    if (m_nameTarget)
+        m_nameTarget->setAccessibleName(name);
+}
+
+QWidget *TControl::NameTarget() const
+{
+    return m_nameTarget ? m_nameTarget : const_cast<TControl *>(this);
 }
 
 void TControl::AdoptLateInner(QWidget *inner, QWidget *stop)
 {
     SetInner(inner);
+    m_nameTarget = stop;
+    if (!accessibleName().isEmpty())
+        stop->setAccessibleName(accessibleName());
     if (isVisible())
         inner->show();
     // A widget made now goes last in its window's focus chain; the tab stop moves to right after
@@ -167,9 +187,27 @@ void TLabel::SetCaption(std::string_view caption)
 
 void TLabel::setCaption(const QString &caption)
 {
+    if (caption == m_caption)
+        return;
     m_caption = caption;
     adjust();
     update();
+    // A reader listening hears the new text (the names of the newest maps change so).
+    NotifyAccessible(this, QAccessible::NameChanged);
+}
+
+void TLabel::SetFocusControl(TControl *control)
+{
+    m_focusControl = control;
+    if (!control)
+        return;
+    control->SetLabelledBy(this);
+    if (control->accessibleName().isEmpty()) {
+        QString name = m_caption.trimmed();
+        if (name.endsWith(QLatin1Char(':')))
+            name.chop(1);
+        control->SetAccessibleName(name.trimmed());
+    }
 }
 
 void TLabel::SetAlignment(Qt::Alignment alignment)
