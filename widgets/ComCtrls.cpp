@@ -77,6 +77,14 @@ protected:
         p.setBrush(fillGradient);
         p.setPen(QPen(hasFocus() ? QColor(0x2a, 0x5c, 0xaa) : QColor(0x5b, 0x76, 0x99), 1));
         p.drawPath(path);
+
+        // The focus mark: a dotted frame around the bar, as the style draws it on its controls.
+        if (hasFocus()) {
+            p.setRenderHint(QPainter::Antialiasing, false);
+            p.setBrush(Qt::NoBrush);
+            p.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+            p.drawRect(rect().adjusted(0, 0, -1, -1));
+        }
     }
 };
 

@@ -10,6 +10,7 @@
 #include <QDoubleSpinBox>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
@@ -35,6 +36,23 @@ bool mayReachAboveAscent(const QString &text)
 {
     return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x80 && !c.isLower(); });
 }
+
+// A push button that Return and Enter press too, as Space does: outside a dialog Qt's button
+// takes only Space, and a keyboard user expects the key that confirms.
+class PushButton final : public QPushButton {
+public:
+    explicit PushButton(QWidget *parent) : QPushButton(parent) {}
+
+protected:
+    void keyPressEvent(QKeyEvent *e) override
+    {
+        if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && e->modifiers() == Qt::NoModifier) {
+            click();
+            return;
+        }
+        QPushButton::keyPressEvent(e);
+    }
+};
 
 }  // namespace
 
@@ -380,7 +398,7 @@ void TGroupBox::paintEvent(QPaintEvent *)
 // ---- TButton
 
 TButton::TButton(QWidget *parent, std::string_view name)
-    : TControl(parent, name), m_button(fill(this, new QPushButton(this)))
+    : TControl(parent, name), m_button(fill(this, new PushButton(this)))
 {
     connect(m_button, &QPushButton::clicked, this, [this] { FireFromSignal(this, OnClick, this); });
 }
