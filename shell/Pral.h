@@ -23,6 +23,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 class TFPral : public fw::TForm {
     Q_OBJECT
@@ -181,8 +182,9 @@ private:
     void buildDefaultPage(QWidget *page);
     void buildConfigPage(QWidget *page);
     void buildGeneralPage(QWidget *page);
+    // A row of a level page: its label and its bar, whose positions are the `levels` from none up.
     fw::TTrackBar *addLevelRow(QWidget *page, std::string_view label, std::string_view labelName,
-                               std::string_view barName, int top, int max);
+                               std::string_view barName, int top, const std::vector<std::string> &levels);
     void buildWatcherPage(QWidget *page);
     void buildSentryPage(QWidget *page);
     void buildProxyPage(QWidget *page);
