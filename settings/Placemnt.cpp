@@ -7,12 +7,15 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocale>
 #include <QScopedValueRollback>
+#include <QScreen>
 #include <QWidget>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <map>
@@ -100,6 +103,30 @@ std::string bareClassName(const QObject *object)
     std::string name = object->metaObject()->className();
     const auto colons = name.rfind("::");
     return colons == std::string::npos ? name : name.substr(colons + 2);
+}
+
+// The height of a title bar where the window has none yet to measure (before it is first shown).
+constexpr int kTitleBarHeight = 24;
+// How much of a title bar must be on a screen for the user to take hold of it.
+constexpr int kTitleBarGrip = 64;
+
+// Whether the title bar of a window whose frame is `frame` (its top `titleHeight` pixels) lands on
+// an available screen, whole in height and with enough of its width to take hold of.
+bool titleBarOnScreen(const QRect &frame, int titleHeight)
+{
+    const QRect bar(frame.left(), frame.top(), frame.width(), std::max(1, titleHeight));
+    const auto screens = QGuiApplication::screens();
+    return std::any_of(screens.begin(), screens.end(), [&](const QScreen *screen) {
+        const QRect on = screen->availableGeometry().intersected(bar);
+        return on.height() == bar.height() && on.width() >= std::min(bar.width(), kTitleBarGrip);
+    });
+}
+
+// Where the compositor keeps the windows' positions to itself (Wayland): a position read back is
+// made up, and one set is ignored.
+bool positionHidden()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 std::string executableName()
@@ -461,6 +488,24 @@ void TFormPlacement::RestorePosition(const TStoreKey &key)
         rect.right = rect.left + frame.width();
         rect.bottom = rect.top + frame.height();
     }
+    // A stored position whose title bar lands on no screen (another screen's, or one a session
+    // without positions made up) would leave the window out of reach: it is centred instead.
+    // The frame's top above the client area is the title bar; a window not yet framed has none to
+    // measure, and a usual one is taken.
+    const int titleHeight = std::max(form->geometry().top() - frame.top(), 0);
+    // In 64 bits and within a range no screen reaches, as any stored text may hold any numbers.
+    static constexpr std::int64_t kFar = 1 << 20;
+    const auto near = [](std::int64_t v) { return static_cast<int>(std::clamp<std::int64_t>(v, -kFar, kFar)); };
+    const QRect stored(near(rect.left), near(rect.top), near(std::int64_t{rect.right} - rect.left),
+                       near(std::int64_t{rect.bottom} - rect.top));
+    if (stored.width() > 0 && !titleBarOnScreen(stored, titleHeight > 0 ? titleHeight : kTitleBarHeight)) {
+        if (const QScreen *primary = QGuiApplication::primaryScreen()) {
+            QRect centred = stored;
+            centred.moveCenter(primary->availableGeometry().center());
+            rect =
+                RECT{centred.left(), centred.top(), centred.left() + centred.width(), centred.top() + centred.height()};
+        }
+    }
     placement.rcNormalPosition = rect;
     // Qt's windows have no centred placement that would undo an explicit position.
     if (rect.right > rect.left)
@@ -534,6 +579,12 @@ void TFormPlacement::SavePosition(const TStoreKey &key, bool destroying)
     key.WriteInteger(section, "Flags", static_cast<int>(placement.flags));
     key.WriteInteger(section, "ShowCmd", static_cast<int>(placement.showCmd));
     key.WriteInteger(section, "PixelsPerInch", ScreenPixelsPerInch());
+    // Where the compositor hides the position, what the window reports is made up: the stored
+    // position stays as it was, for a session that knows where its windows are.
+    if (positionHidden()) {
+        key.WriteString(section, "Visible", destroying ? "1" : "0");
+        return;
+    }
     const std::string suffix = screenSizeSuffix();
     const std::string minMax = fourNumbers(placement.ptMinPosition.x, placement.ptMinPosition.y,
                                            placement.ptMaxPosition.x, placement.ptMaxPosition.y);

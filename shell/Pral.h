@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class TFPral : public fw::TForm {
     Q_OBJECT
@@ -180,8 +181,9 @@ private:
     void buildDefaultPage(QWidget *page);
     void buildConfigPage(QWidget *page);
     void buildGeneralPage(QWidget *page);
+    // A row of a level page: its label and its bar, whose positions are the `levels` from none up.
     fw::TTrackBar *addLevelRow(QWidget *page, std::string_view label, std::string_view labelName,
-                               std::string_view barName, int top, int max);
+                               std::string_view barName, int top, const std::vector<std::string> &levels);
     void buildWatcherPage(QWidget *page);
     void buildSentryPage(QWidget *page);
     void buildProxyPage(QWidget *page);

@@ -27,7 +27,7 @@ fw::TButton *TFPral::addSaveButton(QWidget *page, std::string_view name)
     button->SetCaption("Guardar");
     button->SetGlyph(picture("save.png"));
     button->SetFlat(true);
-    button->SetTabStop(false);
+    // The way off a settings page: a keyboard user reaches it with Tab, last on its page.
     button->OnClick = [this](fw::TObject *sender) { GuardarClick(sender); };
     return button;
 }
@@ -37,6 +37,7 @@ void TFPral::buildDefaultPage(QWidget *page)
     Image1 = new fw::TImage(page, "Image1");
     Image1->SetBounds(1, 1, 184, 168);
     Image1->SetPicture(picture("device.png"));
+    Image1->setAccessibleName(QStringLiteral("Avisador GPS Drovanel"));
 
     cxLabel1 = new fw::TLabel(page, "cxLabel1");
     cxLabel1->SetBounds(224, 13, 132, 69);
@@ -63,6 +64,7 @@ void TFPral::buildDefaultPage(QWidget *page)
     Image2 = new fw::TImage(page, "Image2");
     Image2->SetBounds(197, 152, 172, 33);
     Image2->SetPicture(picture("newmap.png"));
+    Image2->setAccessibleName(QStringLiteral("Existe nuevo mapa"));
     Image2->SetVisible(false);
 
     Panel2 = new fw::TPanel(page, "Panel2");
@@ -72,12 +74,12 @@ void TFPral::buildDefaultPage(QWidget *page)
     cxProgressBar2 = new fw::TProgressBar(Panel2, "cxProgressBar2");
     cxProgressBar2->SetBounds(16, 10, 185, 21);
     cxProgressBar2->SetColors(QColor(128, 255, 128), QColor(255, 255, 0));
+    cxProgressBar2->setAccessibleName(QStringLiteral("Progreso de la descarga"));
 
     cxButton1 = new fw::TButton(Panel2, "cxButton1");
     cxButton1->SetBounds(240, 8, 105, 25);
     cxButton1->SetCaption("Descargar");
     cxButton1->SetGlyph(picture("download.png"));
-    cxButton1->SetTabStop(false);
 
     FileListBox1 = new fw::TFileListBox(page, "FileListBox1");
     FileListBox1->SetBounds(208, 24, 185, 25);
@@ -96,6 +98,7 @@ void TFPral::buildConfigPage(QWidget *page)
     DirectoryEdit1->SetDialogText("Carpeta de descarga de actualizaciones Drovanel");
     DirectoryEdit1->SetDefaultFolder([] { return fw::PathFromAnsi(DefaultFolder()); });
     DirectoryEdit1->SetGlyph(picture("folder.png"));
+    DirectoryEdit1->SetAccessibleName(QStringLiteral("Carpeta de descargas"));
 
     cxButton2 = addSaveButton(cxCheckGroup1, "cxButton2");
 }
@@ -136,7 +139,7 @@ fw::TLabel *TFPral::addColumnLabel(QWidget *page, std::string_view name, std::st
 }
 
 fw::TTrackBar *TFPral::addLevelRow(QWidget *page, std::string_view label, std::string_view labelName,
-                                   std::string_view barName, int top, int max)
+                                   std::string_view barName, int top, const std::vector<std::string> &levels)
 {
     // A row label too long for one line wraps into two, centred on its bar; the rows are far
     // enough apart for that.
@@ -149,10 +152,14 @@ fw::TTrackBar *TFPral::addLevelRow(QWidget *page, std::string_view label, std::s
 
     auto *bar = new fw::TTrackBar(page, barName);
     bar->SetBounds(208, top, 177, 25);
+    const int max = static_cast<int>(levels.size()) - 1;
     bar->SetMin(0);
     bar->SetMax(max);
     bar->SetPosition(max);
     bar->SetTrackColor(kTrackColor);
+    // A screen reader names the bar by its row and reads its level as the column's word.
+    bar->SetPositionTexts(levels);
+    rowLabel->SetFocusControl(bar);
     return bar;
 }
 
@@ -187,14 +194,14 @@ void TFPral::buildWatcherPage(QWidget *page)
     cxLabel9 = addColumnLabel(g, "cxLabel9", "Med", 307, AnsiText(kHintMed));
     cxLabel7 = addColumnLabel(g, "cxLabel7", AnsiText("Máx"), 358, AnsiText(kHintMax));
 
-    const int max = 3;
-    cxTrackBar1 = addLevelRow(g, AnsiText(kRowLabels[0]), "cxLabel2", "cxTrackBar1", 27, max);
-    cxTrackBar11 = addLevelRow(g, AnsiText(kRowLabels[1]), "cxLabel3", "cxTrackBar11", 52, max);
-    cxTrackBar12 = addLevelRow(g, AnsiText(kRowLabels[2]), "cxLabel4", "cxTrackBar12", 79, max);
-    cxTrackBar2 = addLevelRow(g, AnsiText(kRowLabels[3]), "cxLabel5", "cxTrackBar2", 111, max);
-    cxTrackBar3 = addLevelRow(g, AnsiText(kRowLabels[4]), "cxLabel6", "cxTrackBar3", 139, max);
-    cxTrackBar4 = addLevelRow(g, AnsiText(kRowLabels[5]), "cxLabel11", "cxTrackBar4", 166, max);
-    cxTrackBar5 = addLevelRow(g, AnsiText(kRowLabels[6]), "cxLabel12", "cxTrackBar5", 193, max);
+    const std::vector<std::string> levels{"Sin", "Min", "Med", AnsiText("Máx")};
+    cxTrackBar1 = addLevelRow(g, AnsiText(kRowLabels[0]), "cxLabel2", "cxTrackBar1", 27, levels);
+    cxTrackBar11 = addLevelRow(g, AnsiText(kRowLabels[1]), "cxLabel3", "cxTrackBar11", 52, levels);
+    cxTrackBar12 = addLevelRow(g, AnsiText(kRowLabels[2]), "cxLabel4", "cxTrackBar12", 79, levels);
+    cxTrackBar2 = addLevelRow(g, AnsiText(kRowLabels[3]), "cxLabel5", "cxTrackBar2", 111, levels);
+    cxTrackBar3 = addLevelRow(g, AnsiText(kRowLabels[4]), "cxLabel6", "cxTrackBar3", 139, levels);
+    cxTrackBar4 = addLevelRow(g, AnsiText(kRowLabels[5]), "cxLabel11", "cxTrackBar4", 166, levels);
+    cxTrackBar5 = addLevelRow(g, AnsiText(kRowLabels[6]), "cxLabel12", "cxTrackBar5", 193, levels);
 
     cxButton4 = addSaveButton(g, "cxButton4");
 }
@@ -210,14 +217,14 @@ void TFPral::buildSentryPage(QWidget *page)
     cxLabel18 = addColumnLabel(g, "cxLabel18", "Med", 284, AnsiText(kHintMed));
     cxLabel16 = addColumnLabel(g, "cxLabel16", AnsiText("Máx"), 358, AnsiText(kHintMax));
 
-    const int max = 2;
-    cxTrackBar6 = addLevelRow(g, AnsiText(kRowLabels[0]), "cxLabel13", "cxTrackBar6", 27, max);
-    cxTrackBar13 = addLevelRow(g, AnsiText(kRowLabels[1]), "cxLabel14", "cxTrackBar13", 52, max);
-    cxTrackBar14 = addLevelRow(g, AnsiText(kRowLabels[2]), "cxLabel15", "cxTrackBar14", 79, max);
-    cxTrackBar7 = addLevelRow(g, AnsiText(kRowLabels[3]), "cxLabel17", "cxTrackBar7", 108, max);
-    cxTrackBar8 = addLevelRow(g, AnsiText(kRowLabels[4]), "cxLabel20", "cxTrackBar8", 136, max);
-    cxTrackBar9 = addLevelRow(g, AnsiText(kRowLabels[5]), "cxLabel21", "cxTrackBar9", 163, max);
-    cxTrackBar10 = addLevelRow(g, AnsiText(kRowLabels[6]), "cxLabel22", "cxTrackBar10", 190, max);
+    const std::vector<std::string> levels{"Sin", "Med", AnsiText("Máx")};
+    cxTrackBar6 = addLevelRow(g, AnsiText(kRowLabels[0]), "cxLabel13", "cxTrackBar6", 27, levels);
+    cxTrackBar13 = addLevelRow(g, AnsiText(kRowLabels[1]), "cxLabel14", "cxTrackBar13", 52, levels);
+    cxTrackBar14 = addLevelRow(g, AnsiText(kRowLabels[2]), "cxLabel15", "cxTrackBar14", 79, levels);
+    cxTrackBar7 = addLevelRow(g, AnsiText(kRowLabels[3]), "cxLabel17", "cxTrackBar7", 108, levels);
+    cxTrackBar8 = addLevelRow(g, AnsiText(kRowLabels[4]), "cxLabel20", "cxTrackBar8", 136, levels);
+    cxTrackBar9 = addLevelRow(g, AnsiText(kRowLabels[5]), "cxLabel21", "cxTrackBar9", 163, levels);
+    cxTrackBar10 = addLevelRow(g, AnsiText(kRowLabels[6]), "cxLabel22", "cxTrackBar10", 190, levels);
 
     cxButton5 = addSaveButton(g, "cxButton5");
 }
@@ -242,6 +249,7 @@ void TFPral::buildProxyPage(QWidget *page)
     ProxyServerEdit1 = new fw::TEdit(page, "ProxyServerEdit1");
     ProxyServerEdit1->SetBounds(120, 84, 233, 19);
     ProxyServerEdit1->SetFlat(true);
+    Label5->SetFocusControl(ProxyServerEdit1);
 
     Label9 = new fw::TLabel(page, "Label9");
     Label9->move(71, 111);
@@ -253,6 +261,7 @@ void TFPral::buildProxyPage(QWidget *page)
     ProxyPortEdit1->SetBounds(120, 112, 81, 19);
     ProxyPortEdit1->SetRange(0, 65535);
     ProxyPortEdit1->SetValue(21);
+    Label9->SetFocusControl(ProxyPortEdit1);
 
     ServerTypeRadioGroup = new fw::TRadioGroup(page, "ServerTypeRadioGroup");
     ServerTypeRadioGroup->SetBounds(32, 144, 321, 49);

@@ -24,6 +24,11 @@ int main(int argc, char **argv)
     }
 
     QApplication qtApp(argc, argv);
+    // One identity on every desktop, that of the installed desktop entry: its id is the Wayland
+    // app id; the application's name is the class of WM_CLASS (its StartupWMClass) and the tray
+    // item's Id and Title.
+    QApplication::setApplicationName(QStringLiteral("Drovanel"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("es.drovanel.Drovanel"));
     fw::InstallApplicationStyle();
     // The program ends through its menus and its tray, never because its window was hidden.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -2,6 +2,7 @@
 
 #include "framework/Ansi.h"
 #include "framework/Application.h"
+#include "widgets/Accessible.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -76,6 +77,14 @@ protected:
         p.setBrush(fillGradient);
         p.setPen(QPen(hasFocus() ? QColor(0x2a, 0x5c, 0xaa) : QColor(0x5b, 0x76, 0x99), 1));
         p.drawPath(path);
+
+        // The focus mark: a dotted frame around the bar, as the style draws it on its controls.
+        if (hasFocus()) {
+            p.setRenderHint(QPainter::Antialiasing, false);
+            p.setBrush(Qt::NoBrush);
+            p.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+            p.drawRect(rect().adjusted(0, 0, -1, -1));
+        }
     }
 };
 
@@ -93,6 +102,19 @@ void TProgressBar::SetPosition(int position)
     if (m_busy)
         ++m_busyStep;
     update();
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent e(this, m_position);
+        QAccessible::updateAccessibility(&e);
+    }
+}
+
+QString TProgressBar::ValueText() const
+{
+    if (m_busy || m_max <= m_min)
+        return {};
+    const double part =
+        std::clamp((static_cast<double>(m_position) - m_min) / (static_cast<double>(m_max) - m_min), 0.0, 1.0);
+    return QStringLiteral("%1 %").arg(static_cast<int>(part * 100));
 }
 
 void TProgressBar::SetBusy(bool busy)
@@ -211,6 +233,19 @@ QColor TTrackBar::TrackColor() const
     return static_cast<const LevelSlider *>(m_slider)->trackColor;
 }
 
+void TTrackBar::SetPositionTexts(const std::vector<std::string> &texts)
+{
+    m_positionTexts.clear();
+    for (const auto &text : texts)
+        m_positionTexts.append(FromAnsi(text));
+}
+
+QString TTrackBar::PositionText() const
+{
+    const int index = Position() - Min();
+    return index >= 0 && index < m_positionTexts.size() ? m_positionTexts.at(index) : QString::number(Position());
+}
+
 // ---- TStatusBar
 
 TStatusBar::TStatusBar(QWidget *parent, std::string_view name) : TControl(parent, name)
@@ -235,8 +270,21 @@ std::string TStatusBar::PanelText(int index) const
 
 void TStatusBar::SetPanelText(int index, std::string_view text)
 {
-    m_panels.at(static_cast<size_t>(index)).text = FromAnsi(text);
+    QString &panelText = m_panels.at(static_cast<size_t>(index)).text;
+    const QString now = FromAnsi(text);
+    if (now == panelText)
+        return;
+    panelText = now;
     update();
+    // The panel's new text for a reader listening: the panels are the bar's children.
+    if (QAccessible::isActive()) {
+        if (QAccessibleInterface *bar = QAccessible::queryAccessibleInterface(this)) {
+            if (QAccessibleInterface *panel = bar->child(index)) {
+                QAccessibleEvent e(panel, QAccessible::NameChanged);
+                QAccessible::updateAccessibility(&e);
+            }
+        }
+    }
 }
 
 QRect TStatusBar::PanelRect(int index) const

@@ -26,6 +26,8 @@ public:
     // with every new position, so it moves while the work moves and rests when it rests.
     bool Busy() const { return m_busy; }
     void SetBusy(bool busy);
+    // The part done as a screen reader reads it ("40 %"); empty while the size is unknown or busy.
+    QString ValueText() const;
     // How many segments the bar lights now (out of SegmentCount()).
     int LitSegments() const;
     int SegmentCount() const;
@@ -60,6 +62,10 @@ public:
     void SetMax(int max);
     void SetTrackColor(const QColor &color);
     QColor TrackColor() const;
+    // The words of the positions from Min up ("Sin", "Med", ...), as a screen reader reads the
+    // value; a position without a word is read as its number.
+    void SetPositionTexts(const std::vector<std::string> &texts);
+    QString PositionText() const;
 
     QSlider *Widget() const { return m_slider; }
 
@@ -67,6 +73,7 @@ public:
 
 private:
     QSlider *m_slider;
+    QStringList m_positionTexts;
 };
 
 // A status bar of panels side by side; each panel but the last has a fixed width, the last one

@@ -2,6 +2,7 @@
 
 #include "framework/Ansi.h"
 #include "framework/Application.h"
+#include "widgets/Accessible.h"
 #include "widgets/Hints.h"
 
 #include <QButtonGroup>
@@ -9,6 +10,7 @@
 #include <QDoubleSpinBox>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
@@ -35,6 +37,23 @@ bool mayReachAboveAscent(const QString &text)
     return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x80 && !c.isLower(); });
 }
 
+// A push button that Return and Enter press too, as Space does: outside a dialog Qt's button
+// takes only Space, and a keyboard user expects the key that confirms.
+class PushButton final : public QPushButton {
+public:
+    explicit PushButton(QWidget *parent) : QPushButton(parent) {}
+
+protected:
+    void keyPressEvent(QKeyEvent *e) override
+    {
+        if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && e->modifiers() == Qt::NoModifier) {
+            click();
+            return;
+        }
+        QPushButton::keyPressEvent(e);
+    }
+};
+
 }  // namespace
 
 QFont VerdanaFont()
@@ -55,6 +74,7 @@ QFont SansSerifFont()
 
 TControl::TControl(QWidget *parent, std::string_view name) : QWidget(parent)
 {
+    InstallAccessibleControls();
     if (!name.empty())
         setObjectName(FromAnsi(name));
 }
@@ -109,12 +129,30 @@ void TControl::SetColor(const QColor &color)
 void TControl::SetInner(QWidget *inner)
 {
     m_inner = inner;
+    m_nameTarget = inner;
     m_inner->setGeometry(rect());
+    if (!accessibleName().isEmpty())
+        inner->setAccessibleName(accessibleName());
+}
+
+void TControl::SetAccessibleName(const QString &name)
+{
+    setAccessibleName(name);
+    if (m_nameTarget)
+        m_nameTarget->setAccessibleName(name);
+}
+
+QWidget *TControl::NameTarget() const
+{
+    return m_nameTarget ? m_nameTarget : const_cast<TControl *>(this);
 }
 
 void TControl::AdoptLateInner(QWidget *inner, QWidget *stop)
 {
     SetInner(inner);
+    m_nameTarget = stop;
+    if (!accessibleName().isEmpty())
+        stop->setAccessibleName(accessibleName());
     if (isVisible())
         inner->show();
     // A widget made now goes last in its window's focus chain; the tab stop moves to right after
@@ -167,9 +205,27 @@ void TLabel::SetCaption(std::string_view caption)
 
 void TLabel::setCaption(const QString &caption)
 {
+    if (caption == m_caption)
+        return;
     m_caption = caption;
     adjust();
     update();
+    // A reader listening hears the new text (the names of the newest maps change so).
+    NotifyAccessible(this, QAccessible::NameChanged);
+}
+
+void TLabel::SetFocusControl(TControl *control)
+{
+    m_focusControl = control;
+    if (!control)
+        return;
+    control->SetLabelledBy(this);
+    if (control->accessibleName().isEmpty()) {
+        QString name = m_caption.trimmed();
+        if (name.endsWith(QLatin1Char(':')))
+            name.chop(1);
+        control->SetAccessibleName(name.trimmed());
+    }
 }
 
 void TLabel::SetAlignment(Qt::Alignment alignment)
@@ -342,7 +398,7 @@ void TGroupBox::paintEvent(QPaintEvent *)
 // ---- TButton
 
 TButton::TButton(QWidget *parent, std::string_view name)
-    : TControl(parent, name), m_button(fill(this, new QPushButton(this)))
+    : TControl(parent, name), m_button(fill(this, new PushButton(this)))
 {
     connect(m_button, &QPushButton::clicked, this, [this] { FireFromSignal(this, OnClick, this); });
 }

@@ -11,6 +11,7 @@
 
 #include <QColor>
 #include <QPixmap>
+#include <QPointer>
 #include <QWidget>
 #include <string>
 #include <string_view>
@@ -57,6 +58,15 @@ public:
     // The Qt widget that does the control's work, kept filling the control.
     void SetInner(QWidget *inner);
 
+    // The name a screen reader gives the control; it goes to the widget that takes the focus
+    // (the inner one, also when that is made later).
+    void SetAccessibleName(const QString &name);
+    // The widget that takes the focus for the control: its inner widget, or the control itself.
+    QWidget *NameTarget() const;
+    // The label that names the control (see TLabel::SetFocusControl), if any.
+    QWidget *LabelledBy() const { return m_labelledBy; }
+    void SetLabelledBy(QWidget *label) { m_labelledBy = label; }
+
 protected:
     // For an inner widget made after the window was built (a field's editor is made when it is
     // first shown: the first line field of a process lays out its empty text in the desktop's
@@ -70,6 +80,8 @@ protected:
 private:
     QString m_hint;
     QWidget *m_inner = nullptr;
+    QWidget *m_nameTarget = nullptr;
+    QPointer<QWidget> m_labelledBy;
 };
 
 // A text on the window. With AutoSize (the default) it is as large as its text; with WordWrap it
@@ -94,6 +106,12 @@ public:
     // The size the text needs with the label's font and wrapping.
     QSize TextSize() const;
 
+    // The control this label names: a screen reader reads the caption (without a closing colon)
+    // as the control's name, unless the control has a name of its own, and knows the label as its
+    // label.
+    void SetFocusControl(TControl *control);
+    TControl *FocusControl() const { return m_focusControl; }
+
 protected:
     void paintEvent(QPaintEvent *) override;
     void changeEvent(QEvent *e) override;
@@ -108,6 +126,7 @@ private:
     bool m_autoSize = true;
     int m_rightEdge = -1;
     int m_inkAbove = 0;
+    QPointer<TControl> m_focusControl;
 };
 
 // A picture, drawn centred when Center is set (the default here) or at the top left.

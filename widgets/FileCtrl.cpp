@@ -195,13 +195,16 @@ void TDirectoryEdit::makeEditor() const
     m_button = new QToolButton(box);
     layout->addWidget(m_edit, 1);
     layout->addWidget(m_button);
-    m_button->setFocusPolicy(Qt::NoFocus);
+    // A tab stop after the field, so that the browser opens from the keyboard too.
+    m_button->setFocusPolicy(Qt::TabFocus);
+    m_button->setAccessibleName(QStringLiteral("Examinar"));
     if (m_hasGlyph) {
         m_button->setIcon(QIcon(m_glyph));
         m_button->setIconSize(m_glyph.deviceIndependentSize().toSize());
     }
     connect(m_button, &QToolButton::clicked, self, &TDirectoryEdit::DoBrowse);
     self->AdoptLateInner(box, m_edit);
+    QWidget::setTabOrder(m_edit, m_button);
     self->setFocusProxy(m_edit);
 }
 

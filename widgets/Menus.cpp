@@ -4,12 +4,70 @@
 #include "framework/Application.h"
 
 #include <QEvent>
+#include <QKeySequence>
 #include <QPainter>
+#include <QSet>
+#include <QShortcut>
 #include <QStyle>
 #include <QStyleOption>
 #include <algorithm>
 
 namespace fw {
+namespace {
+
+// A caption as Qt shows it: a "&" of the caption stays a "&", and the letter at `mnemonic` (if
+// not -1) is underlined.
+QString shownText(const QString &caption, qsizetype mnemonic)
+{
+    QString text;
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (i == mnemonic)
+            text += QLatin1Char('&');
+        text += caption.at(i);
+        if (caption.at(i) == QLatin1Char('&'))
+            text += QLatin1Char('&');
+    }
+    return text;
+}
+
+// Where the mnemonic of `caption` goes: the first letter of a word not yet taken in the menu,
+// else any letter not taken; -1 when every letter is. Only letters a keyboard types with Alt
+// (plain ASCII) are chosen.
+qsizetype chooseMnemonic(const QString &caption, QSet<QChar> &taken)
+{
+    const auto usable = [&](qsizetype i) {
+        const QChar c = caption.at(i);
+        return c.unicode() < 0x80 && c.isLetter() && !taken.contains(c.toLower());
+    };
+    qsizetype chosen = -1;
+    for (qsizetype i = 0; i < caption.size() && chosen < 0; ++i) {
+        const bool wordStart = i == 0 || !caption.at(i - 1).isLetterOrNumber();
+        if (wordStart && usable(i))
+            chosen = i;
+    }
+    for (qsizetype i = 0; i < caption.size() && chosen < 0; ++i) {
+        if (usable(i))
+            chosen = i;
+    }
+    if (chosen >= 0)
+        taken.insert(caption.at(chosen).toLower());
+    return chosen;
+}
+
+}  // namespace
+
+void AssignMnemonics(const QList<QAction *> &actions)
+{
+    QSet<QChar> taken;
+    for (QAction *action : actions) {
+        auto *item = qobject_cast<TMenuItem *>(action);
+        if (!item || item->isSeparator())
+            continue;
+        item->setText(shownText(item->caption(), chooseMnemonic(item->caption(), taken)));
+        if (item->SubMenu())
+            item->SubMenu()->setTitle(item->text());
+    }
+}
 
 TMenuItem::TMenuItem(QObject *owner, std::string_view name, std::string_view caption) : QAction(owner)
 {
@@ -17,18 +75,32 @@ TMenuItem::TMenuItem(QObject *owner, std::string_view name, std::string_view cap
     if (caption == "-")
         setSeparator(true);
     else
-        setText(FromAnsi(caption));
+        setCaption(FromAnsi(caption));
     connect(this, &QAction::triggered, this, [this] { FireFromSignal(this, OnClick, this); });
 }
 
 std::string TMenuItem::Caption() const
 {
-    return ToAnsi(text());
+    return ToAnsi(caption());
 }
 
 void TMenuItem::SetCaption(std::string_view caption)
 {
-    setText(FromAnsi(caption));
+    setCaption(FromAnsi(caption));
+}
+
+void TMenuItem::setCaption(const QString &caption)
+{
+    m_caption = caption;
+    if (!m_mnemonics) {
+        setText(shownText(caption, -1));
+        return;
+    }
+    // The letters of the whole menu are chosen again: a new caption may free or take one.
+    if (auto *bar = qobject_cast<QMenuBar *>(parent()))
+        AssignMnemonics(bar->actions());
+    else if (auto *owner = qobject_cast<TMenuItem *>(parent()); owner && owner->SubMenu())
+        AssignMnemonics(owner->SubMenu()->actions());
 }
 
 TMenuItem *TMenuItem::Add(std::string_view name, std::string_view caption)
@@ -42,6 +114,10 @@ TMenuItem *TMenuItem::Add(std::string_view name, std::string_view caption)
     }
     auto *item = new TMenuItem(this, name, caption);
     m_subMenu->addAction(item);
+    if (m_mnemonics) {
+        item->m_mnemonics = true;
+        AssignMnemonics(m_subMenu->actions());
+    }
     return item;
 }
 
@@ -49,12 +125,27 @@ TMainMenu::TMainMenu(QWidget *window, std::string_view name) : QMenuBar(window)
 {
     setObjectName(FromAnsi(name));
     setNativeMenuBar(false);  // the menu belongs to the window, on every desktop
+    // F10 opens the first menu, as on the usual desktops.
+    auto *f10 = new QShortcut(QKeySequence(Qt::Key_F10), window);
+    connect(f10, &QShortcut::activated, this, &TMainMenu::OpenFirstMenu);
+}
+
+void TMainMenu::OpenFirstMenu()
+{
+    for (QAction *action : actions()) {
+        if (action->isVisible() && action->isEnabled() && !action->isSeparator()) {
+            setActiveAction(action);
+            return;
+        }
+    }
 }
 
 TMenuItem *TMainMenu::Add(std::string_view name, std::string_view caption)
 {
     auto *item = new TMenuItem(this, name, caption);
+    item->m_mnemonics = true;
     addAction(item);
+    AssignMnemonics(actions());
     return item;
 }
 

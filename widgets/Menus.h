@@ -1,5 +1,10 @@
 #pragma once
 // Menus: items with captions and click events, the window's menu bar and popup menus.
+//
+// The menu bar's menus and items are reached from the keyboard: each gets an underlined letter
+// (Alt and the letter) chosen from its caption so that none repeats within its menu; the caption
+// itself keeps its words. Popup menus (the tray's, whose labels the desktop shows as they are)
+// get none.
 #include "framework/Classes.h"
 
 #include <QAction>
@@ -23,8 +28,9 @@ public:
 
     std::string Caption() const;
     void SetCaption(std::string_view caption);
-    QString caption() const { return text(); }
-    void setCaption(const QString &caption) { setText(caption); }
+    // The caption as given, without the underlined letter's mark (text() has it).
+    QString caption() const { return m_caption; }
+    void setCaption(const QString &caption);
 
     // Adds an item to this item's submenu (made on first use).
     TMenuItem *Add(std::string_view name, std::string_view caption);
@@ -35,8 +41,14 @@ public:
     TNotifyEvent OnClick;
 
 private:
+    friend class TMainMenu;
     QMenu *m_subMenu = nullptr;
+    QString m_caption;
+    bool m_mnemonics = false;  // an item of the menu bar or of its menus
 };
+
+// Underlines a letter in each item's caption, none twice among `actions` (the items of one menu).
+void AssignMnemonics(const QList<QAction *> &actions);
 
 // The menu bar of a window. Its items are the menus; an item without subitems is a command of
 // its own.
@@ -45,6 +57,8 @@ class TMainMenu : public QMenuBar {
 public:
     TMainMenu(QWidget *window, std::string_view name);
     TMenuItem *Add(std::string_view name, std::string_view caption);
+    // Opens the first menu for the keyboard, as F10 does.
+    void OpenFirstMenu();
 };
 
 class TPopupMenu : public QMenu {

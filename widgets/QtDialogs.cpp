@@ -18,6 +18,34 @@
 namespace fw {
 namespace {
 
+// The mark of a place where a line may break without a visible sign (a zero-width space).
+constexpr QChar kBreak(0x200B);
+// Runs longer than this without a place to break get one every so many characters.
+constexpr int kLongestRun = 40;
+
+// The text with places to break where a message box could not wrap it: after each separator of a
+// path, and within any overlong run of characters without a space, so that a long folder wraps
+// within the box instead of widening it past the screen.
+QString breakable(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / 8);
+    int run = 0;
+    for (const QChar c : text) {
+        out += c;
+        if (c.isSpace()) {
+            run = 0;
+            continue;
+        }
+        ++run;
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || run >= kLongestRun) {
+            out += kBreak;
+            run = 0;
+        }
+    }
+    return out;
+}
+
 // The window a message belongs to: the active window, or else the program's main form while it is
 // on the screen. None (a message before any window, or with the window away in the tray) means the
 // screen.
@@ -62,7 +90,7 @@ protected:
         QStringList buttonTexts;
         for (const QAbstractButton *button : buttons())
             buttonTexts.append(button->text().remove(QLatin1Char('&')));
-        QGuiApplication::clipboard()->setText(separator + windowTitle() + QLatin1Char('\n') + separator + text() +
+        QGuiApplication::clipboard()->setText(separator + windowTitle() + QLatin1Char('\n') + separator + plainText() +
                                               QLatin1Char('\n') + separator + buttonTexts.join(QStringLiteral("   ")) +
                                               QLatin1Char('\n') + separator);
     }
@@ -75,6 +103,8 @@ protected:
     }
 
 private:
+    QString plainText() const { return text().remove(kBreak); }
+
     void centre()
     {
         const QScreen *screen = m_owner ? m_owner->screen() : QGuiApplication::primaryScreen();
@@ -99,7 +129,11 @@ DialogResult QtDialogBackend::Show(DialogKind kind, const std::string &title, co
     CentredMessageBox box(messageOwner());
     box.setWindowTitle(FromAnsi(title));
     box.setTextFormat(Qt::PlainText);
-    box.setText(DialogDisplayText(text));
+    const QString shown = DialogDisplayText(text);
+    box.setText(breakable(shown));
+    // A screen reader reads the box as its title and its text, as written.
+    box.setAccessibleName(FromAnsi(title));
+    box.setAccessibleDescription(shown);
     box.setWindowModality(Qt::ApplicationModal);
     QPushButton *yes = nullptr;
     switch (kind) {

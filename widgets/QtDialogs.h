@@ -1,6 +1,8 @@
 #pragma once
 // The dialog service's real backend: modal Qt message boxes with Spanish buttons, centred over the
-// active window or the shown main form, or else on the screen.
+// active window or the shown main form, or else on the screen. A long text wraps within the box
+// (a path at its separators, an overlong name anywhere); a screen reader reads the box as its title
+// and its text.
 #include "framework/Dialogs.h"
 
 #include <QString>

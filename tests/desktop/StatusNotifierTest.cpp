@@ -74,6 +74,9 @@ protected:
 TEST_F(StatusNotifier, TheItemRegistersActivateShowsTheWindowAndFinalizarFromItsMenuEnds)
 {
     ASSERT_NO_FATAL_FAILURE(StartProgram());
+    // The item says whose it is as the desktop entry does (its Name and StartupWMClass).
+    EXPECT_EQ(m_item->Property("Id").toString(), "Drovanel");
+    EXPECT_EQ(m_item->Property("Title").toString(), "Drovanel");
     ASSERT_TRUE(m_run.AwaitCheck(30'000)) << "the start-up check did not end";
     EXPECT_TRUE(m_display.Search({"--onlyvisible", "--classname", "^drovanel$"}).isEmpty())
         << "a window shows although the item is in the tray";

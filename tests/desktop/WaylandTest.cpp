@@ -26,9 +26,9 @@ protected:
 
     // Starts the program minimised, with the start-up check, its connection to the compositor
     // traced. A Wayland session without a session bus: none is where the address points.
-    void StartProgram()
+    void StartProgram(const std::vector<std::pair<QByteArray, QByteArray>> &values = {})
     {
-        ASSERT_TRUE(m_run.Prepare({"--minimised"})) << "no server or profile";
+        ASSERT_TRUE(m_run.Prepare({"--minimised"}, values)) << "no server or profile";
         QProcessEnvironment env = testutil::OnWayland(QProcessEnvironment::systemEnvironment(), m_weston);
         m_env = m_run.Env(m_noBus.Env(env));
         QProcessEnvironment traced = m_env;
@@ -45,10 +45,12 @@ protected:
 // No notification area: Wayland has no XEmbed tray, and without a StatusNotifierItem watcher on
 // the bus there is none at all. Started minimised, the window is therefore shown minimised (never
 // hidden where nothing would lead back to it); the start-up check runs; a second start ends at
-// once; SIGTERM ends the program with its settings written.
+// once; SIGTERM ends the program with its settings written, the stored position kept as it was
+// (the compositor does not tell the program where its window is). The window's app id is the
+// desktop entry's.
 TEST_F(Wayland, WithoutATrayTheWindowStartsMinimisedAndTheProgramChecksAndEndsInOrder)
 {
-    ASSERT_NO_FATAL_FAILURE(StartProgram());
+    ASSERT_NO_FATAL_FAILURE(StartProgram({{"NormPos", "100,120,496,411"}}));
     ASSERT_TRUE(m_run.AwaitCheck(30'000)) << "the start-up check did not end";
     EXPECT_TRUE(ReadAll(m_run.ServerLog()).contains("<- NLST"));
     ASSERT_TRUE(m_run.AwaitTrace(kMainWindow, 10'000)) << "no window on the compositor";
@@ -56,6 +58,8 @@ TEST_F(Wayland, WithoutATrayTheWindowStartsMinimisedAndTheProgramChecksAndEndsIn
     EXPECT_TRUE(trace.contains(QRegularExpression(R"(-> xdg_toplevel@\d+\.set_minimized\(\))")));
     EXPECT_TRUE(trace.contains(QRegularExpression(R"(\] xdg_toplevel@\d+\.configure\()")))
         << "the compositor never answered";
+    EXPECT_TRUE(trace.contains(QRegularExpression(R"(-> xdg_toplevel@\d+\.set_app_id\("es\.drovanel\.Drovanel"\))")))
+        << "the app id is not the desktop entry's";
 
     // The running program is found; the second start shows nothing of its own and ends.
     const qint64 took = m_run.StartSecond(m_env);
@@ -63,10 +67,11 @@ TEST_F(Wayland, WithoutATrayTheWindowStartsMinimisedAndTheProgramChecksAndEndsIn
     EXPECT_LT(took, 3000);
     EXPECT_EQ(m_run.Process().state(), QProcess::Running);
 
-    ASSERT_FALSE(m_run.Settings().contains("\"NormPos\"=")) << "written before the end";
+    ASSERT_FALSE(m_run.Settings().contains("\"Visible\"=")) << "written before the end";
     ASSERT_TRUE(m_run.EndWithSigterm());
     const QByteArray settings = m_run.Settings();
-    EXPECT_TRUE(settings.contains("\"NormPos\"=")) << "the placement was not written\n" << settings.toStdString();
+    EXPECT_TRUE(settings.contains("\"NormPos\"=\"100,120,496,411\"\r\n")) << "the stored position was overwritten\n"
+                                                                          << settings.toStdString();
     EXPECT_TRUE(settings.contains("\"Visible\"=\"1\"\r\n")) << settings.toStdString();
     EXPECT_TRUE(settings.contains("\"ComprobarChk_Checked\"=\"True\"\r\n")) << settings.toStdString();
 }

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocale>
+#include <QScreen>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <limits>
@@ -468,6 +469,9 @@ TEST_F(Store, WindowPositionComesFromTheScreenSizeValueOrThePlainOne)
 {
     const std::string ppi = std::to_string(settings::win::ScreenPixelsPerInch());
     const std::string here = ScreenSuffix();
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QPoint centred =
+        QRect(QPoint(0, 0), QSize(396, 291)).translated(area.center() - QRect(0, 0, 396, 291).center()).topLeft();
     struct Case {
         const char *what;
         std::vector<StoredValue> stored;
@@ -497,18 +501,41 @@ TEST_F(Store, WindowPositionComesFromTheScreenSizeValueOrThePlainOne)
         {"MinMaxPos alone counts as a position found, the normal rectangle stays",
          {{"MinMaxPos", Sz("-1,-1,-1,-1")}, {"PixelsPerInch", Sz(ppi)}},
          {160, 164}},
-        {"a position on no screen is brought back onto the screen",
+        {"a position on no screen is centred on the screen",
          {{"NormPos", Sz("-5000,-5000,-4604,-4709")}, {"PixelsPerInch", Sz(ppi)}},
-         {0, 0}},
-        {"the most negative position comes onto the screen without overflow",
+         centred},
+        {"the most negative position is centred without overflow",
          {{"NormPos", Sz("-2147483648,-2147483648,-2147483648,-2147483648")}, {"PixelsPerInch", Sz(ppi)}},
-         {0, 0}},
-        {"the most positive position comes onto the screen without overflow",
+         centred},
+        {"the most positive position is centred without overflow",
          {{"NormPos", Sz("2147483647,2147483647,2147483647,2147483647")}, {"PixelsPerInch", Sz(ppi)}},
-         {0, 0}},
-        {"an extreme rectangle of a whole range comes onto the screen without overflow",
+         centred},
+        {"an extreme rectangle of a whole range is centred without overflow",
          {{"NormPos", Sz("-2147483648,-2147483648,2147483647,2147483647")}, {"PixelsPerInch", Sz(ppi)}},
-         {0, 0}},
+         centred},
+        // A session that could not tell the window's place stored one just above the screen: the
+        // title bar (and the menu bar under it) would be out of reach.
+        {"a title bar above the screen's top is centred",
+         {{"NormPos", Sz("-3,-30,393,261")}, {"PixelsPerInch", Sz(ppi)}},
+         centred},
+        {"a title bar whose top is one pixel above the screen is centred",
+         {{"NormPos", Sz("100,-1,496,290")}, {"PixelsPerInch", Sz(ppi)}},
+         centred},
+        {"a title bar at the screen's top stays",
+         {{"NormPos", Sz("100,0,496,291")}, {"PixelsPerInch", Sz(ppi)}},
+         {100, 0}},
+        {"a window hanging off the right with a grip of its title bar on the screen stays",
+         {{"NormPos", Sz(std::to_string(area.right() + 1 - 64) + ",100,0,0")}, {"PixelsPerInch", Sz(ppi)}},
+         {area.right() + 1 - 64, 100}},
+        {"a window hanging off the right with less than a grip on the screen is centred",
+         {{"NormPos", Sz(std::to_string(area.right() + 1 - 63) + ",100,0,0")}, {"PixelsPerInch", Sz(ppi)}},
+         centred},
+        {"a title bar below the screen's bottom is centred",
+         {{"NormPos", Sz("100," + std::to_string(area.bottom() - 10) + ",0,0")}, {"PixelsPerInch", Sz(ppi)}},
+         centred},
+        {"a window whose lower part is off the bottom but whose title bar is whole stays",
+         {{"NormPos", Sz("100," + std::to_string(area.bottom() + 1 - 24) + ",0,0")}, {"PixelsPerInch", Sz(ppi)}},
+         {100, area.bottom() + 1 - 24}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);

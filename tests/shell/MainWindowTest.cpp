@@ -6,7 +6,10 @@
 #include "widgets/Hints.h"
 #include "widgets/TrayIcon.h"
 
+#include <QAccessible>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
 #include <QMetaProperty>
 #include <QPushButton>
 #include <QRadioButton>
@@ -219,9 +222,9 @@ TEST_F(PralTest, TextsColoursAndHints)
         EXPECT_EQ(button->Caption(), "Guardar");
         EXPECT_TRUE(button->Widget()->isFlat());
         EXPECT_FALSE(button->Widget()->icon().isNull());
-        EXPECT_EQ(button->Widget()->focusPolicy() & Qt::TabFocus, 0);  // not in the tab order
+        EXPECT_NE(button->Widget()->focusPolicy() & Qt::TabFocus, 0);  // a keyboard user leaves the page
     }
-    EXPECT_EQ(form.cxButton1->Widget()->focusPolicy() & Qt::TabFocus, 0);
+    EXPECT_NE(form.cxButton1->Widget()->focusPolicy() & Qt::TabFocus, 0);
 
     EXPECT_EQ(form.cxCheckGroup1->Caption(), AnsiText("Configuración de la carpeta de descargas"));
     EXPECT_EQ(form.cxCheckGroup2->Caption(), "Niveles de aviso Drovanel Watcher");
@@ -335,11 +338,21 @@ TEST_F(PralTest, TabGoesThroughEachPagesFieldsInTheirOrder)
         const char *page;
         std::vector<std::string> order;
     } const cases[] = {
-        // The only stop on its page: Tab comes back to it.
-        {"Config", {"DirectoryEdit1", "DirectoryEdit1"}},
-        // The host, the port, the two kinds of server, and round again.
+        // The folder, its browse button, "Guardar", and round again.
+        {"Config", {"DirectoryEdit1", "DirectoryEdit1", "cxButton2", "DirectoryEdit1"}},
+        // The host, the port, the two kinds of server, "Guardar", and round again.
         {"Proxy",
-         {"ProxyServerEdit1", "ProxyPortEdit1", "ServerTypeRadioGroup", "ServerTypeRadioGroup", "ProxyServerEdit1"}},
+         {"ProxyServerEdit1", "ProxyPortEdit1", "ServerTypeRadioGroup", "ServerTypeRadioGroup", "cxButton6",
+          "ProxyServerEdit1"}},
+        {"Default", {"cxButton1", "cxButton1"}},
+        {"General", {"Avisadores", "Avisadores", "Avisadores", "ComprobarChk", "Minimizar", "cxButton3", "Avisadores"}},
+        // The rows top to bottom, then "Guardar".
+        {"Avisos",
+         {"cxTrackBar1", "cxTrackBar11", "cxTrackBar12", "cxTrackBar2", "cxTrackBar3", "cxTrackBar4", "cxTrackBar5",
+          "cxButton4", "cxTrackBar1"}},
+        {"AvisosSentry3",
+         {"cxTrackBar6", "cxTrackBar13", "cxTrackBar14", "cxTrackBar7", "cxTrackBar8", "cxTrackBar9", "cxTrackBar10",
+          "cxButton5", "cxTrackBar6"}},
     };
     for (const Case &c : cases) {
         form.Notebook1->SetActivePage(c.page);
@@ -361,6 +374,47 @@ TEST_F(PralTest, TabGoesThroughEachPagesFieldsInTheirOrder)
         }
         EXPECT_EQ(seen, c.order) << c.page;
     }
+}
+
+// What a screen reader finds on each page (the tree Qt's accessibility builds, without the bus):
+// every control that takes the focus has a name, each level bar reads its row, and the pictures
+// and the progress bar say what they are.
+TEST_F(PralTest, EveryFocusableControlOfEveryPageHasANameForAScreenReader)
+{
+    TFPral form;
+    form.Show();
+    for (int index = 0; index < form.Notebook1->PageCount(); ++index) {
+        form.Notebook1->SetPageIndex(index);
+        QWidget *page = form.Notebook1->Page(index);
+        for (QWidget *w : page->findChildren<QWidget *>()) {
+            if (!w->isVisible() || !(w->focusPolicy() & Qt::TabFocus) || w->focusProxy())
+                continue;
+            QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(w);
+            ASSERT_NE(iface, nullptr);
+            EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty())
+                << form.Notebook1->PageName(index) << ": " << w->metaObject()->className() << " in "
+                << w->parentWidget()->objectName().toStdString();
+        }
+    }
+    const auto name = [](QWidget *w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
+    EXPECT_EQ(name(form.cxTrackBar2->Widget()), QStringLiteral("Radares móviles (Cámara bidireccional)"));
+    EXPECT_EQ(name(form.cxTrackBar10->Widget()), QStringLiteral("Zonas de niños"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(form.cxTrackBar10->Widget())->text(QAccessible::Value),
+              QStringLiteral("Máx"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(form.cxTrackBar5->Widget())->text(QAccessible::Value),
+              QStringLiteral("Máx"));
+    form.cxTrackBar5->SetPosition(1);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(form.cxTrackBar5->Widget())->text(QAccessible::Value),
+              QStringLiteral("Min"));
+    form.cxTrackBar10->SetPosition(1);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(form.cxTrackBar10->Widget())->text(QAccessible::Value),
+              QStringLiteral("Med"));
+    EXPECT_EQ(name(form.Image2), QStringLiteral("Existe nuevo mapa"));
+    EXPECT_FALSE(name(form.Image1).isEmpty());
+    EXPECT_FALSE(name(form.cxProgressBar2).isEmpty());
+    EXPECT_EQ(name(form.ProxyServerEdit1->Widget()), QStringLiteral("Nombre Host"));
+    EXPECT_EQ(name(form.ProxyPortEdit1->Widget()), QStringLiteral("Puerto"));
+    EXPECT_EQ(name(form.DirectoryEdit1->BrowseButton()), QStringLiteral("Examinar"));
 }
 
 TEST_F(PralTest, WindowFrameMenusAndNonVisualComponents)
@@ -394,16 +448,28 @@ TEST_F(PralTest, WindowFrameMenusAndNonVisualComponents)
     // The menu bar: two menus and a command.
     const auto top = form.RxMainMenu1->actions();
     ASSERT_EQ(top.size(), 3);
-    EXPECT_EQ(top[0]->text(), "Opciones");
-    EXPECT_EQ(top[1]->text(), QString::fromUtf8("Configuración"));
-    EXPECT_EQ(top[2]->text(), "Salir");
+    EXPECT_EQ(top[0], form.Opciones1);
+    EXPECT_EQ(top[1], form.Configuracion1);
+    EXPECT_EQ(top[2], form.Salir1);
+    EXPECT_EQ(form.Opciones1->caption(), "Opciones");
+    EXPECT_EQ(form.Configuracion1->caption(), QString::fromUtf8("Configuración"));
+    EXPECT_EQ(form.Salir1->caption(), "Salir");
+    // Each with its letter for Alt, none twice in a menu.
+    EXPECT_EQ(top[0]->text(), "&Opciones");
+    EXPECT_EQ(top[1]->text(), QString::fromUtf8("&Configuración"));
+    EXPECT_EQ(top[2]->text(), "&Salir");
     EXPECT_EQ(form.Salir1->SubMenu(), nullptr);
     std::vector<std::string> items;
-    for (const QAction *a : form.Configuracion1->SubMenu()->actions())
-        items.push_back(a->isSeparator() ? "-" : a->objectName().toStdString() + "=" + a->text().toStdString());
-    EXPECT_EQ(items, (std::vector<std::string>{"General1=General", "ConfigurarProxy1=Configurar Proxy", "-",
-                                               "Carpetadedescarga1=Carpeta de descargas", "-",
-                                               "Tiposdeavisos1=Tipos de Avisos"}));
+    for (const QAction *a : form.Configuracion1->SubMenu()->actions()) {
+        const auto *item = qobject_cast<const fw::TMenuItem *>(a);
+        items.push_back(a->isSeparator() ? "-"
+                                         : a->objectName().toStdString() + "=" + item->Caption() + " (" +
+                                               a->text().toStdString() + ")");
+    }
+    EXPECT_EQ(items, (std::vector<std::string>{"General1=General (&General)",
+                                               "ConfigurarProxy1=Configurar Proxy (&Configurar Proxy)", "-",
+                                               "Carpetadedescarga1=Carpeta de descargas (Carpeta &de descargas)", "-",
+                                               "Tiposdeavisos1=Tipos de Avisos (&Tipos de Avisos)"}));
     EXPECT_EQ(form.Opciones1->SubMenu()->actions().size(), 1);
     EXPECT_EQ(form.Ocultar1->Caption(), "Ocultar");
 

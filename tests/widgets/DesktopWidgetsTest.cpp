@@ -1,5 +1,6 @@
 // Dialogs, hint balloons and the folder browser as a desktop shows them: message boxes centred by
-// the size they end up with, over their window or the screen, "Si" as the default of a question, balloons cut to their
+// the size they end up with, over their window or the screen, "Si" as the default of a question, a long path
+// wrapped within the screen and read whole, Escape on every kind of box, balloons cut to their
 // shape where no compositor draws translucency, and a folder browser that opens with its folder in view.
 #include "common/TempDir.h"
 #include "widgets/FileCtrl.h"
@@ -11,6 +12,8 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFileSystemModel>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -215,3 +218,97 @@ TEST(DesktopFolderBrowser, OpensScrolledToItsFolder)
 }
 
 }  // namespace
+
+namespace {
+
+struct AnsweredBox {
+    bool seen = false;
+    QRect frame;
+    QString name;
+    QString description;
+    // Whether the text, laid out in the box's label, fits the label's width (no line cut off).
+    bool textFits = false;
+    fw::DialogResult result = fw::DialogResult::Ok;
+};
+
+// Shows one dialog and answers it with `key` once it waits for the user.
+AnsweredBox answerWith(fw::DialogKind kind, const std::string &title, const std::string &text, Qt::Key key)
+{
+    clearEndedLoop();
+    AnsweredBox answered;
+    QTimer::singleShot(0, [&answered, key] {
+        (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000);
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        answered.seen = true;
+        answered.frame = box->frameGeometry();
+        answered.name = box->accessibleName();
+        answered.description = box->accessibleDescription();
+        if (const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
+            const QRect room = label->contentsRect();
+            answered.textFits =
+                label->fontMetrics().boundingRect(room, Qt::TextWordWrap, label->text()).width() <= room.width();
+        }
+        QTest::keyClick(box, key);
+    });
+    fw::QtDialogBackend backend;
+    answered.result = backend.Show(kind, title, text);
+    return answered;
+}
+
+}  // namespace
+
+TEST(DesktopDialogs, ALongPathWrapsWithinTheScreenAndIsReadWhole)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    // Folders in a path, and one name wider than the screen with no place to break of its own.
+    std::string name = "Descargas";
+    while (QFontMetrics(QApplication::font()).horizontalAdvance(QString::fromStdString(name)) < screen.width())
+        name += "_de_actualizaciones";
+    const std::string folder = "/home/usuario/Escritorio/ActDrovanel/" + name;
+    const std::string text = "No se puede crear el archivo \"" + folder + "/temp.mdb\".";
+    const AnsweredBox answered = answerWith(fw::DialogKind::Error, "Drovanel", text, Qt::Key_Return);
+    ASSERT_TRUE(answered.seen);
+    EXPECT_TRUE(screen.contains(answered.frame)) << answered.frame.width() << "x" << answered.frame.height();
+    EXPECT_TRUE(answered.textFits) << "the path is cut off";
+    // A reader gets the text as written, without the marks where lines may break.
+    EXPECT_EQ(answered.name, QStringLiteral("Drovanel"));
+    EXPECT_EQ(answered.description, QString::fromStdString(text));
+}
+
+TEST(DesktopDialogs, CtrlCCopiesAWrappedPathWhole)
+{
+    clearEndedLoop();
+    QString copied;
+    QTimer::singleShot(0, [&copied] {
+        (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000);
+        QWidget *box = QApplication::activeModalWidget();
+        if (!box)
+            return;
+        QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+        copied = QGuiApplication::clipboard()->text();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    const std::string path = "/home/usuario/Escritorio/ActDrovanel/" + std::string(60, 'x') + "/temp.mdb";
+    fw::QtDialogBackend backend;
+    backend.Show(fw::DialogKind::Error, "Drovanel", path);
+    EXPECT_TRUE(copied.contains(QString::fromStdString(path))) << copied.toStdString();
+}
+
+TEST(DesktopDialogs, EscapeClosesEveryKindOfBox)
+{
+    struct Case {
+        fw::DialogKind kind;
+        fw::DialogResult result;
+    } const cases[] = {
+        {fw::DialogKind::Message, fw::DialogResult::Ok},      {fw::DialogKind::Information, fw::DialogResult::Ok},
+        {fw::DialogKind::Warning, fw::DialogResult::Ok},      {fw::DialogKind::Error, fw::DialogResult::Ok},
+        {fw::DialogKind::Confirmation, fw::DialogResult::No},
+    };
+    for (const auto &c : cases) {
+        const AnsweredBox answered = answerWith(c.kind, "Drovanel", "Texto", Qt::Key_Escape);
+        ASSERT_TRUE(answered.seen) << static_cast<int>(c.kind);
+        EXPECT_EQ(answered.result, c.result) << static_cast<int>(c.kind);
+    }
+}
