@@ -46,6 +46,7 @@ QWidget *makeWindow(QWidget *owner)
     auto *text = new QPlainTextEdit(window);
     text->setObjectName(QStringLiteral("NewsText"));
     text->setReadOnly(true);
+    text->setAccessibleName(QStringLiteral("Noticias"));
     text->setUndoRedoEnabled(false);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 

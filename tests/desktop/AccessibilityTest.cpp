@@ -297,15 +297,20 @@ TEST_F(Accessibility, ChoicesAndLevelsReadAsWhatTheyAre)
         << "the hidden file list is in the tree";
 }
 
-// A whole road by the keyboard alone: the check finds a new map and hands its news to the desktop;
-// "Descargar", focused first, pressed with Return; the closing message accepted with Return; the
+// A whole road by the keyboard alone: the check finds a new map and shows its news in the program's
+// window, closed with Escape; "Descargar", focused first, pressed with Return; the closing message accepted with Return; the
 // levels page from its menu, a level lowered, "Guardar" reached with Tab and pressed with Return
 // (back to the main page, the level saved); the program ended from its menu. The reader hears the
 // level's word change.
 TEST_F(Accessibility, TheKeyboardAloneDownloadsChangesALevelSavesAndEnds)
 {
     ASSERT_NO_FATAL_FAILURE(StartProgram());
-    ASSERT_TRUE(m_run.AwaitCheck(30'000)) << "the news was not handed to the desktop";
+    ASSERT_TRUE(m_run.AwaitCheck(30'000)) << "the start-up check did not end";
+    const QString news = m_display.WaitWindow("^Drovanel - Noticias$", 20'000);
+    ASSERT_FALSE(news.isEmpty()) << "no news window";
+    m_display.Keys(news, {"Escape"});
+    ASSERT_TRUE(WaitUntil([&] { return m_display.Windows("^Drovanel - Noticias$").isEmpty(); }, 10'000))
+        << "Escape did not close the news";
     const auto focusedName = [](const std::vector<Node> &t) {
         const auto focused = std::find_if(t.begin(), t.end(), [](const Node &n) { return n.focused; });
         return focused == t.end() ? QString() : focused->role + " " + focused->name;
