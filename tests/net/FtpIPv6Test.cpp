@@ -1,9 +1,10 @@
 // The FTP client over IPv6: EPSV and EPRT on an IPv6 control connection (PASV and PORT stay on
-// IPv4), exact exchanges with the scripted server, and byte-exact retrievals from pyftpdlib on ::1,
-// through the client and through drovanel-ftpget.
+// IPv4), exact exchanges with the scripted server, and byte-exact retrievals from pyftpdlib and vsftpd on ::1,
+// through the client and through drovanel-ftpget, and from vsftpd likewise.
 #include "FtpTestSupport.h"
 #include "common/TempDir.h"
 #include "fixtures/PyFtpServer.h"
+#include "fixtures/VsftpdServer.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -129,24 +130,43 @@ TEST(EpsvExchange, OtherDelimiterAndARefusal)
     }
 }
 
-class PyFtpIPv6 : public ::testing::TestWithParam<bool> {};
+struct RealServerCase {
+    bool vsftpd;
+    bool passive;
+};
 
-TEST_P(PyFtpIPv6, ByteExactRetrievalOnLoopback)
+class RealServerIPv6 : public ::testing::TestWithParam<RealServerCase> {};
+
+// pyftpdlib and vsftpd on ::1, passive (EPSV) and active (EPRT): the same bytes through the
+// client and through drovanel-ftpget, which says it went over IPv6.
+TEST_P(RealServerIPv6, ByteExactRetrievalOnLoopback)
 {
-    const bool passive = GetParam();
+    const RealServerCase c = GetParam();
     testutil::TempDir root;
     const std::string data = Pattern(1 << 20);
     testutil::WriteFile(root.file("map.mdb"), data);
-    testutil::PyFtpServer server(root.path(), "drovanel", "secret", "::1");
-    ASSERT_NE(server.Port(), 0) << "pyftpdlib did not start on ::1";
+    std::unique_ptr<testutil::PyFtpServer> pyftpdlib;
+    std::unique_ptr<testutil::VsftpdServer> vsftpd;
+    std::uint16_t port = 0;
+    if (c.vsftpd) {
+        vsftpd = std::make_unique<testutil::VsftpdServer>(root.path(), AF_INET6);
+        port = vsftpd->Port();
+        if (port == 0)
+            GTEST_SKIP() << "vsftpd runs as root only";
+    } else {
+        pyftpdlib = std::make_unique<testutil::PyFtpServer>(root.path(), "drovanel", "secret", "::1");
+        port = pyftpdlib->Port();
+        ASSERT_NE(port, 0) << "pyftpdlib did not start on ::1";
+    }
+    const std::string user = c.vsftpd ? "anonymous" : "drovanel";
     testutil::TempDir out;
     {
         TmsFTPClient client;
         client.SetHost("::1");
-        client.SetPort(server.Port());
-        client.SetUserName("drovanel");
+        client.SetPort(port);
+        client.SetUserName(user);
         client.SetPassword("secret");
-        client.SetPassiveMode(passive);
+        client.SetPassiveMode(c.passive);
         client.Login();
         client.RetrieveFile("map.mdb", out.file("client.mdb"));
         EXPECT_TRUE(client.Peer().IsIPv6());
@@ -156,23 +176,27 @@ TEST_P(PyFtpIPv6, ByteExactRetrievalOnLoopback)
 
     QProcess process;
     QStringList arguments;
-    if (passive)
+    if (c.passive)
         arguments << QStringLiteral("--passive");
-    arguments << QStringLiteral("[::1]") << QString::number(server.Port()) << QStringLiteral("drovanel")
+    arguments << QStringLiteral("[::1]") << QString::number(port) << QString::fromStdString(user)
               << QStringLiteral("secret") << QStringLiteral("/") << QStringLiteral("map.mdb")
               << QString::fromStdString(out.file("ftpget.mdb"));
     process.start(QStringLiteral(DROVANEL_FTPGET_COMMAND), arguments);
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     const QString said = QString::fromUtf8(process.readAllStandardOutput());
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^1048576 bytes in [0-9.]+ seconds over IPv6\n$"))
-                    .match(said)
-                    .hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^1048576 bytes in [0-9.]+ seconds over IPv6\n$")).match(said).hasMatch())
         << said.toStdString();
     EXPECT_EQ(testutil::ReadFile(out.file("ftpget.mdb")), data);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, PyFtpIPv6, ::testing::Values(false, true),
-                         [](const auto &info) { return info.param ? "Passive" : "Active"; });
+INSTANTIATE_TEST_SUITE_P(Servers, RealServerIPv6,
+                         ::testing::Values(RealServerCase{false, false}, RealServerCase{false, true},
+                                           RealServerCase{true, false}, RealServerCase{true, true}),
+                         [](const auto &info) {
+                             return std::string(info.param.vsftpd ? "Vsftpd" : "Pyftpdlib") +
+                                    (info.param.passive ? "Passive" : "Active");
+                         });
 
 }  // namespace
