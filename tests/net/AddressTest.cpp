@@ -199,6 +199,62 @@ TEST(Connect, TriesEveryAddressInTheResolversOrder)
     client.Disconnect();
 }
 
+// A listener on 127.0.0.2 whose queue is full: the system drops the handshake of any further
+// connect, which is then never answered (a host that drops the packets).
+class FullListener {
+public:
+    explicit FullListener(std::uint16_t port)
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        ::inet_pton(AF_INET, "127.0.0.2", &a.sin_addr);
+        ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        ::listen(m_listenFd, 0);
+        // A queue of length 0 takes one connection, never accepted here.
+        ::connect(m_fillerFd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    }
+    ~FullListener()
+    {
+        ::close(m_fillerFd);
+        ::close(m_listenFd);
+    }
+    FullListener(const FullListener &) = delete;
+    FullListener &operator=(const FullListener &) = delete;
+
+private:
+    int m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int m_fillerFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+};
+
+// A connect that is never answered has its share of the time-out, then the next address is tried;
+// with no next address the time-out ends it.
+TEST(Connect, NextAddressAfterATimedOutConnect)
+{
+    LoopbackPeer server(SayHello);
+    FullListener silent(server.port());
+    {
+        HostsFile hosts("127.0.0.2 slow.test\n127.0.0.1 slow.test\n");
+        TmsClientSocket client;
+        client.SetTimeOut(4);
+        client.SetHost("slow.test");
+        client.SetPort(server.port());
+        client.Connect();
+        EXPECT_EQ(client.ReadLine(), "hello");
+        EXPECT_EQ(client.Peer().Text(), "127.0.0.1");
+        client.Disconnect();
+    }
+    {
+        HostsFile hosts("127.0.0.2 slow.test\n");
+        TmsClientSocket client;
+        client.SetTimeOut(1);
+        client.SetHost("slow.test");
+        client.SetPort(server.port());
+        EXPECT_EQ(Message([&] { client.Connect(); }), "Operation timed out");
+        client.Disconnect();
+    }
+}
+
 // A resolver that never answers holds nobody: the wait processes messages (a timer fires in it),
 // a cancel ends it at once, and the time-out ends it with a host-not-found error.
 TEST(Connect, LookupThatNeverAnswers)
