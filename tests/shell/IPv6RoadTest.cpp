@@ -7,8 +7,10 @@
 #include "common/TempDir.h"
 #include "fixtures/PyFtpServer.h"
 #include "fixtures/UpdateServerTree.h"
+#include "platform/Termination.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTimer>
 #include <cstdlib>
 
@@ -126,5 +128,38 @@ TEST_F(IPv6Road, LookupThatNeverAnswers)
         ASSERT_TRUE(testutil::PumpUntil([] { return fw::Application().Terminated(); }, 5000));
     }
 }
+
+// "Salir" and a termination signal (as the desktop session's end) while the start-up check waits
+// for a lookup of the proxy's name that never answers: the program ends at once.
+class EndingDuringALookup : public IPv6Road, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(EndingDuringALookup, EndsAtOnce)
+{
+    const bool bySignal = GetParam();
+    HostsFile hosts("hang proxy.test\n");
+    platform::InstallTerminationSignals([] { fw::Application().Terminate(); });
+    const auto restore = qScopeGuard([] { platform::InstallTerminationSignals([] {}); });
+    QTimer ending;
+    ending.setSingleShot(true);
+    Start([&](TFPral &f) {
+        f.ProxyServerEdit1->SetText("proxy.test");
+        f.ProxyPortEdit1->SetValue(21);
+        f.ComprobarChk->SetChecked(true);
+        f.msFTPClient1->SetTimeOut(60);  // not waited out
+        QObject::connect(&ending, &QTimer::timeout, [bySignal, &f] {
+            if (bySignal)
+                ::raise(SIGTERM);
+            else
+                f.Salir1->Click();
+        });
+        ending.start(200);
+    });
+    // The start-up check returned: its lookup was cancelled, not waited out.
+    EXPECT_TRUE(fw::Application().Terminated());
+    EXPECT_EQ(errors(), Texts{}) << "the cancel that ending caused is no error";
+}
+
+INSTANTIATE_TEST_SUITE_P(Ending, EndingDuringALookup, ::testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "Signal" : "Salir"; });
 
 }  // namespace
