@@ -579,10 +579,10 @@ std::vector<TmsInetAddress> TmsClientSocket::LookUp(const std::string &name)
     const int count = std::clamp(m_lookupAnswer.iAddressCount, 0, winsock::MAXADDRLIST);
     for (int i = 0; i < count; ++i) {
         const TmsInetAddress address = TmsInetAddress::FromSockAddr(m_lookupAnswer.Address[i]);
-        // 255.255.255.255 is no host (nor can a dotted address say it: it is inet_addr's failure).
-        broadcast = broadcast || (address.Family == winsock::WS_AF_INET && address.IPv4() == winsock::WS_INADDR_NONE);
-        if (address.Family != 0 &&
-            !(address.Family == winsock::WS_AF_INET && address.IPv4() == winsock::WS_INADDR_NONE))
+        // 255.255.255.255 is no host (a dotted text cannot even say it: it is inet_addr's failure).
+        const bool isBroadcast = address.Family == winsock::WS_AF_INET && address.IPv4() == winsock::WS_INADDR_NONE;
+        broadcast = broadcast || isBroadcast;
+        if (address.Family != 0 && !isBroadcast)
             addresses.push_back(address);
     }
     if (addresses.empty())

@@ -577,6 +577,8 @@ int Cleanup()
         ::close(s.fd);
     }
     st.sockets.clear();
+    // And drops every lookup under way: none is answered after the clean-up.
+    st.lookups.clear();
     st.notifier.reset();
     if (st.epollFd >= 0)
         ::close(st.epollFd);
