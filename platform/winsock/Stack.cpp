@@ -471,7 +471,8 @@ int winsockLength(int family)
 // A system socket address to the Winsock one, as an IPv4 or IPv6 socket address.
 SOCKADDR_INET toWinsock(const sockaddr *in)
 {
-    SOCKADDR_INET out{};
+    SOCKADDR_INET out;
+    std::memset(&out, 0, sizeof out);  // the whole union, past an IPv4 address too
     if (in->sa_family == AF_INET6) {
         sockaddr_in6 v6{};
         std::memcpy(&v6, in, sizeof v6);
@@ -1076,10 +1077,17 @@ void addAddress(ADDRLIST &list, const sockaddr *address)
     if (address->sa_family != AF_INET && address->sa_family != AF_INET6)
         return;
     const SOCKADDR_INET entry = toWinsock(address);
-    for (int i = 0; i < list.iAddressCount; ++i) {
-        if (std::memcmp(&list.Address[i], &entry, sizeof entry) == 0)
-            return;
-    }
+    const auto same = [&entry](const SOCKADDR_INET &other) {
+        if (other.si_family != entry.si_family)
+            return false;
+        if (entry.si_family == WS_AF_INET)
+            return other.Ipv4.sin_addr.S_addr == entry.Ipv4.sin_addr.S_addr;
+        return std::equal(std::begin(entry.Ipv6.sin6_addr.Byte), std::end(entry.Ipv6.sin6_addr.Byte),
+                          std::begin(other.Ipv6.sin6_addr.Byte)) &&
+               other.Ipv6.sin6_scope_id == entry.Ipv6.sin6_scope_id;
+    };
+    if (std::any_of(list.Address, list.Address + list.iAddressCount, same))
+        return;
     if (list.iAddressCount < MAXADDRLIST)
         list.Address[list.iAddressCount++] = entry;
 }
@@ -1133,8 +1141,10 @@ int askHostsFile(const std::string &path, const std::string &name, ADDRLIST &lis
         else
             askResolver(address.c_str(), AI_NUMERICHOST, list);
     }
-    while (hang)
-        ::poll(nullptr, 0, -1);  // a resolver that never answers
+    if (hang) {
+        for (;;)
+            ::poll(nullptr, 0, -1);  // a resolver that never answers
+    }
     return list.iAddressCount > 0 ? 0 : WSAHOST_NOT_FOUND;
 }
 

@@ -209,10 +209,9 @@ public:
         a.sin_family = AF_INET;
         a.sin_port = htons(port);
         ::inet_pton(AF_INET, "127.0.0.2", &a.sin_addr);
-        ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        ::listen(m_listenFd, 0);
         // A queue of length 0 takes one connection, never accepted here.
-        ::connect(m_fillerFd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        m_ready = ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && ::listen(m_listenFd, 0) == 0 &&
+                  ::connect(m_fillerFd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
     }
     ~FullListener()
     {
@@ -221,8 +220,10 @@ public:
     }
     FullListener(const FullListener &) = delete;
     FullListener &operator=(const FullListener &) = delete;
+    bool Ready() const { return m_ready; }
 
 private:
+    bool m_ready = false;
     int m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int m_fillerFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
 };
@@ -233,6 +234,7 @@ TEST(Connect, NextAddressAfterATimedOutConnect)
 {
     LoopbackPeer server(SayHello);
     FullListener silent(server.port());
+    ASSERT_TRUE(silent.Ready());
     {
         HostsFile hosts("127.0.0.2 slow.test\n127.0.0.1 slow.test\n");
         TmsClientSocket client;
