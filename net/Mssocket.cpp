@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -511,9 +512,25 @@ void TmsClientSocket::SetHost(const std::string &value)
     const std::string text = value.substr(0, 255);  // a short string holds 255 characters
     const auto colon = text.find(':');
     if (colon != std::string::npos && m_proxy.empty()) {
-        m_host = text.substr(0, colon);
+        std::string host = text.substr(0, colon);
+        std::string portText = text.substr(colon + 1);
+        bool withPort = true;
+        if (text.front() == '[' && text.find(']') != std::string::npos) {
+            // An IPv6 address in brackets, and the port after them when there is one.
+            const auto close = text.find(']');
+            host = text.substr(1, close - 1);
+            withPort = close + 1 < text.size() && text[close + 1] == ':';
+            portText = withPort ? text.substr(close + 2) : std::string();
+        } else if (text.find(':', colon + 1) != std::string::npos) {
+            host = text;  // an IPv6 address, with no port
+            withPort = false;
+        }
+        m_host = host;
         std::uint16_t port = 0;
-        m_port = ParsePort(text.substr(colon + 1), port) ? port : m_defaultPort;
+        if (withPort)
+            m_port = ParsePort(portText, port) ? port : m_defaultPort;
+        else if (m_defaultPort > 0)
+            m_port = m_defaultPort;
         return;
     }
     m_host = text;
@@ -526,51 +543,170 @@ int TmsClientSocket::GetReplyCode(const std::string &)
     return 1;
 }
 
+platform::LRESULT TmsClientSocket::HandleSocketMessage(platform::UINT msg, platform::WPARAM wParam,
+                                                       platform::LPARAM lParam)
+{
+    if (msg != kLookupMessage)
+        return TmsSocket::HandleSocketMessage(msg, wParam, lParam);
+    // The answer of a lookup this socket no longer waits for says nothing (the library drops a
+    // cancelled one, but one may have been posted just before).
+    if (m_lookupTask != 0 && static_cast<winsock::HANDLE>(wParam) == m_lookupTask) {
+        m_lookupDone = true;
+        m_lookupError = TmsWinsock::SelectError(lParam);
+    }
+    return 0;
+}
+
+std::vector<TmsInetAddress> TmsClientSocket::LookUp(const std::string &name)
+{
+    TmsWinsock &ws = GlobalWinsock();
+    // A text with a zero byte in it names no host.
+    if (name.find('\0') != std::string::npos)
+        RaiseWinsockError(winsock::WSAHOST_NOT_FOUND);
+    // A dotted address is used as it is, without asking anyone.
+    const std::uint32_t dotted = ws.inet_addr(name.c_str());
+    if (dotted != winsock::WS_INADDR_NONE)
+        return {TmsInetAddress::FromIPv4(dotted)};
+    m_lookupAnswer = winsock::ADDRLIST{};
+    auto *buffer = reinterpret_cast<char *>(&m_lookupAnswer);
+    if (m_blocking) {
+        if (ws.WSAGetAddrByName(name.c_str(), buffer, sizeof m_lookupAnswer) == winsock::SOCKET_ERROR)
+            RaiseWinsockError(ws.WSAGetLastError());
+    } else {
+        m_lookupDone = false;
+        m_lookupError = 0;
+        m_lookupTask =
+            ws.WSAAsyncGetAddrByName(WindowHandle(), kLookupMessage, name.c_str(), buffer, sizeof m_lookupAnswer);
+        if (m_lookupTask == 0)
+            RaiseWinsockError(ws.WSAGetLastError());
+        // However the wait ends, a lookup still under way is dropped: its late answer is neither
+        // written nor posted.
+        const auto drop = qScopeGuard([this, &ws] {
+            try {
+                if (!m_lookupDone)
+                    ws.WSACancelAsyncRequest(m_lookupTask);
+            } catch (...) {
+                // A library without the function has no lookup under way to drop.
+            }
+            m_lookupTask = 0;
+        });
+        while (!m_lookupDone && !TimedOut() && !CancelRequested) {
+            platform::ProcessMessages();
+            if (!m_lookupDone && !TimedOut() && !CancelRequested)
+                platform::WaitMessage(kIdleWaitMs);
+        }
+        if (!m_lookupDone && TimedOut())
+            RaiseWinsockError(winsock::WSATRY_AGAIN);  // the resolver did not answer in time
+        if (!m_lookupDone)
+            throw EmsCanceledError();
+        if (m_lookupError != 0)
+            RaiseWinsockError(m_lookupError);
+    }
+    std::vector<TmsInetAddress> addresses;
+    bool broadcast = false;
+    const int count = std::clamp(m_lookupAnswer.iAddressCount, 0, winsock::MAXADDRLIST);
+    for (int i = 0; i < count; ++i) {
+        const TmsInetAddress address = TmsInetAddress::FromSockAddr(m_lookupAnswer.Address[i]);
+        // 255.255.255.255 is no host (a dotted text cannot even say it: it is inet_addr's failure).
+        const bool isBroadcast = address.Family == winsock::WS_AF_INET && address.IPv4() == winsock::WS_INADDR_NONE;
+        broadcast = broadcast || isBroadcast;
+        if (address.Family != 0 && !isBroadcast)
+            addresses.push_back(address);
+    }
+    if (addresses.empty())
+        RaiseWinsockError(broadcast ? winsock::WSAEINVAL : winsock::WSANO_DATA);
+    return addresses;
+}
+
+bool TmsClientSocket::TryAddress(const TmsInetAddress &address, std::uint16_t port, const QElapsedTimer &clock,
+                                 qint64 untilMs, int &error)
+{
+    TmsWinsock &ws = GlobalWinsock();
+    m_connected = false;
+    m_asyncError = 0;
+    m_socket = ws.socket(address.Family, winsock::WS_SOCK_STREAM, 0);
+    if (m_socket == winsock::INVALID_SOCKET) {
+        error = ws.WSAGetLastError();  // an IPv6 address on a system without IPv6, say
+        return false;
+    }
+    ApplyReceiveBufferSize();  // before connecting: the window's scale is agreed at the handshake
+    m_peer = address;
+    m_peerAddress = address.IPv4();
+    ApplyBlockingMode(m_blocking);
+    SelectEvents();
+    const winsock::SOCKADDR_INET name = address.ToSockAddr(ws.htons(port));
+    m_lastResult = ws.connect(m_socket, reinterpret_cast<const winsock::SOCKADDR *>(&name), address.SockAddrLength());
+    if (m_lastResult == winsock::SOCKET_ERROR) {
+        const int e = ws.WSAGetLastError();
+        if (m_blocking || e != winsock::WSAEWOULDBLOCK) {
+            error = e;
+            return false;
+        }
+    }
+    if (m_blocking)
+        return true;
+    for (;;) {
+        platform::ProcessMessages();
+        if (m_connected || m_asyncError != 0 || TimedOut() || CancelRequested)
+            break;
+        qint64 waitMs = kIdleWaitMs;
+        if (untilMs >= 0) {
+            const qint64 left = untilMs - clock.elapsed();
+            if (left <= 0) {
+                error = winsock::WSAETIMEDOUT;  // this address's share of the time is spent
+                return false;
+            }
+            waitMs = std::min(waitMs, left);
+        }
+        platform::WaitMessage(static_cast<int>(waitMs));
+    }
+    if (m_asyncError != 0) {
+        error = m_asyncError;
+        return false;
+    }
+    if (TimedOut())
+        throw EmsTimedOutError();
+    if (CancelRequested)
+        throw EmsCanceledError();
+    return true;
+}
+
 void TmsClientSocket::Connect()
 {
     TmsWinsock &ws = GlobalWinsock();
     ResetState();
     fw::Fire(OnConnecting, this);
-    m_socket = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, 0);
-    if (m_socket == winsock::INVALID_SOCKET)
-        RaiseWinsockError(ws.WSAGetLastError());
-    ApplyReceiveBufferSize();  // before connecting: the window's scale is agreed at the handshake
-    winsock::SOCKADDR_IN address{};
-    address.sin_family = winsock::WS_AF_INET;
-    if (!m_proxy.empty()) {
-        address.sin_port = ws.htons(m_proxyPort);
-        address.sin_addr.S_addr = ws.ParseAddress(ws.ResolveHost(m_proxy));
-    } else {
-        address.sin_port = ws.htons(m_port);
-        address.sin_addr.S_addr = ws.ParseAddress(ws.ResolveHost(m_host));
-    }
-    m_peerAddress = address.sin_addr.S_addr;
-    ApplyBlockingMode(m_blocking);
-    SelectEvents();
-    winsock::SOCKADDR name{};
-    std::memcpy(&name, &address, sizeof name);
-    m_lastResult = ws.connect(m_socket, &name, sizeof name);
-    if (m_lastResult == winsock::SOCKET_ERROR) {
-        const int error = ws.WSAGetLastError();
-        if (m_blocking || error != winsock::WSAEWOULDBLOCK)
-            RaiseWinsockError(error);
-    }
-    if (!m_blocking) {
-        {
-            WaitScope scope(*this);
-            do {
-                platform::ProcessMessages();
-                if (!m_connected && m_asyncError == 0 && !TimedOut() && !CancelRequested)
-                    platform::WaitMessage(kIdleWaitMs);
-            } while (!m_connected && m_asyncError == 0 && !TimedOut() && !CancelRequested);
+    if (!m_proxyWithoutHost.empty())
+        throw fw::Exception("The proxy \"" + m_proxyWithoutHost + "\" names no host");
+    const bool viaProxy = !m_proxy.empty();
+    const std::uint16_t port = viaProxy ? m_proxyPort : m_port;
+    QElapsedTimer clock;
+    clock.start();
+    // One time-out for the lookup and every address.
+    std::optional<WaitScope> scope;
+    if (!m_blocking)
+        scope.emplace(*this);
+    const std::vector<TmsInetAddress> addresses = LookUp(viaProxy ? m_proxy : m_host);
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        const size_t left = addresses.size() - i;
+        // Each address but the last has its share of the time left; the last one has all of it.
+        qint64 untilMs = -1;
+        if (!m_blocking && left > 1 && m_timeOut > 0) {
+            const qint64 budgetMs = static_cast<qint64>(m_timeOut) * 1000;
+            untilMs = clock.elapsed() + std::max<qint64>(0, budgetMs - clock.elapsed()) / static_cast<qint64>(left);
         }
-        if (m_asyncError != 0)
-            RaiseWinsockError(m_asyncError);
-        if (TimedOut())
-            throw EmsTimedOutError();
-        if (CancelRequested)
-            throw EmsCanceledError();
+        int error = 0;
+        if (TryAddress(addresses[i], port, clock, untilMs, error))
+            break;
+        // The last address's failure is the one reported; its handle stays open, as a failed
+        // connect leaves it. An earlier one is closed before the next address is tried.
+        if (left == 1 || TimedOut() || CancelRequested)
+            RaiseWinsockError(error);
+        if (m_socket != winsock::INVALID_SOCKET)
+            ws.closesocket(m_socket);
+        m_socket = winsock::INVALID_SOCKET;
     }
+    scope.reset();
     fw::Fire(OnConnected, this);
 }
 
@@ -599,17 +735,14 @@ TmsListenerSocketBase::TmsListenerSocketBase(QObject *owner) : TmsSocketBase(own
 void TmsListenerSocketBase::StartListening()
 {
     TmsWinsock &ws = GlobalWinsock();
-    m_socket = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, winsock::WS_IPPROTO_TCP);
+    const TmsInetAddress local =
+        m_bindInetAddress.Family != 0 ? m_bindInetAddress : TmsInetAddress::FromIPv4(m_bindAddress);
+    m_socket = ws.socket(local.Family, winsock::WS_SOCK_STREAM, winsock::WS_IPPROTO_TCP);
     if (m_socket == winsock::INVALID_SOCKET)
         RaiseWinsockError(ws.WSAGetLastError());
     ApplyReceiveBufferSize();  // before listening: accepted connections inherit it
-    winsock::SOCKADDR_IN address{};
-    address.sin_family = winsock::WS_AF_INET;
-    address.sin_port = ws.htons(m_port);
-    address.sin_addr.S_addr = m_bindAddress;
-    winsock::SOCKADDR name{};
-    std::memcpy(&name, &address, sizeof name);
-    m_lastResult = ws.bind(m_socket, &name, sizeof name);
+    const winsock::SOCKADDR_INET name = local.ToSockAddr(ws.htons(m_port));
+    m_lastResult = ws.bind(m_socket, reinterpret_cast<const winsock::SOCKADDR *>(&name), local.SockAddrLength());
     if (m_lastResult == winsock::SOCKET_ERROR)
         RaiseWinsockError(ws.WSAGetLastError());
     if (ws.WSAAsyncSelect(m_socket, WindowHandle(), kSocketMessage, winsock::FD_ACCEPT) == winsock::SOCKET_ERROR)
@@ -655,14 +788,16 @@ TmsSimpleListenerSocket::~TmsSimpleListenerSocket() = default;
 void TmsSimpleListenerSocket::AcceptConnection()
 {
     TmsWinsock &ws = GlobalWinsock();
-    winsock::SOCKADDR peer{};
+    winsock::SOCKADDR_INET peer{};
     int length = sizeof peer;
-    const SOCKET accepted = ws.accept(m_socket, &peer, &length);
+    const SOCKET accepted = ws.accept(m_socket, reinterpret_cast<winsock::SOCKADDR *>(&peer), &length);
     if (accepted == winsock::INVALID_SOCKET)
         RaiseWinsockError(ws.WSAGetLastError());
-    winsock::SOCKADDR_IN from{};
-    std::memcpy(&from, &peer, sizeof from);
-    if (m_allowedPeer != winsock::WS_INADDR_ANY && from.sin_addr.S_addr != m_allowedPeer) {
+    const TmsInetAddress from = TmsInetAddress::FromSockAddr(peer);
+    const bool allowed = m_allowedInetPeer.Family != 0
+                             ? from == m_allowedInetPeer
+                             : m_allowedPeer == winsock::WS_INADDR_ANY || from.IPv4() == m_allowedPeer;
+    if (!allowed) {
         ws.closesocket(accepted);  // not the peer this listener waits for
         return;
     }

@@ -13,6 +13,7 @@
 #include "net/msWinsock.h"
 #include "platform/MessageWindow.h"
 
+#include <QElapsedTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,6 +24,8 @@ namespace net {
 
 // The message number of socket notices.
 inline constexpr platform::UINT kSocketMessage = 2146;
+// The message number of the answers to a client socket's lookups by name.
+inline constexpr platform::UINT kLookupMessage = 2147;
 // Stream transfers move at most this many bytes per call.
 inline constexpr int kTransferBlockSize = 32768;
 // The receive buffer a transfer's data connection asks for. With the system's own sizing, a
@@ -266,7 +269,9 @@ public:
     fw::TNotifyEvent OnConnecting;
 
     const std::string &Host() const { return m_host; }
-    // Splits a port given after a colon, unless a proxy is set.
+    // Splits a port given after a colon, unless a proxy is set. An IPv6 address is given in
+    // brackets when a port follows ("[::1]:2121"); without brackets a text with more than one
+    // colon is an IPv6 address whole ("::1").
     void SetHost(const std::string &text);
     std::uint16_t Port() const { return m_port; }
     void SetPort(std::uint16_t port) { m_port = port; }
@@ -278,15 +283,24 @@ public:
     // Whether the last reply arrived whole (false when the peer closed before its end).
     bool LastReplyComplete() const { return m_lastReplyComplete; }
     // The IPv4 address (network byte order) that the last Connect went to: the server's, or the
-    // proxy's when one is set.
+    // proxy's when one is set; 0 when it went to an IPv6 address.
     std::uint32_t PeerAddress() const { return m_peerAddress; }
+    // The address, IPv4 or IPv6, that the last Connect went to.
+    const TmsInetAddress &Peer() const { return m_peer; }
 
     virtual int GetReplyCode(const std::string &line);
+    // Looks the host (or the proxy) up and tries its addresses in the resolver's order, the next
+    // one after a refused or timed-out connect, all within the one TimeOut; a failure names the
+    // last address's. In non-blocking mode the lookup runs in the socket library while the wait
+    // processes messages, so the time-out and a cancel end it too.
     virtual void Connect();
     int ReadReplyLine(std::string &line);
     int ReadReply();
 
 protected:
+    platform::LRESULT HandleSocketMessage(platform::UINT msg, platform::WPARAM wParam,
+                                          platform::LPARAM lParam) override;
+
     std::string m_host;
     std::uint16_t m_port = 0;
     std::string m_proxy;
@@ -295,8 +309,24 @@ protected:
     bool m_lastReplyComplete = false;
     std::uint16_t m_defaultPort = 0;
     std::uint32_t m_peerAddress = winsock::WS_INADDR_ANY;
+    TmsInetAddress m_peer;
+    // A proxy text that names no host (":2121", "[]"): Connect refuses it rather than connect
+    // straight to the host.
+    std::string m_proxyWithoutHost;
 
 private:
+    // The addresses of a name, in the resolver's order (a dotted IPv4 address without a lookup).
+    std::vector<TmsInetAddress> LookUp(const std::string &name);
+    // One connect to one address, until it is up, fails, or `untilMs` of `clock` (-1: the
+    // time-out alone); false with `error` set when it failed or ran out of its time.
+    bool TryAddress(const TmsInetAddress &address, std::uint16_t port, const QElapsedTimer &clock, qint64 untilMs,
+                    int &error);
+
+    winsock::HANDLE m_lookupTask = 0;
+    bool m_lookupDone = false;
+    int m_lookupError = 0;
+    winsock::ADDRLIST m_lookupAnswer{};  // filled by the socket library before its answer comes
+
     QString HostText() const;
     void SetHostText(const QString &text);
     int PortValue() const { return m_port; }
@@ -323,7 +353,13 @@ public:
     // The local IPv4 address (network byte order) to listen on; INADDR_ANY, the default, listens
     // on every interface.
     std::uint32_t BindAddress() const { return m_bindAddress; }
-    void SetBindAddress(std::uint32_t address) { m_bindAddress = address; }
+    void SetBindAddress(std::uint32_t address)
+    {
+        m_bindAddress = address;
+        m_bindInetAddress = TmsInetAddress{};
+    }
+    // The local address, IPv4 or IPv6, to listen on; it replaces BindAddress.
+    void SetBindAddress(const TmsInetAddress &address) { m_bindInetAddress = address; }
 
     void StartListening();
     void StopListening();
@@ -337,6 +373,7 @@ protected:
     std::int32_t m_serverSocketTimeOut = 60;
     bool m_blockingServerSockets = false;
     std::uint32_t m_bindAddress = winsock::WS_INADDR_ANY;
+    TmsInetAddress m_bindInetAddress;  // none: BindAddress
 
 private:
     int PortValue() const { return m_port; }
@@ -356,7 +393,13 @@ public:
     // any other is closed at once and the listener goes on waiting. INADDR_ANY, the default, takes
     // every peer.
     std::uint32_t AllowedPeer() const { return m_allowedPeer; }
-    void SetAllowedPeer(std::uint32_t address) { m_allowedPeer = address; }
+    void SetAllowedPeer(std::uint32_t address)
+    {
+        m_allowedPeer = address;
+        m_allowedInetPeer = TmsInetAddress{};
+    }
+    // The only address, IPv4 or IPv6, whose connections are taken; it replaces AllowedPeer.
+    void SetAllowedPeer(const TmsInetAddress &address) { m_allowedInetPeer = address; }
 
 protected:
     void AcceptConnection() override;
@@ -364,6 +407,7 @@ protected:
 private:
     TmsSocket *m_acceptedSocket;  // owned by this listener (Qt parent)
     std::uint32_t m_allowedPeer = winsock::WS_INADDR_ANY;
+    TmsInetAddress m_allowedInetPeer;  // none: AllowedPeer
 };
 
 // A port number given after a colon in a host or proxy text: decimal, 0 to 65535; anything else

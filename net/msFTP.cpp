@@ -39,14 +39,6 @@ private:
     std::function<void(std::int64_t end)> m_check;
 };
 
-std::string DottedAddress(std::uint32_t networkOrder)
-{
-    unsigned char bytes[4];
-    std::memcpy(bytes, &networkOrder, 4);
-    return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." + std::to_string(bytes[2]) + "." +
-           std::to_string(bytes[3]);
-}
-
 int ReplyClass(int code)
 {
     return code / 100;  // -1 falls in class 0 and fails every test
@@ -153,10 +145,26 @@ void TmsFTPClient::SetProxy(const std::string &value)
 {
     const std::string text = value.substr(0, 255);
     const auto colon = text.find(':');
-    if (colon != std::string::npos) {
-        m_proxy = text.substr(0, colon);
+    m_proxyWithoutHost.clear();
+    if (colon != std::string::npos || (!text.empty() && text.front() == '[')) {
+        // name:port, [IPv6 address]:port, [IPv6 address], or an IPv6 address with no port.
+        std::string host = text.substr(0, colon);
+        std::string portText = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+        const auto close = text.find(']');
+        if (text.front() == '[') {
+            host = close == std::string::npos ? std::string() : text.substr(1, close - 1);
+            const bool withPort = close != std::string::npos && close + 1 < text.size() && text[close + 1] == ':';
+            portText = withPort ? text.substr(close + 2) : std::string();
+        } else if (text.find(':', colon + 1) != std::string::npos) {
+            host = text;
+            portText.clear();
+        }
+        // A text that names no host never means "no proxy": Connect refuses it.
+        if (host.empty())
+            m_proxyWithoutHost = text;
+        m_proxy = host;
         std::uint16_t port = 0;
-        m_proxyPort = ParsePort(text.substr(colon + 1), port) ? port : 0;
+        m_proxyPort = ParsePort(portText, port) ? port : 0;
         return;
     }
     m_proxy = text;
@@ -430,6 +438,25 @@ bool TmsFTPClient::ParsePasvReply(const std::string &reply, std::string &host, s
     return true;
 }
 
+bool TmsFTPClient::ParseEpsvReply(const std::string &reply, std::uint16_t &port)
+{
+    // "(" d d d port d ")": the same delimiter four times, any printable character but a digit.
+    const auto open = reply.find('(');
+    if (open == std::string::npos || open + 5 > reply.size())
+        return false;
+    const char d = reply[open + 1];
+    if (d < 33 || d > 126 || (d >= '0' && d <= '9') || reply[open + 2] != d || reply[open + 3] != d)
+        return false;
+    const auto end = reply.find(d, open + 4);
+    if (end == std::string::npos || end + 1 >= reply.size() || reply[end + 1] != ')')
+        return false;
+    std::uint16_t value = 0;
+    if (!ParsePort(reply.substr(open + 4, end - open - 4), value) || value == 0)
+        return false;
+    port = value;
+    return true;
+}
+
 void TmsFTPClient::HandleDataProgress(fw::TObject *dataSocket, std::int32_t byteCount)
 {
     fw::Fire(OnDataTransferProgress, dataSocket, byteCount);
@@ -586,15 +613,23 @@ void TmsFTPClient::TransferPassive(const std::string &command, fw::TStream &stre
     AttachDataSocket(*data);
     data->OnConnected = [this](fw::TObject *) { m_dataReady = true; };
     const auto open = [&] {
-        Exchange("PASV", [](int code) { return code == 227; });
         std::string host;
         std::uint16_t port = 0;
-        if (!ParsePasvReply(m_lastReply, host, port))
-            throw EmsServerError("Problems getting the parameters");
+        // Over IPv6 PASV cannot say an address: EPSV gives the port alone. A server that refuses
+        // it has no passive mode for this connection (its reply is the error).
+        if (m_peer.IsIPv6()) {
+            Exchange("EPSV", [](int code) { return code == 229; });
+            if (!ParseEpsvReply(m_lastReply, port))
+                throw EmsServerError("Problems getting the parameters");
+        } else {
+            Exchange("PASV", [](int code) { return code == 227; });
+            if (!ParsePasvReply(m_lastReply, host, port))
+                throw EmsServerError("Problems getting the parameters");
+        }
         // Only the port is taken from the reply: the data connection goes to the host that the
         // control connection went to (the proxy, when there is one). A server could otherwise
         // send the client to any host and port.
-        data->SetHost(DottedAddress(m_peerAddress));
+        data->SetHost(m_peer.Text());
         data->SetPort(port);
         data->Connect();
         WaitForDataConnection(false);
@@ -631,30 +666,37 @@ void TmsFTPClient::TransferActive(const std::string &command, fw::TStream &strea
     listener->SetReceiveBufferSize(kDataReceiveBufferSize);  // the accepted connection inherits it
     const auto open = [&] {
         TmsWinsock &ws = GlobalWinsock();
-        winsock::SOCKADDR name{};
+        winsock::SOCKADDR_INET name{};
         int length = sizeof name;
-        if (ws.getsockname(m_socket, &name, &length) == winsock::SOCKET_ERROR)
+        if (ws.getsockname(m_socket, reinterpret_cast<winsock::SOCKADDR *>(&name), &length) == winsock::SOCKET_ERROR)
             RaiseWinsockError(ws.WSAGetLastError());
-        winsock::SOCKADDR_IN control{};
-        std::memcpy(&control, &name, sizeof control);
+        const TmsInetAddress control = TmsInetAddress::FromSockAddr(name);
         // Listen on the interface of the control connection only, and take the connection of the
         // control connection's peer only (the server, or the proxy that relays it).
-        listener->SetBindAddress(control.sin_addr.S_addr);
-        listener->SetAllowedPeer(m_peerAddress);
+        listener->SetBindAddress(control);
+        listener->SetAllowedPeer(m_peer);
         listener->StartListening();
         length = sizeof name;
-        if (ws.getsockname(listener->SocketHandle(), &name, &length) == winsock::SOCKET_ERROR)
+        if (ws.getsockname(listener->SocketHandle(), reinterpret_cast<winsock::SOCKADDR *>(&name), &length) ==
+            winsock::SOCKET_ERROR)
             RaiseWinsockError(ws.WSAGetLastError());
-        winsock::SOCKADDR_IN listening{};
-        std::memcpy(&listening, &name, sizeof listening);
-        unsigned char address[4];
-        std::memcpy(address, &control.sin_addr.S_addr, 4);
+        // The port is in network order in both socket addresses: high byte first.
         unsigned char portBytes[2];
-        std::memcpy(portBytes, &listening.sin_port, 2);  // network order: high byte first
-        char argument[64];
-        std::snprintf(argument, sizeof argument, "%d,%d,%d,%d,%d,%d", address[0], address[1], address[2], address[3],
-                      portBytes[0], portBytes[1]);
-        Exchange(std::string("PORT ") + argument, [](int code) { return code == 200; });
+        std::memcpy(portBytes, control.IsIPv6() ? &name.Ipv6.sin6_port : &name.Ipv4.sin_port, 2);
+        if (control.IsIPv6()) {
+            // PORT cannot say an IPv6 address: EPRT names the family, the address and the port.
+            const std::string argument =
+                "|2|" + control.Text() + "|" + std::to_string(portBytes[0] * 256 + portBytes[1]) + "|";
+            Exchange("EPRT " + argument, [](int code) { return code == 200; });
+        } else {
+            const std::uint32_t address = control.IPv4();
+            unsigned char bytes[4];
+            std::memcpy(bytes, &address, 4);
+            char argument[64];
+            std::snprintf(argument, sizeof argument, "%d,%d,%d,%d,%d,%d", bytes[0], bytes[1], bytes[2], bytes[3],
+                          portBytes[0], portBytes[1]);
+            Exchange(std::string("PORT ") + argument, [](int code) { return code == 200; });
+        }
         SendTransferCommand(command, restartAt);
         WaitForDataConnection(true);
     };

@@ -1,7 +1,8 @@
 #pragma once
 // The FTP client (RFC 959): a client socket that speaks the control connection, logs in directly
 // or through an FTP proxy, and runs data transfers over a second connection, passive (PASV) or
-// active (PORT), with start, progress and end events.
+// active (PORT), with start, progress and end events. On an IPv6 control connection the data
+// connection is set up with EPSV and EPRT instead (RFC 2428).
 #include "framework/Classes.h"
 #include "framework/Streams.h"
 #include "net/Mssocket.h"
@@ -71,7 +72,9 @@ public:
     void SetServerType(TmsServerType type) { m_dirList->ServerType = type; }
     TmsTransferType TransferType() const { return m_transferType; }
     void SetTransferType(TmsTransferType type) { m_transferType = type; }
-    // Splits a port given after a colon; clearing the proxy splits a host kept whole under it.
+    // Splits a port given after a colon ("[::1]:2121" for an IPv6 address with a port, "::1"
+    // without); clearing the proxy splits a host kept whole under it. A text that names no host
+    // (":2121", "[]") is kept for Connect to refuse, never taken for "no proxy".
     void SetProxy(const std::string &value);
     TmsProxyType ProxyType() const { return m_proxyType; }
     void SetProxyType(TmsProxyType type) { m_proxyType = type; }
@@ -131,6 +134,9 @@ public:
     // number, or outside 0 to 255. Only the port is used: the data connection goes to the control
     // connection's peer.
     static bool ParsePasvReply(const std::string &reply, std::string &host, std::uint16_t &port);
+    // The port between the parentheses of an EPSV reply, "229 ... (|||port|)" (the delimiter may
+    // be any printable character but a digit); false when the form or the port is wrong.
+    static bool ParseEpsvReply(const std::string &reply, std::uint16_t &port);
 
 private:
     // One reply of the server; raises when the connection closed before the reply was whole.

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
 #include <unistd.h>
@@ -273,6 +274,122 @@ int TmsWinsock::WSAGetLastError() const
 int TmsWinsock::WSAAsyncSelect(SOCKET s, platform::HWND window, platform::UINT msg, winsock::LONG event) const
 {
     return Proc<winsock::WSAAsyncSelect_fn>(ProcSlot::WSAAsyncSelect, "WSAAsyncSelect")(s, window, msg, event);
+}
+
+winsock::HANDLE TmsWinsock::WSAAsyncGetAddrByName(platform::HWND window, platform::UINT msg, const char *name,
+                                                  char *buf, int buflen) const
+{
+    return Proc<winsock::WSAAsyncGetAddrByName_fn>(ProcSlot::WSAAsyncGetAddrByName,
+                                                   "WSAAsyncGetAddrByName")(window, msg, name, buf, buflen);
+}
+int TmsWinsock::WSACancelAsyncRequest(winsock::HANDLE task) const
+{
+    return Proc<winsock::WSACancelAsyncRequest_fn>(ProcSlot::WSACancelAsyncRequest, "WSACancelAsyncRequest")(task);
+}
+int TmsWinsock::WSAGetAddrByName(const char *name, char *buf, int buflen) const
+{
+    return Proc<winsock::WSAGetAddrByName_fn>(ProcSlot::WSAGetAddrByName, "WSAGetAddrByName")(name, buf, buflen);
+}
+
+// ---- TmsInetAddress ----
+
+TmsInetAddress TmsInetAddress::FromSockAddr(const winsock::SOCKADDR_INET &address)
+{
+    TmsInetAddress out;
+    if (address.si_family == winsock::WS_AF_INET6) {
+        out.Family = winsock::WS_AF_INET6;
+        std::memcpy(out.Bytes.data(), address.Ipv6.sin6_addr.Byte, 16);
+        out.ScopeId = address.Ipv6.sin6_scope_id;
+    } else if (address.si_family == winsock::WS_AF_INET) {
+        out.Family = winsock::WS_AF_INET;
+        std::memcpy(out.Bytes.data(), &address.Ipv4.sin_addr.S_addr, 4);
+    }
+    return out;
+}
+
+TmsInetAddress TmsInetAddress::FromIPv4(std::uint32_t networkOrder)
+{
+    TmsInetAddress out;
+    out.Family = winsock::WS_AF_INET;
+    std::memcpy(out.Bytes.data(), &networkOrder, 4);
+    return out;
+}
+
+winsock::SOCKADDR_INET TmsInetAddress::ToSockAddr(std::uint16_t portNetworkOrder) const
+{
+    winsock::SOCKADDR_INET out{};
+    if (IsIPv6()) {
+        out.Ipv6.sin6_family = winsock::WS_AF_INET6;
+        out.Ipv6.sin6_port = portNetworkOrder;
+        std::memcpy(out.Ipv6.sin6_addr.Byte, Bytes.data(), 16);
+        out.Ipv6.sin6_scope_id = ScopeId;
+    } else {
+        out.Ipv4.sin_family = winsock::WS_AF_INET;
+        out.Ipv4.sin_port = portNetworkOrder;
+        std::memcpy(&out.Ipv4.sin_addr.S_addr, Bytes.data(), 4);
+    }
+    return out;
+}
+
+int TmsInetAddress::SockAddrLength() const
+{
+    return IsIPv6() ? static_cast<int>(sizeof(winsock::SOCKADDR_IN6)) : static_cast<int>(sizeof(winsock::SOCKADDR_IN));
+}
+
+std::uint32_t TmsInetAddress::IPv4() const
+{
+    std::uint32_t address = 0;
+    if (Family == winsock::WS_AF_INET)
+        std::memcpy(&address, Bytes.data(), 4);
+    return address;
+}
+
+std::string TmsInetAddress::Text() const
+{
+    if (Family == winsock::WS_AF_INET)
+        return std::to_string(Bytes[0]) + "." + std::to_string(Bytes[1]) + "." + std::to_string(Bytes[2]) + "." +
+               std::to_string(Bytes[3]);
+    if (!IsIPv6())
+        return {};
+    std::array<unsigned, 8> groups{};
+    for (size_t i = 0; i < 8; ++i)
+        groups[i] = (static_cast<unsigned>(Bytes[2 * i]) << 8) | Bytes[2 * i + 1];
+    // The longest run of two or more zero groups (the first of equal ones) becomes "::".
+    size_t bestStart = 8;
+    size_t bestLength = 1;
+    for (size_t i = 0; i < 8;) {
+        size_t j = i;
+        while (j < 8 && groups[j] == 0)
+            ++j;
+        if (j - i > bestLength) {
+            bestStart = i;
+            bestLength = j - i;
+        }
+        i = j == i ? i + 1 : j;
+    }
+    std::string text;
+    char hex[8];
+    for (size_t i = 0; i < 8; ++i) {
+        if (i == bestStart) {
+            text += "::";
+            i += bestLength - 1;
+            continue;
+        }
+        if (!text.empty() && text.back() != ':')
+            text += ':';
+        std::snprintf(hex, sizeof hex, "%x", groups[i]);
+        text += hex;
+    }
+    if (ScopeId != 0)
+        text += "%" + std::to_string(ScopeId);
+    return text;
+}
+
+std::string TmsInetAddress::FamilyName() const
+{
+    if (Family == winsock::WS_AF_INET)
+        return "IPv4";
+    return IsIPv6() ? "IPv6" : std::string();
 }
 
 TmsWinsock &GlobalWinsock()

@@ -29,6 +29,28 @@ public:
     using Exception::Exception;
 };
 
+// An IPv4 or IPv6 address, as the socket library gives it in its socket addresses.
+struct TmsInetAddress {
+    int Family = 0;                        // winsock::WS_AF_INET or WS_AF_INET6; 0 for none
+    std::array<std::uint8_t, 16> Bytes{};  // network order; an IPv4 address takes the first 4
+    std::uint32_t ScopeId = 0;             // the interface of a link-local IPv6 address
+
+    static TmsInetAddress FromSockAddr(const winsock::SOCKADDR_INET &address);
+    static TmsInetAddress FromIPv4(std::uint32_t networkOrder);
+    // The socket address of this address and a port (network order), and its length.
+    winsock::SOCKADDR_INET ToSockAddr(std::uint16_t portNetworkOrder) const;
+    int SockAddrLength() const;
+    bool IsIPv6() const { return Family == winsock::WS_AF_INET6; }
+    // The IPv4 address in network order; 0 for an IPv6 one.
+    std::uint32_t IPv4() const;
+    // Dotted IPv4 text, or IPv6 text in its shortest form ("::1", "2001:db8::5"), with "%" and the
+    // scope when there is one; empty for none.
+    std::string Text() const;
+    // "IPv4", "IPv6", or empty for none.
+    std::string FamilyName() const;
+    friend bool operator==(const TmsInetAddress &, const TmsInetAddress &) = default;
+};
+
 // The table text for a Winsock error code (string resource 40000 + code), or an empty text.
 std::string WinsockErrorText(int code);
 
@@ -85,6 +107,10 @@ public:
     int WSACleanup() const;
     int WSAGetLastError() const;
     int WSAAsyncSelect(SOCKET s, platform::HWND window, platform::UINT msg, winsock::LONG event) const;
+    winsock::HANDLE WSAAsyncGetAddrByName(platform::HWND window, platform::UINT msg, const char *name, char *buf,
+                                          int buflen) const;
+    int WSACancelAsyncRequest(winsock::HANDLE task) const;
+    int WSAGetAddrByName(const char *name, char *buf, int buflen) const;
 
 private:
     enum class ProcSlot : std::size_t {
@@ -108,6 +134,9 @@ private:
         WSACleanup,
         WSAGetLastError,
         WSAAsyncSelect,
+        WSAAsyncGetAddrByName,
+        WSACancelAsyncRequest,
+        WSAGetAddrByName,
         Count
     };
     // The function for a slot, looked up by name (GetProc) at its first call and kept: a lookup

@@ -78,6 +78,18 @@ int WSAGetLastError()
 {
     return stack::GetLastError();
 }
+HANDLE WSAAsyncGetAddrByName(HWND window, UINT msg, const char *name, char *buf, int buflen)
+{
+    return stack::AsyncGetAddrByName(window, msg, name, buf, buflen);
+}
+int WSACancelAsyncRequest(HANDLE task)
+{
+    return stack::CancelAsyncRequest(task);
+}
+int WSAGetAddrByName(const char *name, char *buf, int buflen)
+{
+    return stack::GetAddrByName(name, buf, buflen);
+}
 
 // The deliberately incomplete build (for the tests of a missing function) leaves these two out.
 #ifndef WINSOCK_INCOMPLETE

@@ -14,6 +14,16 @@
 // posted as window-message events to the window object whose address the caller gave; it is held
 // through a QPointer, so a window that has been destroyed is never posted to.
 //
+// Lookups by name (WSAAsyncGetAddrByName) run getaddrinfo on a thread of their own, one per
+// lookup, so that a resolver that does not answer holds no caller. The thread hands its answer
+// back through an eventfd in the same epoll set, and the answer is copied into the caller's buffer
+// and posted on the thread of the event loop, never on the lookup's: a lookup cancelled before
+// that (WSACancelAsyncRequest) writes nothing and posts nothing, however late its thread ends.
+//
+// Tests give the lookups a hosts file of their own instead of the system's resolver:
+// DROVANEL_WINSOCK_HOSTS names a file of lines "address name...", the name's addresses taken in
+// the file's order; the address "hang" makes the lookup of that name never answer.
+//
 // This file must not call the C library by any name that the library exports (socket, bind,
 // connect, listen, getsockname, getsockopt, accept, recv, send, htons...): those names resolve to our own
 // exports inside this library. It uses syscall(), accept4, recvfrom and sendto instead.
@@ -32,18 +42,22 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
 #include <string>
 #include <strings.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -54,6 +68,7 @@ enum class State { Fresh, Connecting, Connected, Listening, Failed };
 
 struct Sock {
     int fd = -1;
+    int family = AF_INET;
     State state = State::Fresh;
     bool nonBlocking = false;
     // Selection (WSAAsyncSelect).
@@ -71,6 +86,21 @@ struct Sock {
     int pendingErrno = 0;  // an error taken from the socket for a notice, kept for the next call
 };
 
+// A lookup by name under way. The answer is filled by the lookup's thread under the stack's lock;
+// the window, the message and the caller's buffer are used on the event loop's thread only.
+struct Lookup {
+    QPointer<QObject> window;
+    UINT msg = 0;
+    char *buf = nullptr;
+    int buflen = 0;
+    bool done = false;
+    int error = 0;
+    ADDRLIST answer{};
+};
+
+// The epoll key of the lookups' eventfd (socket handles start at 0x100).
+constexpr std::uint64_t kLookupKey = 0;
+
 struct Stack {
     std::mutex mutex;
     std::map<SOCKET, Sock> sockets;
@@ -78,6 +108,9 @@ struct Stack {
     int startups = 0;
     int epollFd = -1;
     std::unique_ptr<QSocketNotifier> notifier;
+    std::map<HANDLE, std::shared_ptr<Lookup>> lookups;
+    HANDLE nextLookup = 1;
+    int lookupFd = -1;  // made once, never closed: a lookup's thread may outlive a clean-up
 };
 
 Stack &stack()
@@ -207,7 +240,7 @@ int takeSocketError(int fd)
 
 bool isConnected(int fd)
 {
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t len = sizeof peer;
     return ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &len) == 0;
 }
@@ -286,6 +319,29 @@ void onEdge(SOCKET h, Sock &s, std::uint32_t ev)
     }
 }
 
+// Hands the answers of the finished lookups to their windows (the stack's lock held).
+void deliverLookups(Stack &st)
+{
+    std::uint64_t count = 0;
+    while (::read(st.lookupFd, &count, sizeof count) > 0) {
+    }
+    for (auto it = st.lookups.begin(); it != st.lookups.end();) {
+        Lookup &l = *it->second;
+        if (!l.done) {
+            ++it;
+            continue;
+        }
+        if (l.window) {
+            if (l.error == 0)
+                std::memcpy(l.buf, &l.answer, std::min<size_t>(sizeof l.answer, static_cast<size_t>(l.buflen)));
+            const auto lParam = static_cast<platform::LPARAM>(WSAMAKEASYNCREPLY(
+                static_cast<std::uint16_t>(std::min(l.buflen, 0xFFFF)), static_cast<std::uint16_t>(l.error)));
+            QCoreApplication::postEvent(l.window.data(), new platform::WinMessageEvent(l.msg, it->first, lParam));
+        }
+        it = st.lookups.erase(it);
+    }
+}
+
 void drain()
 {
     Stack &st = stack();
@@ -299,6 +355,10 @@ void drain()
             return;
         for (int i = 0; i < n; ++i) {
             const SOCKET h = events[static_cast<size_t>(i)].data.u64;
+            if (h == kLookupKey) {
+                deliverLookups(st);
+                continue;
+            }
             auto it = st.sockets.find(h);
             if (it != st.sockets.end())
                 onEdge(h, it->second, events[static_cast<size_t>(i)].events);
@@ -318,6 +378,16 @@ bool ensureWatcher(Stack &st)
         st.epollFd = ::epoll_create1(EPOLL_CLOEXEC);
     if (st.epollFd < 0)
         return false;
+    if (st.lookupFd < 0)
+        st.lookupFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epoll_event wake{};
+    wake.events = EPOLLIN;
+    wake.data.u64 = kLookupKey;
+    if (st.lookupFd < 0 || ::epoll_ctl(st.epollFd, EPOLL_CTL_ADD, st.lookupFd, &wake) != 0) {
+        ::close(st.epollFd);
+        st.epollFd = -1;
+        return false;
+    }
     st.notifier = std::make_unique<QSocketNotifier>(st.epollFd, QSocketNotifier::Read);
     QObject::connect(st.notifier.get(), &QSocketNotifier::activated, [] { drain(); });
     return true;
@@ -352,33 +422,81 @@ bool setNonBlocking(int fd, bool on)
     return ::fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) == 0;
 }
 
-bool toPosix(const SOCKADDR *name, int namelen, sockaddr_in &out)
+// A Winsock socket address (IPv4 or IPv6) to the system's: its length, or 0 with the error set.
+socklen_t toPosix(const SOCKADDR *name, int namelen, sockaddr_storage &out)
 {
     if (!name || namelen < static_cast<int>(sizeof(SOCKADDR_IN))) {
         fail(WSAEFAULT);
-        return false;
+        return 0;
     }
-    SOCKADDR_IN in{};
-    std::memcpy(&in, name, sizeof in);
-    if (in.sin_family != WS_AF_INET) {
-        fail(WSAEAFNOSUPPORT);
-        return false;
+    std::int16_t family = 0;
+    std::memcpy(&family, name, sizeof family);
+    out = sockaddr_storage{};
+    if (family == WS_AF_INET) {
+        SOCKADDR_IN in{};
+        std::memcpy(&in, name, sizeof in);
+        sockaddr_in v4{};
+        v4.sin_family = AF_INET;
+        v4.sin_port = in.sin_port;
+        v4.sin_addr.s_addr = in.sin_addr.S_addr;
+        std::memcpy(&out, &v4, sizeof v4);
+        return sizeof v4;
     }
-    out = sockaddr_in{};
-    out.sin_family = AF_INET;
-    out.sin_port = in.sin_port;
-    out.sin_addr.s_addr = in.sin_addr.S_addr;
-    return true;
+    if (family == WS_AF_INET6) {
+        if (namelen < static_cast<int>(sizeof(SOCKADDR_IN6))) {
+            fail(WSAEFAULT);
+            return 0;
+        }
+        SOCKADDR_IN6 in{};
+        std::memcpy(&in, name, sizeof in);
+        sockaddr_in6 v6{};
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = in.sin6_port;
+        v6.sin6_flowinfo = in.sin6_flowinfo;
+        std::memcpy(&v6.sin6_addr, in.sin6_addr.Byte, 16);
+        v6.sin6_scope_id = in.sin6_scope_id;
+        std::memcpy(&out, &v6, sizeof v6);
+        return sizeof v6;
+    }
+    fail(WSAEAFNOSUPPORT);
+    return 0;
 }
 
-void fromPosix(const sockaddr_in &in, SOCKADDR *name, int *namelen)
+// The Winsock length of a socket address of the system's family.
+int winsockLength(int family)
 {
-    SOCKADDR_IN out{};
-    out.sin_family = WS_AF_INET;
-    out.sin_port = in.sin_port;
-    out.sin_addr.S_addr = in.sin_addr.s_addr;
-    std::memcpy(name, &out, sizeof out);
-    *namelen = sizeof out;
+    return family == AF_INET6 ? static_cast<int>(sizeof(SOCKADDR_IN6)) : static_cast<int>(sizeof(SOCKADDR_IN));
+}
+
+// A system socket address to the Winsock one, as an IPv4 or IPv6 socket address.
+SOCKADDR_INET toWinsock(const sockaddr *in)
+{
+    SOCKADDR_INET out;
+    std::memset(&out, 0, sizeof out);  // the whole union, past an IPv4 address too
+    if (in->sa_family == AF_INET6) {
+        sockaddr_in6 v6{};
+        std::memcpy(&v6, in, sizeof v6);
+        out.Ipv6.sin6_family = WS_AF_INET6;
+        out.Ipv6.sin6_port = v6.sin6_port;
+        out.Ipv6.sin6_flowinfo = v6.sin6_flowinfo;
+        std::memcpy(out.Ipv6.sin6_addr.Byte, &v6.sin6_addr, 16);
+        out.Ipv6.sin6_scope_id = v6.sin6_scope_id;
+    } else {
+        sockaddr_in v4{};
+        std::memcpy(&v4, in, sizeof v4);
+        out.Ipv4.sin_family = WS_AF_INET;
+        out.Ipv4.sin_port = v4.sin_port;
+        out.Ipv4.sin_addr.S_addr = v4.sin_addr.s_addr;
+    }
+    return out;
+}
+
+// The caller has checked that `name` holds winsockLength of the family.
+void fromPosix(const sockaddr_storage &in, SOCKADDR *name, int *namelen)
+{
+    const SOCKADDR_INET out = toWinsock(reinterpret_cast<const sockaddr *>(&in));
+    *namelen = winsockLength(in.ss_family);
+    std::memcpy(name, &out, static_cast<size_t>(*namelen));
 }
 
 SOCKET addSocket(Stack &st, Sock s)
@@ -460,6 +578,8 @@ int Cleanup()
         ::close(s.fd);
     }
     st.sockets.clear();
+    // And drops every lookup under way: none is answered after the clean-up.
+    st.lookups.clear();
     st.notifier.reset();
     if (st.epollFd >= 0)
         ::close(st.epollFd);
@@ -478,17 +598,19 @@ SOCKET Socket(int af, int type, int protocol)
     std::lock_guard lock(st.mutex);
     if (st.startups == 0)
         return static_cast<SOCKET>(fail(WSANOTINITIALISED));
-    if (af != WS_AF_INET)
+    if (af != WS_AF_INET && af != WS_AF_INET6)
         return static_cast<SOCKET>(fail(WSAEAFNOSUPPORT));
     if (type != WS_SOCK_STREAM)
         return static_cast<SOCKET>(fail(WSAESOCKTNOSUPPORT));
     if (protocol != 0 && protocol != WS_IPPROTO_TCP)
         return static_cast<SOCKET>(fail(WSAEPROTONOSUPPORT));
-    const long fd = ::syscall(SYS_socket, AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    const int family = af == WS_AF_INET6 ? AF_INET6 : AF_INET;
+    const long fd = ::syscall(SYS_socket, family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0)
         return static_cast<SOCKET>(failErrno(errno));
     Sock s;
     s.fd = static_cast<int>(fd);
+    s.family = family;
     return addSocket(st, std::move(s));
 }
 
@@ -511,10 +633,11 @@ int Bind(SOCKET h, const SOCKADDR *name, int namelen)
     Stack &st = stack();
     std::lock_guard lock(st.mutex);
     Sock *s = find(st, h);
-    sockaddr_in addr{};
-    if (!s || !toPosix(name, namelen, addr))
+    sockaddr_storage addr{};
+    socklen_t length = 0;
+    if (!s || (length = toPosix(name, namelen, addr)) == 0)
         return SOCKET_ERROR;
-    if (::syscall(SYS_bind, s->fd, &addr, sizeof addr) != 0)
+    if (::syscall(SYS_bind, s->fd, &addr, length) != 0)
         return failErrno(errno);
     return 0;
 }
@@ -539,11 +662,12 @@ int Connect(SOCKET h, const SOCKADDR *name, int namelen)
     Stack &st = stack();
     int fd = -1;
     bool nonBlocking = false;
-    sockaddr_in addr{};
+    sockaddr_storage addr{};
+    socklen_t length = 0;
     {
         std::lock_guard lock(st.mutex);
         Sock *s = find(st, h);
-        if (!s || !toPosix(name, namelen, addr))
+        if (!s || (length = toPosix(name, namelen, addr)) == 0)
             return SOCKET_ERROR;
         if (s->state == State::Connected)
             return fail(WSAEISCONN);
@@ -557,7 +681,7 @@ int Connect(SOCKET h, const SOCKADDR *name, int namelen)
         nonBlocking = s->nonBlocking;
     }
     // A blocking connect waits here, without holding the table.
-    const long r = ::syscall(SYS_connect, fd, &addr, sizeof addr);
+    const long r = ::syscall(SYS_connect, fd, &addr, length);
     const int err = r == 0 ? 0 : errno;
     std::lock_guard lock(st.mutex);
     auto it = st.sockets.find(h);
@@ -591,7 +715,7 @@ SOCKET Accept(SOCKET h, SOCKADDR *addr, int *addrlen)
         Sock *s = find(st, h);
         if (!s)
             return failed;
-        if (addr && (!addrlen || *addrlen < static_cast<int>(sizeof(SOCKADDR_IN)))) {
+        if (addr && (!addrlen || *addrlen < winsockLength(s->family))) {
             fail(WSAEFAULT);
             return failed;
         }
@@ -602,7 +726,7 @@ SOCKET Accept(SOCKET h, SOCKADDR *addr, int *addrlen)
         fd = s->fd;
         nonBlocking = s->nonBlocking;
     }
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t len = sizeof peer;
     const int nfd =
         ::accept4(fd, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0));
@@ -629,6 +753,7 @@ SOCKET Accept(SOCKET h, SOCKADDR *addr, int *addrlen)
     // The new socket has the listening socket's properties, its selection included.
     Sock s;
     s.fd = nfd;
+    s.family = listener.family;
     s.state = State::Connected;
     s.nonBlocking = nonBlocking;
     s.window = listener.window;
@@ -742,9 +867,9 @@ int GetSockName(SOCKET h, SOCKADDR *name, int *namelen)
     Sock *s = find(st, h);
     if (!s)
         return SOCKET_ERROR;
-    if (!name || !namelen || *namelen < static_cast<int>(sizeof(SOCKADDR_IN)))
+    if (!name || !namelen || *namelen < winsockLength(s->family))
         return fail(WSAEFAULT);
-    sockaddr_in local{};
+    sockaddr_storage local{};
     socklen_t len = sizeof local;
     if (::syscall(SYS_getsockname, s->fd, &local, &len) != 0)
         return failErrno(errno);
@@ -941,6 +1066,204 @@ int AsyncSelect(SOCKET h, HWND window, UINT msg, LONG event)
     }
     if (!watch(st, h, *s))
         return fail(WSAENETDOWN);
+    return 0;
+}
+
+namespace {
+
+// Adds a system address to the answer, once, while there is room.
+void addAddress(ADDRLIST &list, const sockaddr *address)
+{
+    if (address->sa_family != AF_INET && address->sa_family != AF_INET6)
+        return;
+    const SOCKADDR_INET entry = toWinsock(address);
+    const auto same = [&entry](const SOCKADDR_INET &other) {
+        if (other.si_family != entry.si_family)
+            return false;
+        if (entry.si_family == WS_AF_INET)
+            return other.Ipv4.sin_addr.S_addr == entry.Ipv4.sin_addr.S_addr;
+        return std::equal(std::begin(entry.Ipv6.sin6_addr.Byte), std::end(entry.Ipv6.sin6_addr.Byte),
+                          std::begin(other.Ipv6.sin6_addr.Byte)) &&
+               other.Ipv6.sin6_scope_id == entry.Ipv6.sin6_scope_id;
+    };
+    if (std::any_of(list.Address, list.Address + list.iAddressCount, same))
+        return;
+    if (list.iAddressCount < MAXADDRLIST)
+        list.Address[list.iAddressCount++] = entry;
+}
+
+// Asks getaddrinfo: 0 and the addresses in its order, or a Winsock error.
+int askResolver(const char *name, int flags, ADDRLIST &list)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags;
+    addrinfo *result = nullptr;
+    const int r = ::getaddrinfo(name, nullptr, &hints, &result);
+    if (r != 0)
+        return resolverError(r);
+    for (const addrinfo *ai = result; ai; ai = ai->ai_next) {
+        if (ai->ai_addr)
+            addAddress(list, ai->ai_addr);
+    }
+    ::freeaddrinfo(result);
+    return list.iAddressCount > 0 ? 0 : WSANO_DATA;
+}
+
+// An IPv4 or IPv6 literal needs no resolver.
+bool isLiteral(const char *name)
+{
+    ADDRLIST list{};
+    return askResolver(name, AI_NUMERICHOST, list) == 0;
+}
+
+// The lookup in a hosts file of the caller's (the tests' seam): the name's addresses in the
+// file's order. Never returns for a name whose address is "hang".
+int askHostsFile(const std::string &path, const std::string &name, ADDRLIST &list)
+{
+    std::ifstream file(path);
+    std::string line;
+    bool hang = false;
+    while (std::getline(file, line)) {
+        std::istringstream words(line.substr(0, line.find('#')));
+        std::string address;
+        std::string alias;
+        if (!(words >> address))
+            continue;
+        bool named = false;
+        while (words >> alias)
+            named = named || ::strcasecmp(alias.c_str(), name.c_str()) == 0;
+        if (!named)
+            continue;
+        if (address == "hang")
+            hang = true;
+        else
+            askResolver(address.c_str(), AI_NUMERICHOST, list);
+    }
+    if (hang) {
+        for (;;)
+            ::poll(nullptr, 0, -1);  // a resolver that never answers
+    }
+    return list.iAddressCount > 0 ? 0 : WSAHOST_NOT_FOUND;
+}
+
+// The whole lookup of a name: a literal, a name that never exists, the tests' hosts file or the
+// system's resolver. 0, or a Winsock error. Safe on any thread.
+int resolve(const std::string &name, const std::string &hostsFile, ADDRLIST &list)
+{
+    list = ADDRLIST{};
+    if (name.empty() || name.find('\0') != std::string::npos || endsWithInvalid(name))
+        return WSAHOST_NOT_FOUND;
+    if (askResolver(name.c_str(), AI_NUMERICHOST, list) == 0)
+        return 0;
+    list = ADDRLIST{};
+    if (!hostsFile.empty())
+        return askHostsFile(hostsFile, name, list);
+    // Only the families this host has an address of (AAAA records on an IPv4-only network would
+    // be tried in vain); the resolver's order decides among them.
+    return askResolver(name.c_str(), AI_ADDRCONFIG, list);
+}
+
+std::string hostsFileSeam()
+{
+    const char *path = std::getenv("DROVANEL_WINSOCK_HOSTS");
+    return path ? std::string(path) : std::string();
+}
+
+}  // namespace
+
+HANDLE AsyncGetAddrByName(HWND window, UINT msg, const char *name, char *buf, int buflen)
+{
+    Stack &st = stack();
+    std::lock_guard lock(st.mutex);
+    if (st.startups == 0) {
+        fail(WSANOTINITIALISED);
+        return 0;
+    }
+    if (window == 0) {
+        fail(WSAEINVAL);
+        return 0;
+    }
+    if (!name || !buf || buflen < static_cast<int>(sizeof(ADDRLIST))) {
+        fail(WSAEFAULT);
+        return 0;
+    }
+    if (!ensureWatcher(st)) {
+        fail(WSAENETDOWN);
+        return 0;
+    }
+    auto lookup = std::make_shared<Lookup>();
+    lookup->window = reinterpret_cast<QObject *>(window);
+    lookup->msg = msg;
+    lookup->buf = buf;
+    lookup->buflen = buflen;
+    const HANDLE task = st.nextLookup++;
+    const std::string text = name;
+    const int wakeFd = st.lookupFd;
+    auto finish = [lookup, wakeFd](int error, const ADDRLIST &answer) {
+        {
+            std::lock_guard done(stack().mutex);
+            lookup->answer = answer;
+            lookup->error = error;
+            lookup->done = true;
+        }
+        const std::uint64_t one = 1;
+        (void)!::write(wakeFd, &one, sizeof one);
+    };
+    st.lookups.emplace(task, lookup);
+    if (isLiteral(text.c_str()) || text.empty() || endsWithInvalid(text)) {
+        // Answered at once, without a thread; still as a message, as every lookup.
+        ADDRLIST answer{};
+        const int error = resolve(text, {}, answer);
+        lookup->answer = answer;
+        lookup->error = error;
+        lookup->done = true;
+        const std::uint64_t one = 1;
+        (void)!::write(wakeFd, &one, sizeof one);
+        return task;
+    }
+    try {
+        std::thread([text, hostsFile = hostsFileSeam(), finish] {
+            ADDRLIST answer{};
+            const int error = resolve(text, hostsFile, answer);
+            finish(error, answer);
+        }).detach();
+    } catch (...) {
+        st.lookups.erase(task);
+        fail(WSAENOBUFS);
+        return 0;
+    }
+    return task;
+}
+
+int CancelAsyncRequest(HANDLE task)
+{
+    Stack &st = stack();
+    std::lock_guard lock(st.mutex);
+    if (st.startups == 0)
+        return fail(WSANOTINITIALISED);
+    // Answered already (its message is posted, or on its way): nothing left to cancel.
+    if (st.lookups.erase(task) == 0)
+        return fail(WSAEALREADY);
+    return 0;
+}
+
+int GetAddrByName(const char *name, char *buf, int buflen)
+{
+    {
+        Stack &st = stack();
+        std::lock_guard lock(st.mutex);
+        if (st.startups == 0)
+            return fail(WSANOTINITIALISED);
+    }
+    if (!name || !buf || buflen < static_cast<int>(sizeof(ADDRLIST)))
+        return fail(WSAEFAULT);
+    ADDRLIST answer{};
+    const int error = resolve(name, hostsFileSeam(), answer);
+    if (error != 0)
+        return fail(error);
+    std::memcpy(buf, &answer, sizeof answer);
     return 0;
 }
 

@@ -26,5 +26,8 @@ int Startup(WORD versionRequested, WSADATA *data);
 int Cleanup();
 int GetLastError();
 int AsyncSelect(SOCKET s, HWND window, UINT msg, LONG event);
+HANDLE AsyncGetAddrByName(HWND window, UINT msg, const char *name, char *buf, int buflen);
+int CancelAsyncRequest(HANDLE task);
+int GetAddrByName(const char *name, char *buf, int buflen);
 
 }  // namespace winsock::stack

@@ -15,11 +15,13 @@ using u_long = std::uint32_t;
 using HWND = std::uintptr_t;
 using UINT = std::uint32_t;
 using LONG = std::int32_t;
+using HANDLE = std::uintptr_t;
 
 inline constexpr SOCKET INVALID_SOCKET = ~SOCKET(0);
 inline constexpr int SOCKET_ERROR = -1;
 
 inline constexpr int WS_AF_INET = 2;
+inline constexpr int WS_AF_INET6 = 23;
 inline constexpr int WS_SOCK_STREAM = 1;
 inline constexpr int WS_IPPROTO_TCP = 6;
 inline constexpr std::uint32_t WS_INADDR_ANY = 0;
@@ -111,6 +113,44 @@ struct SOCKADDR {
 };
 static_assert(sizeof(SOCKADDR) == 16);
 
+struct IN6_ADDR {
+    std::uint8_t Byte[16];  // network order
+};
+
+// The 28-byte IPv6 socket address: family, port in network order, flow, address, scope.
+struct SOCKADDR_IN6 {
+    std::int16_t sin6_family;
+    std::uint16_t sin6_port;
+    std::uint32_t sin6_flowinfo;
+    IN6_ADDR sin6_addr;
+    std::uint32_t sin6_scope_id;
+};
+static_assert(sizeof(SOCKADDR_IN6) == 28);
+
+// Either socket address, told apart by the family that both begin with.
+union SOCKADDR_INET {
+    SOCKADDR_IN Ipv4;
+    SOCKADDR_IN6 Ipv6;
+    std::int16_t si_family;
+};
+static_assert(sizeof(SOCKADDR_INET) == 28);
+
+// The addresses of a host name (WSAAsyncGetAddrByName, WSAGetAddrByName): IPv6 and IPv4 alike, in
+// the resolver's order, each a whole socket address with port 0. A caller's buffer of this size
+// holds any answer; the addresses past MAXADDRLIST are left out.
+inline constexpr int MAXADDRLIST = 16;
+struct ADDRLIST {
+    std::int32_t iAddressCount;
+    SOCKADDR_INET Address[MAXADDRLIST];
+};
+
+// The lParam of an asynchronous lookup's message: the buffer length in the low word, the error in
+// the high word (0 when the buffer holds the answer).
+inline constexpr std::uint32_t WSAMAKEASYNCREPLY(std::uint16_t buflen, std::uint16_t error)
+{
+    return (static_cast<std::uint32_t>(error) << 16) | buflen;
+}
+
 struct HOSTENT {
     char *h_name;
     char **h_aliases;
@@ -154,6 +194,14 @@ using WSAStartup_fn = int(WORD versionRequested, WSADATA *data);
 using WSACleanup_fn = int();
 using WSAGetLastError_fn = int();
 using WSAAsyncSelect_fn = int(SOCKET s, HWND window, UINT msg, LONG event);
+// Looks a host name (or an IPv4 or IPv6 literal) up on a thread of the library's own and posts
+// `msg` to the window when done: wParam the task's handle, lParam WSAMAKEASYNCREPLY; the buffer
+// (an ADDRLIST) is filled before the message is posted. 0 on failure.
+using WSAAsyncGetAddrByName_fn = HANDLE(HWND window, UINT msg, const char *name, char *buf, int buflen);
+// Drops a lookup under way: its buffer is never written and its message never posted.
+using WSACancelAsyncRequest_fn = int(HANDLE task);
+// The same lookup, waiting for the answer: 0, or SOCKET_ERROR with WSAGetLastError.
+using WSAGetAddrByName_fn = int(const char *name, char *buf, int buflen);
 }
 
 // The version node the library exports its functions under: a lookup by name in this node finds

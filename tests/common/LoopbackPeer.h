@@ -62,16 +62,23 @@ inline void ResetConnection(int fd)
     ::close(fd);
 }
 
-inline int ListenLoopback(std::uint16_t port = 0)
+// Listens on 127.0.0.1, or on ::1 with `family` AF_INET6.
+inline int ListenLoopback(std::uint16_t port = 0, int family = AF_INET)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(port);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0) {
+    sockaddr_in6 a6{};
+    a6.sin6_family = AF_INET6;
+    a6.sin6_addr = in6addr_loopback;
+    a6.sin6_port = htons(port);
+    const bool bound = family == AF_INET6 ? ::bind(fd, reinterpret_cast<sockaddr *>(&a6), sizeof a6) == 0
+                                          : ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    if (!bound || ::listen(fd, 16) != 0) {
         ::close(fd);
         return -1;
     }
@@ -80,10 +87,11 @@ inline int ListenLoopback(std::uint16_t port = 0)
 
 inline std::uint16_t LocalPort(int fd)
 {
-    sockaddr_in a{};
+    sockaddr_storage a{};
     socklen_t len = sizeof a;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    return ntohs(a.sin_port);
+    // The port sits at the same place in both families' addresses.
+    return ntohs(reinterpret_cast<const sockaddr_in *>(&a)->sin_port);
 }
 
 inline int ConnectLoopback(std::uint16_t port)
@@ -141,7 +149,9 @@ class LoopbackPeer {
 public:
     using Script = std::function<void(int fd)>;
 
-    explicit LoopbackPeer(Script script) : m_listenFd(ListenLoopback()), m_port(LocalPort(m_listenFd))
+    // On 127.0.0.1, or on ::1 with `family` AF_INET6.
+    explicit LoopbackPeer(Script script, int family = AF_INET)
+        : m_listenFd(ListenLoopback(0, family)), m_port(LocalPort(m_listenFd))
     {
         m_thread = std::thread([this, script = std::move(script)] {
             const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);

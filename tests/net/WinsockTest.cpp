@@ -179,7 +179,7 @@ TEST(WinsockStandIn, HandlesAreNeverReused)
 TEST(WinsockStandIn, RefusesBadArguments)
 {
     TmsWinsock &ws = GlobalWinsock();
-    EXPECT_EQ(ws.socket(23, winsock::WS_SOCK_STREAM, 0), winsock::INVALID_SOCKET);
+    EXPECT_EQ(ws.socket(99, winsock::WS_SOCK_STREAM, 0), winsock::INVALID_SOCKET);
     EXPECT_EQ(ws.WSAGetLastError(), winsock::WSAEAFNOSUPPORT);
     const SOCKET s = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, 0);
     winsock::SOCKADDR name{};

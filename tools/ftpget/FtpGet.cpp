@@ -1,10 +1,12 @@
 // drovanel-ftpget [--passive] [--proxy HOST:PORT --proxy-type user|open] [--timeout SECONDS]
 //                 HOST PORT USER PASSWORD DIR [REMOTE LOCAL]
+// HOST is a name, an IPv4 address or an IPv6 address ("::1", or "[::1]"); a name's addresses are
+// tried in the resolver's order.
 // Logs in (directly or through the proxy), changes to DIR, and either retrieves REMOTE into LOCAL
-// (printing the bytes received and the seconds) or, without REMOTE, writes the name list to standard output,
-// one name a line. Logs out and exits 0; on failure exits 1 with the message on standard error.
-// Names and messages come from the server: control characters and bytes that are not UTF-8 text
-// are shown escaped (\x1b), so a server cannot drive the terminal; a backslash is shown doubled.
+// (printing the bytes received, the seconds and the address family used, "over IPv6") or, without REMOTE, writes the
+// name list to standard output, one name a line. Logs out and exits 0; on failure exits 1 with the message on standard
+// error. Names and messages come from the server: control characters and bytes that are not UTF-8 text are shown
+// escaped (\x1b), so a server cannot drive the terminal; a backslash is shown doubled.
 #include "Escape.h"
 #include "net/msFTP.h"
 
@@ -91,7 +93,7 @@ int main(int argc, char **argv)
             clock.start();
             client.RetrieveFile(positional[5], positional[6]);
             const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-            std::printf("%lld bytes in %.3f seconds\n", bytes, seconds);
+            std::printf("%lld bytes in %.3f seconds over %s\n", bytes, seconds, client.Peer().FamilyName().c_str());
         } else {
             fw::TStringList names;
             client.NameList(names);
