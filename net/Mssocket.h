@@ -137,7 +137,7 @@ public:
     // Does not close SocketHandle: owners call Disconnect (or StopListening) first.
     ~TmsSocketBase() override;
 
-    platform::HWND WindowHandle() const { return m_window->handle(); }
+    platform::HWND WindowHandle() const { return m_window->Handle(); }
     std::int32_t SleepTime() const { return m_sleepTime; }
     void SetSleepTime(std::int32_t ms) { m_sleepTime = ms; }
     std::int32_t TimeOut() const { return m_timeOut; }

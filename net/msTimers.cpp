@@ -40,9 +40,9 @@ void TmsTimer::SetOnTimer(fw::TNotifyEvent handler)
 
 void TmsTimer::UpdateTimer()
 {
-    platform::KillTimer(m_window->handle(), kTimerId);
+    platform::KillTimer(m_window->Handle(), kTimerId);
     if (m_interval != 0 && m_enabled && m_onTimer) {
-        if (platform::SetTimer(m_window->handle(), kTimerId, m_interval) == 0)
+        if (platform::SetTimer(m_window->Handle(), kTimerId, m_interval) == 0)
             throw fw::EOutOfResources("Not enough timers");
     }
 }
@@ -55,7 +55,7 @@ void TmsTimer::Timer()
 platform::LRESULT TmsTimer::WndProc(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam)
 {
     if (msg != platform::WM_TIMER)
-        return platform::DefWindowProc(m_window->handle(), msg, wParam, lParam);
+        return platform::DefWindowProc(m_window->Handle(), msg, wParam, lParam);
     fw::CallFromSignal(this, [this] { Timer(); });
     return 0;
 }

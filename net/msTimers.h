@@ -27,7 +27,7 @@ public:
     void SetEnabled(bool value);
     const fw::TNotifyEvent &OnTimer() const { return m_onTimer; }
     void SetOnTimer(fw::TNotifyEvent handler);
-    platform::HWND WindowHandle() const { return m_window->handle(); }
+    platform::HWND WindowHandle() const { return m_window->Handle(); }
 
 protected:
     virtual void Timer();

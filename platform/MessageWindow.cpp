@@ -34,18 +34,18 @@ MessageWindow::~MessageWindow()
     liveWindows().erase(this);
 }
 
-MessageWindow *MessageWindow::fromHandle(HWND handle)
+MessageWindow *MessageWindow::FromHandle(HWND handle)
 {
     auto *w = reinterpret_cast<MessageWindow *>(handle);
     return liveWindows().count(w) ? w : nullptr;
 }
 
-LRESULT MessageWindow::send(UINT msg, WPARAM wParam, LPARAM lParam)
+LRESULT MessageWindow::Send(UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    return m_handler ? m_handler(msg, wParam, lParam) : DefWindowProc(handle(), msg, wParam, lParam);
+    return m_handler ? m_handler(msg, wParam, lParam) : DefWindowProc(Handle(), msg, wParam, lParam);
 }
 
-UINT_PTR MessageWindow::setTimer(UINT_PTR id, UINT elapseMs)
+UINT_PTR MessageWindow::SetTimer(UINT_PTR id, UINT elapseMs)
 {
     // Setting an existing timer again replaces it, as SetTimer does.
     if (auto it = m_timers.find(id); it != m_timers.end()) {
@@ -64,7 +64,7 @@ UINT_PTR MessageWindow::setTimer(UINT_PTR id, UINT elapseMs)
     return id == 0 ? 1 : id;
 }
 
-bool MessageWindow::killTimer(UINT_PTR id)
+bool MessageWindow::KillTimer(UINT_PTR id)
 {
     auto it = m_timers.find(id);
     if (it == m_timers.end())
@@ -99,7 +99,7 @@ void MessageWindow::timerEvent(QTimerEvent *e)
 
 BOOL PostMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    MessageWindow *w = MessageWindow::fromHandle(window);
+    MessageWindow *w = MessageWindow::FromHandle(window);
     if (!w)
         return 0;
     QCoreApplication::postEvent(w, new WinMessageEvent(msg, wParam, lParam));
@@ -108,8 +108,8 @@ BOOL PostMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 
 LRESULT SendMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    MessageWindow *w = MessageWindow::fromHandle(window);
-    return w ? w->send(msg, wParam, lParam) : 0;
+    MessageWindow *w = MessageWindow::FromHandle(window);
+    return w ? w->Send(msg, wParam, lParam) : 0;
 }
 
 LRESULT DefWindowProc(HWND, UINT, WPARAM, LPARAM)
@@ -119,14 +119,14 @@ LRESULT DefWindowProc(HWND, UINT, WPARAM, LPARAM)
 
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapseMs)
 {
-    MessageWindow *w = MessageWindow::fromHandle(window);
-    return w ? w->setTimer(id, elapseMs) : 0;
+    MessageWindow *w = MessageWindow::FromHandle(window);
+    return w ? w->SetTimer(id, elapseMs) : 0;
 }
 
 BOOL KillTimer(HWND window, UINT_PTR id)
 {
-    MessageWindow *w = MessageWindow::fromHandle(window);
-    return w && w->killTimer(id) ? 1 : 0;
+    MessageWindow *w = MessageWindow::FromHandle(window);
+    return w && w->KillTimer(id) ? 1 : 0;
 }
 
 void ProcessMessages()

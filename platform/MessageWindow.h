@@ -23,16 +23,16 @@ public:
     MessageWindow(const MessageWindow &) = delete;
     MessageWindow &operator=(const MessageWindow &) = delete;
 
-    HWND handle() const { return reinterpret_cast<HWND>(this); }
+    HWND Handle() const { return reinterpret_cast<HWND>(this); }
     // The live window with this handle, or nullptr for a handle that is not (or no longer) one.
-    static MessageWindow *fromHandle(HWND handle);
+    static MessageWindow *FromHandle(HWND handle);
 
     // Runs the handler at once (SendMessage).
-    LRESULT send(UINT msg, WPARAM wParam, LPARAM lParam);
+    LRESULT Send(UINT msg, WPARAM wParam, LPARAM lParam);
 
-    UINT_PTR setTimer(UINT_PTR id, UINT elapseMs);
-    bool killTimer(UINT_PTR id);
-    bool hasTimer(UINT_PTR id) const { return m_timers.count(id) != 0; }
+    UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs);
+    bool KillTimer(UINT_PTR id);
+    bool HasTimer(UINT_PTR id) const { return m_timers.count(id) != 0; }
 
 protected:
     bool event(QEvent *e) override;

@@ -313,7 +313,7 @@ void SingleInstanceMark::take()
     }
 }
 
-QString SingleInstanceMark::activationPath() const
+QString SingleInstanceMark::ActivationPath() const
 {
     const qsizetype slash = m_path.lastIndexOf('/');
     return m_path.left(slash + 1) + socketName(m_path.mid(slash + 1));

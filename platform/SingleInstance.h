@@ -34,10 +34,10 @@ public:
     SingleInstanceMark(const SingleInstanceMark &) = delete;
     SingleInstanceMark &operator=(const SingleInstanceMark &) = delete;
 
-    State state() const { return m_state; }
-    const QString &path() const { return m_path; }
+    State Status() const { return m_state; }
+    const QString &Path() const { return m_path; }
     // The local socket beside the mark through which later starts reach the holder.
-    QString activationPath() const;
+    QString ActivationPath() const;
 
     // The per-user folder for the mark `name` and its socket, the first that serves of:
     // - $XDG_RUNTIME_DIR, when it is a private folder of this user and the socket's path fits a

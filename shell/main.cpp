@@ -18,8 +18,8 @@ int main(int argc, char **argv)
     // window, as a click on its tray icon would, and ends silently. When no mark can be had at
     // all, the program runs rather than not.
     const platform::SingleInstanceMark mark(QStringLiteral("drovanel.lock"));
-    if (mark.state() == platform::SingleInstanceMark::State::HeldByAnother) {
-        platform::RequestActivation(mark.activationPath(), 1500);
+    if (mark.Status() == platform::SingleInstanceMark::State::HeldByAnother) {
+        platform::RequestActivation(mark.ActivationPath(), 1500);
         return 0;
     }
 
@@ -42,8 +42,8 @@ int main(int argc, char **argv)
     // knock from the moment it exists, also while the creation handler asks its first question.
     const auto form = std::make_unique<TFPral>();
     std::optional<platform::ActivationListener> door;
-    if (mark.state() == platform::SingleInstanceMark::State::Held) {
-        door.emplace(mark.activationPath());
+    if (mark.Status() == platform::SingleInstanceMark::State::Held) {
+        door.emplace(mark.ActivationPath());
         QObject::connect(&*door, &platform::ActivationListener::activationRequested, form.get(),
                          [&form] { form->ActivateFromSecondStart(); });
     }

@@ -108,14 +108,14 @@ int main(int argc, char **argv)
     platform::MessageWindow window([&](platform::UINT msg, platform::WPARAM, platform::LPARAM) -> platform::LRESULT {
         if (msg == platform::WM_TIMER && playing) {
             ++ticks;
-            platform::PostMessage(window.handle(), kTick, 0, 0);
+            platform::PostMessage(window.Handle(), kTick, 0, 0);
         } else if (msg == kTick && playing) {
             ++posted;
         }
         return 0;
     });
     if (!idle)
-        window.setTimer(kTimerId, 10);
+        window.SetTimer(kTimerId, 10);
 
     sound::TBTBeeper beeper(nullptr);
     const double cpuBefore = CpuSeconds();

@@ -59,14 +59,14 @@ TEST(SingleInstanceMark, ASecondMarkIsHeldByAnotherUntilTheFirstEnds)
     const QString path = QString::fromStdString(dir.file("drovanel.lock"));
     {
         const SingleInstanceMark first = SingleInstanceMark::AtPath(path);
-        ASSERT_EQ(first.state(), State::Held);
+        ASSERT_EQ(first.Status(), State::Held);
         EXPECT_EQ(readAll(path), QString::number(::getpid()) + "\n");
         const SingleInstanceMark second = SingleInstanceMark::AtPath(path);
-        EXPECT_EQ(second.state(), State::HeldByAnother);
+        EXPECT_EQ(second.Status(), State::HeldByAnother);
         EXPECT_EQ(readAll(path), QString::number(::getpid()) + "\n");  // the loser writes nothing
     }
     const SingleInstanceMark again = SingleInstanceMark::AtPath(path);
-    EXPECT_EQ(again.state(), State::Held);
+    EXPECT_EQ(again.Status(), State::Held);
 }
 
 TEST(SingleInstanceMark, AFileLeftByACrashedInstanceDoesNotCount)
@@ -75,7 +75,7 @@ TEST(SingleInstanceMark, AFileLeftByACrashedInstanceDoesNotCount)
     const QString path = QString::fromStdString(dir.file("drovanel.lock"));
     testutil::WriteFile(path.toStdString(), "4194304\nleft over by a process that died\n");
     const SingleInstanceMark mark = SingleInstanceMark::AtPath(path);
-    EXPECT_EQ(mark.state(), State::Held);
+    EXPECT_EQ(mark.Status(), State::Held);
     EXPECT_EQ(readAll(path), QString::number(::getpid()) + "\n");
 }
 
@@ -86,13 +86,13 @@ TEST(SingleInstanceMark, AProgramStartedByTheHolderDoesNotKeepTheMark)
     QProcess child;
     {
         const SingleInstanceMark mark = SingleInstanceMark::AtPath(path);
-        ASSERT_EQ(mark.state(), State::Held);
+        ASSERT_EQ(mark.Status(), State::Held);
         child.start("/bin/sleep", {"60"});
         ASSERT_TRUE(child.waitForStarted());
     }
     // The child still runs; had it inherited the lock, the mark would still be taken.
     const SingleInstanceMark next = SingleInstanceMark::AtPath(path);
-    EXPECT_EQ(next.state(), State::Held);
+    EXPECT_EQ(next.Status(), State::Held);
     child.kill();
     child.waitForFinished();
 }
@@ -172,7 +172,7 @@ TEST(SingleInstanceMark, UnavailableWhereNoFileCanBeMade)
     const QString path = QString::fromStdString(dir.file("no/such/folder/x.lock"));
     StderrCapture errors;
     const SingleInstanceMark mark = SingleInstanceMark::AtPath(path);
-    EXPECT_EQ(mark.state(), State::Unavailable);
+    EXPECT_EQ(mark.Status(), State::Unavailable);
     EXPECT_EQ(errors.text(),
               "drovanel: cannot take the single-instance mark " + path + ": No such file or directory\n");
 }
@@ -266,7 +266,7 @@ TEST(SingleInstanceMark, AFolderPlantedInTheTemporaryFolderIsRefused)
             const SingleInstanceMark mark(QStringLiteral("drovanel.lock"));
             EXPECT_EQ(errors.text(),
                       "drovanel: refusing the folder " + planted + " for the single-instance mark: " + c.why + "\n");
-            EXPECT_EQ(mark.state(), State::Held);
+            EXPECT_EQ(mark.Status(), State::Held);
             EXPECT_EQ(mark.path(), config.path() + "/drovanel/drovanel.lock");
             EXPECT_TRUE(QDir(elsewhere).isEmpty());
         }
@@ -368,8 +368,8 @@ TEST(Activation, TheSocketLiesBesideTheMark)
 {
     testutil::TempDir dir;
     const QString folder = QString::fromStdString(dir.path());
-    EXPECT_EQ(SingleInstanceMark::AtPath(folder + "/drovanel.lock").activationPath(), folder + "/drovanel.socket");
-    EXPECT_EQ(SingleInstanceMark::AtPath(folder + "/mark").activationPath(), folder + "/mark.socket");
+    EXPECT_EQ(SingleInstanceMark::AtPath(folder + "/drovanel.lock").ActivationPath(), folder + "/drovanel.socket");
+    EXPECT_EQ(SingleInstanceMark::AtPath(folder + "/mark").ActivationPath(), folder + "/mark.socket");
 }
 
 TEST(Activation, AKnockIsConfirmedAndReportedOnceEach)
@@ -797,7 +797,7 @@ TEST_F(ProgramTest, ASecondStartKnocksAndEndsWithinThreeSecondsWhenTheFirstCanno
     RawSocket silent;
     ASSERT_TRUE(silent.listenAt(m_runtime.path() + "/drovanel.socket", 4));
     const SingleInstanceMark mark = SingleInstanceMark::AtPath(m_lockFile);
-    ASSERT_EQ(mark.state(), State::Held);
+    ASSERT_EQ(mark.Status(), State::Held);
 
     QElapsedTimer clock;
     clock.start();

@@ -308,16 +308,16 @@ TEST(WinsockStandInLookup, AnswersAsAMessageAndDropsCancelledOnes)
     winsock::ADDRLIST cancelled{};
     winsock::ADDRLIST never{};
     winsock::ADDRLIST both{};
-    const winsock::HANDLE first = ws.WSAAsyncGetAddrByName(window.handle(), kLookupMessage, "127.0.0.1",
+    const winsock::HANDLE first = ws.WSAAsyncGetAddrByName(window.Handle(), kLookupMessage, "127.0.0.1",
                                                            reinterpret_cast<char *>(&cancelled), sizeof cancelled);
-    const winsock::HANDLE hanging = ws.WSAAsyncGetAddrByName(window.handle(), kLookupMessage, "never.test",
+    const winsock::HANDLE hanging = ws.WSAAsyncGetAddrByName(window.Handle(), kLookupMessage, "never.test",
                                                              reinterpret_cast<char *>(&never), sizeof never);
     ASSERT_NE(first, 0u);
     ASSERT_NE(hanging, 0u);
     EXPECT_EQ(ws.WSACancelAsyncRequest(first), 0);
     EXPECT_EQ(ws.WSACancelAsyncRequest(hanging), 0);
     EXPECT_EQ(ws.WSACancelAsyncRequest(hanging), winsock::SOCKET_ERROR) << "nothing left to cancel";
-    const winsock::HANDLE last = ws.WSAAsyncGetAddrByName(window.handle(), kLookupMessage, "both.test",
+    const winsock::HANDLE last = ws.WSAAsyncGetAddrByName(window.Handle(), kLookupMessage, "both.test",
                                                           reinterpret_cast<char *>(&both), sizeof both);
     ASSERT_TRUE(testutil::PumpUntil([&] { return !answered.empty(); }));
     EXPECT_EQ(answered, std::vector<winsock::HANDLE>{last});
@@ -330,7 +330,7 @@ TEST(WinsockStandInLookup, AnswersAsAMessageAndDropsCancelledOnes)
     // A name that does not exist: the message carries the error.
     answered.clear();
     errors.clear();
-    const winsock::HANDLE missing = ws.WSAAsyncGetAddrByName(window.handle(), kLookupMessage, "missing.test",
+    const winsock::HANDLE missing = ws.WSAAsyncGetAddrByName(window.Handle(), kLookupMessage, "missing.test",
                                                              reinterpret_cast<char *>(&both), sizeof both);
     ASSERT_TRUE(testutil::PumpUntil([&] { return !answered.empty(); }));
     EXPECT_EQ(answered, std::vector<winsock::HANDLE>{missing});

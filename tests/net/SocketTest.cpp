@@ -666,7 +666,7 @@ TEST(Blocking, NoTimeOutNoMessagesOneConnectedEvent)
         handled = true;
         return platform::LRESULT{0};
     });
-    platform::PostMessage(window.handle(), platform::WM_USER, 0, 0);
+    platform::PostMessage(window.Handle(), platform::WM_USER, 0, 0);
     EXPECT_EQ(client.ReadLine(), "line one");
     client.SendLine("ABCD");
     EXPECT_EQ(client.ReadLine(), "line two");

@@ -300,7 +300,7 @@ TEST(WinsockStandIn, NoticesFollowWinsockRules)
     });
     NoticeLog log;
     const SOCKET s = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, 0);
-    ASSERT_EQ(ws.WSAAsyncSelect(s, log.window.handle(), kSocketMessage, kAll), 0);
+    ASSERT_EQ(ws.WSAAsyncSelect(s, log.window.Handle(), kSocketMessage, kAll), 0);
     const winsock::SOCKADDR to = LoopbackAddress(peer.port());
     const int r = ws.connect(s, &to, sizeof to);
     EXPECT_TRUE(r == 0 || ws.WSAGetLastError() == winsock::WSAEWOULDBLOCK);
@@ -333,7 +333,7 @@ TEST(WinsockStandIn, RefusedConnectIsOneConnectNoticeWithItsError)
     TmsWinsock &ws = GlobalWinsock();
     NoticeLog log;
     const SOCKET s = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, 0);
-    ASSERT_EQ(ws.WSAAsyncSelect(s, log.window.handle(), kSocketMessage, kAll), 0);
+    ASSERT_EQ(ws.WSAAsyncSelect(s, log.window.Handle(), kSocketMessage, kAll), 0);
     const winsock::SOCKADDR to = LoopbackAddress(testutil::ClosedPort());
     if (ws.connect(s, &to, sizeof to) == winsock::SOCKET_ERROR && ws.WSAGetLastError() == winsock::WSAECONNREFUSED) {
         ws.closesocket(s);
@@ -358,11 +358,11 @@ TEST(WinsockStandIn, MaskZeroEndsNoticesAndAllowsBlockingMode)
     const SOCKET s = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, 0);
     const winsock::SOCKADDR to = LoopbackAddress(peer.port());
     ASSERT_EQ(ws.connect(s, &to, sizeof to), 0) << "a blocking connect";
-    ASSERT_EQ(ws.WSAAsyncSelect(s, log.window.handle(), kSocketMessage, kAll), 0);
+    ASSERT_EQ(ws.WSAAsyncSelect(s, log.window.Handle(), kSocketMessage, kAll), 0);
     winsock::u_long off = 0;
     EXPECT_EQ(ws.ioctlsocket(s, winsock::WS_FIONBIO, &off), winsock::SOCKET_ERROR) << "not while selected";
     EXPECT_EQ(ws.WSAGetLastError(), winsock::WSAEINVAL);
-    ASSERT_EQ(ws.WSAAsyncSelect(s, log.window.handle(), kSocketMessage, 0), 0);
+    ASSERT_EQ(ws.WSAAsyncSelect(s, log.window.Handle(), kSocketMessage, 0), 0);
     platform::ProcessMessages();
     const auto before = log.notices.size();
     peer.release.Open();
@@ -426,7 +426,7 @@ struct SelectedConnection {
 TEST(WinsockStandIn, ReadNoticeStillQueuedIsNotPostedAgain)
 {
     NoticeLog log;
-    SelectedConnection conn(std::string(4096, 'q'), log.window.handle());
+    SelectedConnection conn(std::string(4096, 'q'), log.window.Handle());
     ASSERT_TRUE(testutil::PumpUntil([&] { return log.count(winsock::FD_READ) == 1 && conn.Waiting() == 4096; }));
     // Receives that fill their buffer with data left over announce it, but one notice in the
     // queue announces it for all of them.
@@ -461,7 +461,7 @@ TEST(WinsockStandIn, HandlerThatReadsPartOfTheDataIsToldOfTheRest)
     std::string sent(3000, '\0');
     for (size_t i = 0; i < sent.size(); ++i)
         sent[i] = static_cast<char>('a' + i % 26);
-    SelectedConnection conn(sent, window.handle());
+    SelectedConnection conn(sent, window.Handle());
     s = conn.s;
     ASSERT_TRUE(testutil::PumpUntil([&] { return received.size() == sent.size(); }));
     EXPECT_EQ(received, sent);
@@ -477,7 +477,7 @@ TEST(WinsockStandIn, DestroyedWindowIsNeverPostedTo)
     const SOCKET s = ws.socket(winsock::WS_AF_INET, winsock::WS_SOCK_STREAM, 0);
     {
         NoticeLog log;
-        ASSERT_EQ(ws.WSAAsyncSelect(s, log.window.handle(), kSocketMessage, kAll), 0);
+        ASSERT_EQ(ws.WSAAsyncSelect(s, log.window.Handle(), kSocketMessage, kAll), 0);
         const winsock::SOCKADDR to = LoopbackAddress(peer.port());
         ws.connect(s, &to, sizeof to);
         ASSERT_TRUE(testutil::PumpUntil([&] { return log.count(winsock::FD_CONNECT) == 1; }));

@@ -28,8 +28,8 @@ TEST(MessageWindow, PostedMessageArrivesThroughTheLoopInOrder)
         seen.push_back({m, w, l});
         return LRESULT{0};
     });
-    EXPECT_TRUE(PostMessage(window.handle(), WM_USER + 1, 7, -3));
-    EXPECT_TRUE(PostMessage(window.handle(), WM_USER + 2, 8, 9));
+    EXPECT_TRUE(PostMessage(window.Handle(), WM_USER + 1, 7, -3));
+    EXPECT_TRUE(PostMessage(window.Handle(), WM_USER + 2, 8, 9));
     EXPECT_TRUE(seen.empty()) << "posting must not run the handler";
     ProcessMessages();
     ASSERT_EQ(seen.size(), 2u);
@@ -44,12 +44,12 @@ TEST(MessageWindow, DeadHandleIsRefusedAndDefaultResultIsZero)
     HWND handle = 0;
     {
         MessageWindow window(nullptr);
-        handle = window.handle();
+        handle = window.Handle();
         EXPECT_EQ(SendMessage(handle, WM_USER, 0, 0), 0);  // no handler: default handling
     }
     EXPECT_FALSE(PostMessage(handle, WM_USER, 0, 0));
     EXPECT_EQ(SetTimer(handle, 1, 10), 0u);
-    EXPECT_EQ(MessageWindow::fromHandle(handle), nullptr);
+    EXPECT_EQ(MessageWindow::FromHandle(handle), nullptr);
 }
 
 TEST(MessageWindow, TimerDeliversWmTimerWithItsIdUntilKilled)
@@ -60,14 +60,14 @@ TEST(MessageWindow, TimerDeliversWmTimerWithItsIdUntilKilled)
             ++ticks;
         return LRESULT{0};
     });
-    ASSERT_EQ(SetTimer(window.handle(), 5, 20), 5u);
+    ASSERT_EQ(SetTimer(window.Handle(), 5, 20), 5u);
     QElapsedTimer clock;
     clock.start();
     while (ticks < 3 && clock.elapsed() < 5000)
         WaitMessage(1000);
     EXPECT_GE(ticks, 3);
-    EXPECT_TRUE(KillTimer(window.handle(), 5));
-    EXPECT_FALSE(KillTimer(window.handle(), 5));
+    EXPECT_TRUE(KillTimer(window.Handle(), 5));
+    EXPECT_FALSE(KillTimer(window.Handle(), 5));
     const int before = ticks;
     WaitMessage(100);
     EXPECT_EQ(ticks, before);
@@ -77,9 +77,9 @@ TEST(MessageWindow, TimerLimitRefusesTimers)
 {
     MessageWindow window(nullptr);
     SetTimerLimit(0);
-    EXPECT_EQ(SetTimer(window.handle(), 1, 1000), 0u);
+    EXPECT_EQ(SetTimer(window.Handle(), 1, 1000), 0u);
     SetTimerLimit(-1);
-    EXPECT_EQ(SetTimer(window.handle(), 1, 1000), 1u);
+    EXPECT_EQ(SetTimer(window.Handle(), 1, 1000), 1u);
     EXPECT_EQ(ActiveTimerCount(), 1);
 }
 
@@ -90,7 +90,7 @@ TEST(MessageWindow, WaitReturnsWhenAMessageArrives)
         got = true;
         return LRESULT{0};
     });
-    QTimer::singleShot(50, [&] { PostMessage(window.handle(), WM_USER, 0, 0); });
+    QTimer::singleShot(50, [&] { PostMessage(window.Handle(), WM_USER, 0, 0); });
     QElapsedTimer clock;
     clock.start();
     while (!got && clock.elapsed() < 5000)

@@ -30,14 +30,14 @@ public:
         : m_window([this](platform::UINT msg, platform::WPARAM, platform::LPARAM) -> platform::LRESULT {
               if (msg == platform::WM_TIMER) {
                   ++ticks;
-                  platform::PostMessage(m_window.handle(), kPosted, 0, 0);
+                  platform::PostMessage(m_window.Handle(), kPosted, 0, 0);
               } else if (msg == kPosted) {
                   ++posted;
               }
               return 0;
           })
     {
-        m_window.setTimer(1, 10);
+        m_window.SetTimer(1, 10);
     }
     int ticks = 0;
     int posted = 0;
@@ -110,14 +110,14 @@ TEST_F(DesktopSinkTest, AMelodyStartedFromAHandlerDuringAMelodyPlaysInsideIt)
     qint64 innerEnded = -1;
     platform::MessageWindow window([&](platform::UINT msg, platform::WPARAM, platform::LPARAM) -> platform::LRESULT {
         if (msg == platform::WM_TIMER && innerEnded < 0) {
-            window.killTimer(1);
+            window.KillTimer(1);
             innerStarted = clock.elapsed();
             beeper.PlayPreset(sound::psWhisle);  // 320 ms
             innerEnded = clock.elapsed();
         }
         return 0;
     });
-    window.setTimer(1, 100);
+    window.SetTimer(1, 100);
     beeper.PlayPreset(sound::psOK);  // 300 ms
     const qint64 wall = clock.elapsed();
     EXPECT_GE(innerStarted, 90);
