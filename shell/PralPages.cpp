@@ -1,10 +1,11 @@
 // The main form's pages: the controls of the main view and of the settings pages, built by name
 // and place as the window's resources lay them out (the constructor in Pral.cpp calls in here).
+#include "shell/Pral.h"
+
 #include "framework/Ansi.h"
 #include "framework/FileSystem.h"
 #include "shell/DeviceModel.h"
 #include "shell/Pictures.h"
-#include "shell/Pral.h"
 
 namespace {
 

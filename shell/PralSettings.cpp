@@ -1,9 +1,10 @@
 // The main form's settings outside the store's own hooks: saved when a settings page's "Guardar"
 // is pressed, and once more when the process ends without the window's destruction (the display
 // connection lost), so a crash, a killed X server or a power cut loses no setting that was saved.
+#include "shell/Pral.h"
+
 #include "framework/ProcessEnd.h"
 #include "platform/Registry.h"
-#include "shell/Pral.h"
 
 #include <QPointer>
 
