@@ -15,8 +15,7 @@ class CommandRunner {
 public:
     // `folderText` gives the download folder as the page "Config" shows it, made absolute;
     // `closeLater` has the window closed from the message loop once the command is over.
-    CommandRunner(net::TmsFTPClient &client, std::function<std::string()> folderText,
-                  std::function<void()> closeLater);
+    CommandRunner(net::TmsFTPClient &client, std::function<std::string()> folderText, std::function<void()> closeLater);
 
     // Marks a command as running for its lifetime; the outermost mark takes the command's folder.
     class Work {

@@ -41,7 +41,7 @@ public:
     // that said "421" and closed, a refused log-in, a session out of step all count as closed), so
     // the next command logs in afresh.
     bool FConectado() const { return msFTPClient1->Connected(); }
-    std::string FVersion;     // version shown in the caption
+    std::string FVersion;  // version shown in the caption
     // The published and the local map's names (FUltimaPublicada, FUltimaLocal), the new-map mark
     // and the news shown, which the labels, the mark and the tray show.
     shell::UpdateState Estado;

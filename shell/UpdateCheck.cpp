@@ -20,8 +20,7 @@
 
 namespace shell {
 
-UpdateCheck::UpdateCheck(TFPral &form)
-    : m_form(form), m_recheckTimer(new QTimer(&form))
+UpdateCheck::UpdateCheck(TFPral &form) : m_form(form), m_recheckTimer(new QTimer(&form))
 {
     // A day between ticks needs no precision: the coarse timer lets the system gather wake-ups.
     m_recheckTimer->setTimerType(Qt::VeryCoarseTimer);

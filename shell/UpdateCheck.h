@@ -2,8 +2,8 @@
 // The update check of the main form: the server's updates folder is listed and its greatest name
 // becomes the published map; the greatest local map name for the device model becomes the local
 // one; a published name greater than it is a new map, whose news is fetched into the download
-// folder and shown in the program's own news window. While the program stays resident the check runs again at an interval, without
-// dialogs.
+// folder and shown in the program's own news window. While the program stays resident the check runs again at an
+// interval, without dialogs.
 #include "framework/Classes.h"
 
 #include <QTimer>

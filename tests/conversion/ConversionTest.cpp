@@ -1,12 +1,11 @@
 // The points map conversion on real files in a temporary folder: records against device model and
 // level, the line rules of the points files, and failures that must leave the user's map alone.
-#include "shell/Conversion.h"
-
 #include "common/ExceptionText.h"
 #include "common/TempDir.h"
 #include "framework/Exceptions.h"
 #include "framework/PartFile.h"
 #include "framework/TextFile.h"
+#include "shell/Conversion.h"
 
 #include <csignal>
 #include <cstring>

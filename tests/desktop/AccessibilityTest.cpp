@@ -298,10 +298,9 @@ TEST_F(Accessibility, ChoicesAndLevelsReadAsWhatTheyAre)
 }
 
 // A whole road by the keyboard alone: the check finds a new map and shows its news in the program's
-// window, closed with Escape; "Descargar", focused first, pressed with Return; the closing message accepted with Return; the
-// levels page from its menu, a level lowered, "Guardar" reached with Tab and pressed with Return
-// (back to the main page, the level saved); the program ended from its menu. The reader hears the
-// level's word change.
+// window, closed with Escape; "Descargar", focused first, pressed with Return; the closing message accepted with
+// Return; the levels page from its menu, a level lowered, "Guardar" reached with Tab and pressed with Return (back to
+// the main page, the level saved); the program ended from its menu. The reader hears the level's word change.
 TEST_F(Accessibility, TheKeyboardAloneDownloadsChangesALevelSavesAndEnds)
 {
     ASSERT_NO_FATAL_FAILURE(StartProgram());

@@ -416,7 +416,7 @@ TEST_F(E2e, KilledDuringTheConversionOfALargeMap)
     WriteProfile({});
     StartProgram();
     Answer(kNewsTitle, "news", {"Escape"}, 60'000);  // the check has ended
-    const QByteArray name = "Watcher-261105.mdb";  // the one map published
+    const QByteArray name = "Watcher-261105.mdb";    // the one map published
     const QByteArray previous = "574C previous map\r\n";
     ASSERT_TRUE(WriteAll(DownloadFolder() + "/" + name, previous));
 

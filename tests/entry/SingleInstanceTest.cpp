@@ -1,7 +1,6 @@
 // The single-instance mark, and the program started twice.
-#include "platform/SingleInstance.h"
-
 #include "common/TempDir.h"
+#include "platform/SingleInstance.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

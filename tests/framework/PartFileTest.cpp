@@ -1,9 +1,8 @@
 // Part files: a file written anew beside its target and put in place only when whole, whatever
 // holds the target's name or the part file names that can be foreseen.
-#include "framework/PartFile.h"
-
 #include "common/TempDir.h"
 #include "framework/Exceptions.h"
+#include "framework/PartFile.h"
 
 #include <algorithm>
 #include <cerrno>

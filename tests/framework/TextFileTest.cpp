@@ -1,9 +1,8 @@
 // Text files as the points files need them: line ends and Ctrl-Z on reading, CR LF on writing,
 // lines that straddle the large buffer blocks, and the system errors of opening, writing and closing.
-#include "framework/TextFile.h"
-
 #include "common/TempDir.h"
 #include "framework/Exceptions.h"
+#include "framework/TextFile.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,8 +1,7 @@
 // The message windows and timers that stand in for the Windows ones: posting and delivery order
 // through the Qt event loop, dead handles, WM_TIMER, the timer limit, and waiting without spinning.
-#include "platform/MessageWindow.h"
-
 #include "common/CpuTime.h"
+#include "platform/MessageWindow.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

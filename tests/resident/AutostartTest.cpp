@@ -1,12 +1,11 @@
 // Start with the session: the user's autostart entry written and removed in a configuration
 // folder of the test's own, read back as the session reads it (the desktop's validator, GLib's
 // launcher), and its failures.
-#include "shell/Autostart.h"
-
 #include "common/ExceptionText.h"
 #include "common/Pump.h"
 #include "common/TempDir.h"
 #include "framework/Exceptions.h"
+#include "shell/Autostart.h"
 
 #include <QFileSystemWatcher>
 #include <QProcess>

@@ -1,10 +1,9 @@
 // The watch on the machine's sleep and network against logind and NetworkManager as
 // python3-dbusmock plays them, on a private bus: the network's state read and followed, a
 // NetworkManager that is absent, comes later or restarts, and the wake-ups that count.
-#include "shell/MachineWatch.h"
-
 #include "common/Pump.h"
 #include "fixtures/DbusMock.h"
+#include "shell/MachineWatch.h"
 
 #include <QDBusConnectionInterface>
 #include <gtest/gtest.h>

@@ -2,10 +2,9 @@
 // (python3-dbusmock's notification template): what it sends, which actions it offers, that a
 // newer one replaces it, that only the server's signals about our own notification count, and
 // that a server that restarts or comes later is found again.
-#include "shell/Notifications.h"
-
 #include "common/Pump.h"
 #include "fixtures/DbusMock.h"
+#include "shell/Notifications.h"
 
 #include <QDBusConnectionInterface>
 #include <gtest/gtest.h>

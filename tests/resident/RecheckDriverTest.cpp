@@ -2,10 +2,9 @@
 // NetworkManager as python3-dbusmock plays them on a private bus. A wake-up or the network coming
 // up starts an overdue check, but only once the network is up; without NetworkManager the
 // schedule alone decides.
-#include "shell/RecheckDriver.h"
-
 #include "common/Pump.h"
 #include "fixtures/DbusMock.h"
+#include "shell/RecheckDriver.h"
 
 #include <gtest/gtest.h>
 #include <optional>

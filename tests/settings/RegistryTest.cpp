@@ -1,11 +1,10 @@
 // The registry stand-in: Windows' results and error codes, the REGEDIT4 file, and what happens to
 // that file when it is corrupt, unreadable or in a folder that cannot be written.
-#include "platform/Registry.h"
-
 #include "RegTestUtil.h"
 #include "common/Privileges.h"
 #include "common/TempDir.h"
 #include "platform/RegFile.h"
+#include "platform/Registry.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,6 @@
 // Termination requests reach the program through its event loop, never inside a signal handler.
-#include "platform/Termination.h"
-
 #include "framework/Application.h"
+#include "platform/Termination.h"
 
 #include <QGuiApplication>
 #include <QTimer>

@@ -11,8 +11,8 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QPlainTextEdit>
 #include <QFileInfo>
+#include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QTimer>
 #include <algorithm>
@@ -229,7 +229,8 @@ TEST(PublishedNames, OnlyPlainFileNamesPass)
 // are; news.txt holds the server's bytes as they came.
 TEST_F(Scripted, NewsIsShownAsTextInTheProgramsOwnWindow)
 {
-    const std::string html = "<html><script>alert(1)</script>\x1b[2J\x07 Se\xf1" "al\r\n%PDF-1.4\tfin\r\n";
+    const std::string html = "<html><script>alert(1)</script>\x1b[2J\x07 Se\xf1"
+                             "al\r\n%PDF-1.4\tfin\r\n";
     server.listing = kNewest + "\r\n";
     server.File("news.dat", html);
     WriteFile(local(kPlaceholder), "");
@@ -248,7 +249,8 @@ TEST_F(Scripted, NewsIsShownAsTextInTheProgramsOwnWindow)
     const auto *text = news->findChild<QPlainTextEdit *>();
     ASSERT_NE(text, nullptr);
     EXPECT_TRUE(text->isReadOnly());
-    EXPECT_EQ(text->toPlainText(), QString::fromUtf8("<html><script>alert(1)</script> [2J  Se\u00f1al\n%PDF-1.4\tfin\n"));
+    EXPECT_EQ(text->toPlainText(),
+              QString::fromUtf8("<html><script>alert(1)</script> [2J  Se\u00f1al\n%PDF-1.4\tfin\n"));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 
     // A newer map's news replaces the text in the same window.

@@ -22,14 +22,14 @@ TEST(UpdateRules, LocalCandidates)
     };
     const Case cases[] = {
         {"Watcher-250301.mdb", shell::kWatcher, true},
-        {"Watcher-250301.MDB", shell::kWatcher, true},     // the letter case of ".mdb" does not count
-        {"Sentry-2503011.mdb", shell::kSentryIII, true},   // any 18 characters with ".mdb" in them
-        {"ABC.mdb.backup.txt", shell::kGrayRoverII, true}, // ".mdb" anywhere, not only at the end
-        {"Watcher-250301.mdb", -1, false},                 // no device model chosen
+        {"Watcher-250301.MDB", shell::kWatcher, true},      // the letter case of ".mdb" does not count
+        {"Sentry-2503011.mdb", shell::kSentryIII, true},    // any 18 characters with ".mdb" in them
+        {"ABC.mdb.backup.txt", shell::kGrayRoverII, true},  // ".mdb" anywhere, not only at the end
+        {"Watcher-250301.mdb", -1, false},                  // no device model chosen
         {"Watcher-250301.mdb", shell::kGrayRoverII + 1, false},
-        {"Watcher-25030.mdb", shell::kWatcher, false},     // 17 characters
-        {"Watcher-2503011.mdb", shell::kWatcher, false},   // 19 characters
-        {"Watcher-250301.txt", shell::kWatcher, false},    // no ".mdb"
+        {"Watcher-25030.mdb", shell::kWatcher, false},    // 17 characters
+        {"Watcher-2503011.mdb", shell::kWatcher, false},  // 19 characters
+        {"Watcher-250301.txt", shell::kWatcher, false},   // no ".mdb"
         {"", shell::kWatcher, false},
     };
     for (const auto &c : cases)
@@ -46,10 +46,10 @@ TEST(UpdateRules, NameOrder)
         {"Watcher-250301.mdb", "Watcher-010101.mdb", true},
         {"Watcher-010101.mdb", "Watcher-250301.mdb", false},
         {"Watcher-250301.mdb", "Watcher-250301.mdb", false},  // the same map is not newer
-        {"Watcher-250301.mdb", "", true},                      // anything is newer than nothing
-        {"Watcher-250301.mdb", "Watcher-250301", true},        // a prefix is the smaller
-        {"watcher-010101.mdb", "Watcher-990101.mdb", true},    // letter case counts: 'w' > 'W'
-        {"Watcher-\xe9.mdb", "Watcher-z.mdb", true},           // bytes compare unsigned
+        {"Watcher-250301.mdb", "", true},                     // anything is newer than nothing
+        {"Watcher-250301.mdb", "Watcher-250301", true},       // a prefix is the smaller
+        {"watcher-010101.mdb", "Watcher-990101.mdb", true},   // letter case counts: 'w' > 'W'
+        {"Watcher-\xe9.mdb", "Watcher-z.mdb", true},          // bytes compare unsigned
     };
     for (const auto &c : cases)
         EXPECT_EQ(shell::IsNewerName(c.published, c.local), c.newer) << c.published << " vs " << c.local;
@@ -93,11 +93,10 @@ TEST(UpdateStateModel, TellsItsViewOfEveryChangeAndKeepsWhatWasShown)
     state.SetNewMapWaits(true);  // told again: a view that could not show it tries again
     state.SetLocal("Watcher-250301.mdb");
     state.SetNewMapWaits(false);
-    EXPECT_EQ(seen, (std::vector<std::string>{"Watcher-250301.mdb||-", "Watcher-250301.mdb|Watcher-010101.mdb|-",
-                                              "Watcher-250301.mdb|Watcher-010101.mdb|new",
-                                              "Watcher-250301.mdb|Watcher-010101.mdb|new",
-                                              "Watcher-250301.mdb|Watcher-250301.mdb|new",
-                                              "Watcher-250301.mdb|Watcher-250301.mdb|-"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "Watcher-250301.mdb||-", "Watcher-250301.mdb|Watcher-010101.mdb|-",
+                        "Watcher-250301.mdb|Watcher-010101.mdb|new", "Watcher-250301.mdb|Watcher-010101.mdb|new",
+                        "Watcher-250301.mdb|Watcher-250301.mdb|new", "Watcher-250301.mdb|Watcher-250301.mdb|-"}));
 
     // The news shown and the notifications sent are kept per name, and are no change to show.
     seen.clear();

@@ -1,10 +1,9 @@
 // The default output in a process that has no sound server: melodies are silent waits of their
 // exact length, the window stays live throughout, and nothing is reported.
-#include "sound/DesktopSink.h"
-
 #include "common/Pump.h"
 #include "platform/MessageWindow.h"
 #include "sound/BTOdeum.h"
+#include "sound/DesktopSink.h"
 
 #include <QElapsedTimer>
 #include <cstdlib>

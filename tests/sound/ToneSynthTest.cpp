@@ -1,9 +1,8 @@
 // The samples of a melody: lengths exact to the sample, tones at their frequencies without clicks,
 // rests and unplayable frequencies silent.
-#include "sound/ToneSynth.h"
-
 #include "Recording.h"
 #include "sound/BTOdeum.h"
+#include "sound/ToneSynth.h"
 
 #include <algorithm>
 #include <cstdlib>

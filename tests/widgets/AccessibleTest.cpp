@@ -1,9 +1,8 @@
 // What a screen reader learns of the controls through Qt's accessibility: roles, names, values
 // and the tree without hidden controls (the changes announced are heard on the real bus, in
 // tests/desktop).
-#include "widgets/Accessible.h"
-
 #include "framework/Ansi.h"
+#include "widgets/Accessible.h"
 #include "widgets/ComCtrls.h"
 #include "widgets/Controls.h"
 

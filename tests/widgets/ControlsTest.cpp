@@ -1,10 +1,9 @@
 // The controls' published properties, as the settings store and the program reach them.
-#include "widgets/Controls.h"
-
 #include "common/ScriptedDialogs.h"
 #include "framework/Ansi.h"
 #include "framework/Exceptions.h"
 #include "widgets/ComCtrls.h"
+#include "widgets/Controls.h"
 #include "widgets/Menus.h"
 #include "widgets/Style.h"
 

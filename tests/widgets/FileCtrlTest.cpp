@@ -1,9 +1,8 @@
 // The file list and the folder field on real folders.
-#include "widgets/FileCtrl.h"
-
 #include "common/TempDir.h"
 #include "framework/Exceptions.h"
 #include "framework/FileSystem.h"
+#include "widgets/FileCtrl.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,9 @@
 // Forms: creation, show, close-query and destroy events; the dialog texts.
-#include "widgets/Forms.h"
-
 #include "common/ScriptedDialogs.h"
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 #include "widgets/Controls.h"
+#include "widgets/Forms.h"
 #include "widgets/QtDialogs.h"
 
 #include <gtest/gtest.h>

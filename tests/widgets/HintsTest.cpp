@@ -1,9 +1,8 @@
 // Hint balloons: their timing, their look and their text.
-#include "widgets/Hints.h"
-
 #include "framework/Ansi.h"
 #include "widgets/AppEvnts.h"
 #include "widgets/Controls.h"
+#include "widgets/Hints.h"
 
 #include <QElapsedTimer>
 #include <QEnterEvent>

@@ -1,9 +1,8 @@
 // The news window: the server's text shown as plain text in a window of the program's own, closed
 // with "Aceptar" or Escape, not modal, one per owner and reused.
-#include "widgets/NewsWindow.h"
-
 #include "common/Pump.h"
 #include "common/TempDir.h"
+#include "widgets/NewsWindow.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>

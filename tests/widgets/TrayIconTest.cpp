@@ -1,8 +1,6 @@
 // The tray icon: adding it, its tooltip, the animation and its return to the static image, the
 // retry without a notification area, the mouse; the drawn images; the application events; the
 // popup menu with its strip.
-#include "widgets/TrayIcon.h"
-
 #include "common/Pump.h"
 #include "common/ScriptedDialogs.h"
 #include "common/TrayProbe.h"
@@ -11,6 +9,7 @@
 #include "widgets/AppEvnts.h"
 #include "widgets/Forms.h"
 #include "widgets/Menus.h"
+#include "widgets/TrayIcon.h"
 
 #include <QCursor>
 #include <QElapsedTimer>
