@@ -80,7 +80,7 @@ bool MessageWindow::event(QEvent *e)
     if (e->type() == WinMessageEventType) {
         const auto *m = static_cast<WinMessageEvent *>(e);
         m->Taken();  // the handler may want the poster to post again
-        send(m->message, m->wParam, m->lParam);
+        Send(m->message, m->wParam, m->lParam);
         return true;
     }
     return QObject::event(e);
@@ -91,7 +91,7 @@ void MessageWindow::timerEvent(QTimerEvent *e)
     for (const auto &[id, qtId] : m_timers) {
         if (qtId == e->timerId()) {
             const UINT_PTR timerId = id;  // the handler may kill the timer and invalidate the entry
-            send(WM_TIMER, timerId, 0);
+            Send(WM_TIMER, timerId, 0);
             return;
         }
     }
