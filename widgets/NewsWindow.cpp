@@ -77,12 +77,9 @@ QString NewsDisplayText(std::string_view bytes)
             shown += QLatin1Char('\n');
             if (i + 1 < decoded.size() && decoded[i + 1] == QLatin1Char('\n'))
                 ++i;
-        } else if (c == QLatin1Char('\n') || c == QLatin1Char('\t')) {
-            shown += c;
-        } else if (c.category() == QChar::Other_Control) {
-            shown += QLatin1Char(' ');
         } else {
-            shown += c;
+            const bool kept = c == QLatin1Char('\n') || c == QLatin1Char('\t') || c.category() != QChar::Other_Control;
+            shown += kept ? c : QLatin1Char(' ');
         }
     }
     return shown;

@@ -29,7 +29,10 @@ TEST(PublishedMaps, OnlyNamesOfTheFormOfAMapCount)
         {"Watcher/261101.mdb", false},
         {"Watcher\\261101.mdb", false},
         {"Watcher:261101.mdb", false},
-        {std::string("Watcher\0261101.mdb", 18), false},
+        {std::string("Watcher\0"
+                     "261101.mdb",
+                     18),
+         false},
         {"", false},
     };
     for (const Case &c : cases)
