@@ -1,6 +1,9 @@
 #include "shell/CommandRunner.h"
 
+#include "framework/Ansi.h"
 #include "framework/Application.h"
+#include "framework/Exceptions.h"
+#include "net/msWinsock.h"
 
 #include <utility>
 
@@ -37,7 +40,19 @@ void CommandRunner::Run(const std::function<void()> &command) const
     } catch (const net::EmsCanceledError &) {
         if (!Ending())
             throw;
+    } catch (const net::EWinsockError &e) {
+        // A name that the resolver does not know, or did not answer for within the time-out, is
+        // the user's business (a typing error in the proxy, no network): said in their words.
+        const std::string_view text = e.what();
+        if (text.starts_with("[11001]") || text.starts_with("[11002]"))
+            throw fw::Exception(LookupFailedText(text));
+        throw;
     }
+}
+
+std::string CommandRunner::LookupFailedText(std::string_view socketText)
+{
+    return fw::AnsiText("No se ha podido encontrar la dirección del servidor: ") + std::string(socketText);
 }
 
 bool CommandRunner::Ending() const

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace shell {
 
@@ -29,8 +30,10 @@ public:
         CommandRunner &m_runner;
     };
 
-    // Runs `command`; a cancel caused by the program ending is no error to report.
+    // Runs `command`; a cancel caused by the program ending is no error to report, and a host name
+    // that cannot be looked up is said in Spanish (LookupFailedText).
     void Run(const std::function<void()> &command) const;
+    static std::string LookupFailedText(std::string_view socketText);
     // True while a command waits on the FTP client.
     bool Busy() const { return m_busy > 0; }
     // True once the program is ending (told to terminate, or a close waits for a command): the
