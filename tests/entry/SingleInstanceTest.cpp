@@ -266,7 +266,7 @@ TEST(SingleInstanceMark, AFolderPlantedInTheTemporaryFolderIsRefused)
             EXPECT_EQ(errors.text(),
                       "drovanel: refusing the folder " + planted + " for the single-instance mark: " + c.why + "\n");
             EXPECT_EQ(mark.Status(), State::Held);
-            EXPECT_EQ(mark.path(), config.path() + "/drovanel/drovanel.lock");
+            EXPECT_EQ(mark.Path(), config.path() + "/drovanel/drovanel.lock");
             EXPECT_TRUE(QDir(elsewhere).isEmpty());
         }
         ::rmdir(plantedName.constData());
