@@ -1,6 +1,7 @@
 #include "shell/Updates.h"
 
 #include "framework/Ansi.h"
+#include "framework/Classes.h"
 #include "shell/Conversion.h"
 #include "shell/DeviceModel.h"
 
@@ -54,11 +55,16 @@ bool IsPublishedMapName(std::string_view name)
 
 std::string NewestPublishedMap(const std::vector<std::string> &names)
 {
-    const std::string *newest = nullptr;
+    // In the order the check has always sorted the server's names (a string list's, the user's
+    // collation), the last one that is a map.
+    fw::TStringList sorted;
     for (const std::string &name : names)
-        if (IsPublishedMapName(name) && (!newest || IsNewerName(name, *newest)))
-            newest = &name;
-    return newest ? *newest : std::string();
+        sorted.Add(name);
+    sorted.Sort();
+    const auto &items = sorted.Items();
+    const auto newest = std::find_if(items.rbegin(), items.rend(),
+                                     [](const std::string &name) { return IsPublishedMapName(name); });
+    return newest == items.rend() ? std::string() : *newest;
 }
 
 std::string InvalidPublishedNameText(std::string_view name)

@@ -34,8 +34,9 @@ bool IsNewerName(std::string_view published, std::string_view local);
 // takes (IsPointsFileName). A listing's other names ("readme", "zz", a name a lone CR splits) are
 // not maps and are passed over, as "." and ".." are.
 bool IsPublishedMapName(std::string_view name);
-// The newest of a listing's names that pass IsPublishedMapName, in IsNewerName's order; empty when
-// none does (the server has no map).
+// The newest of a listing's names that pass IsPublishedMapName: the last of them once the listing
+// is sorted as a string list sorts (fw::TStringList::Sort, the user's collation, letter case
+// second), as the check has always taken the last name; empty when none does (no map).
 std::string NewestPublishedMap(const std::vector<std::string> &names);
 
 // A published name becomes a file of the download folder, so it must name a plain file there:

@@ -93,7 +93,8 @@ TEST(SettingsFile, KillingTheProgramWhileItSavesLeavesTheOldOrTheNewFile)
         ASSERT_EQ(::kill(pid, SIGKILL), 0);
         ASSERT_TRUE(helper.Process().waitForFinished(30000));
 
-        const std::string temp = ".registry.reg." + std::to_string(pid) + ".tmp";
+        // The writer's temporary file: ".registry.reg.<pid>.<random>.tmp".
+        const std::string temp = ".registry.reg." + std::to_string(pid) + ".";
         if (!testutil::FilesStartingWith(home.file("config/drovanel"), temp).isEmpty())
             ++killedWhileWriting;
         const int save = CompleteSaveNumber(file);

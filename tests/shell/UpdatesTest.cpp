@@ -51,7 +51,8 @@ TEST(PublishedMaps, TheNewestMapIsTakenAndOtherNamesArePassedOver)
          {".", "..", "Watcher-261101.mdb", "zz", "readme", "Watcher-261115.mdb", "zz\rq.mdb"},
          "Watcher-261115.mdb"},
         {"a name the length of a map that is none", {"Watcher-261115.mdb", "zzzzzzzzzzzzzzzzzz"}, "Watcher-261115.mdb"},
-        {"byte order, letter case counting", {"watcher-261101.mdb", "Watcher-261115.mdb"}, "watcher-261101.mdb"},
+        {"the list's order, letter case second", {"watcher-261101.mdb", "Watcher-261115.mdb"}, "Watcher-261115.mdb"},
+        {"one name in two cases: the later listed", {"watcher-261115.mdb", "Watcher-261115.mdb"}, "Watcher-261115.mdb"},
         {"no map at all", {".", "..", "zz", "readme"}, ""},
         {"an empty listing", {}, ""},
     };
