@@ -3,6 +3,7 @@
 #include "framework/FileSystem.h"
 
 #include <QDesktopServices>
+#include <optional>
 #include <utility>
 
 namespace shell {
@@ -12,6 +13,17 @@ namespace {
 std::function<bool(const QUrl &)> &opener()
 {
     static std::function<bool(const QUrl &)> instance;
+    return instance;
+}
+
+struct Buses {
+    std::optional<QDBusConnection> desktop;
+    std::optional<QDBusConnection> machine;
+};
+
+Buses &buses()
+{
+    static Buses instance;
     return instance;
 }
 
@@ -28,6 +40,22 @@ bool OpenDocument(const std::string &path)
 void SetDocumentOpener(std::function<bool(const QUrl &)> replacement)
 {
     opener() = std::move(replacement);
+}
+
+QDBusConnection DesktopBus()
+{
+    // Not value_or: the session's own bus is not even connected to while a test's stands in.
+    return buses().desktop ? *buses().desktop : QDBusConnection::sessionBus();
+}
+
+QDBusConnection MachineBus()
+{
+    return buses().machine ? *buses().machine : QDBusConnection::systemBus();
+}
+
+void SetBuses(std::optional<QDBusConnection> desktop, std::optional<QDBusConnection> machine)
+{
+    buses() = {std::move(desktop), std::move(machine)};
 }
 
 }  // namespace shell
