@@ -1,6 +1,7 @@
 // The main window as built: its components by name, their places, texts and defaults, the pages
 // and the menus.
 #include "PralFixture.h"
+#include "common/TempDir.h"
 #include "framework/Ansi.h"
 #include "shell/Autostart.h"
 #include "shell/Pictures.h"

@@ -11,7 +11,9 @@
 #include "fixtures/UpdateServerTree.h"
 #include "shell/Notifications.h"
 
+#include <QFileInfo>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <optional>
 
 namespace {

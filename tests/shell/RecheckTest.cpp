@@ -265,6 +265,7 @@ TEST_F(Resident, TheLastSuccessIsStoredShownAndPlansTheNextStart)
         settings::TStoreKey key(platform::HKEY_CURRENT_USER, form->FormStorage1->KeyPath());
         EXPECT_EQ(key.ReadString(form->FormStorage1->SectionName(), shell::kLastCheckName, ""),
                   shell::LastCheckText(now));
+        form->ComprobarChk->SetChecked(false);  // saved so as the program ends
         form.reset();
     }
     // An hour later the program starts again, with no server and the start-up check off: the last
