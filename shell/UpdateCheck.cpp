@@ -57,6 +57,7 @@ UpdateCheck::UpdateCheck(TFPral &form)
 UpdateCheck::~UpdateCheck()
 {
     // The driver goes before the schedule it drives; the form deletes what is left of its children.
+    m_checkNowLater->stop();
     delete m_driver;
     m_driver = nullptr;
 }
