@@ -31,20 +31,28 @@ TRecheckSchedule::Clock &recheckClock()
     return instance;
 }
 
+TRecheckSchedule::Random &recheckRandom()
+{
+    static TRecheckSchedule::Random instance;
+    return instance;
+}
+
 // How often a held-back "Comprobar ahora" looks whether the program is free.
 constexpr std::chrono::milliseconds kCheckNowRetry{250};
 
 }  // namespace
 
-void SetRecheckClock(TRecheckSchedule::Clock clock)
+void SetRecheckClock(TRecheckSchedule::Clock clock, TRecheckSchedule::Random random)
 {
     recheckClock() = std::move(clock);
+    recheckRandom() = std::move(random);
 }
 
 UpdateCheck::UpdateCheck(TFPral &form)
     : m_form(form), m_schedule(std::make_unique<TRecheckSchedule>(
                         kDefaultRecheckMinutes,
-                        recheckClock() ? recheckClock() : TRecheckSchedule::Clock(TRecheckSchedule::SystemClock))),
+                        recheckClock() ? recheckClock() : TRecheckSchedule::Clock(TRecheckSchedule::SystemClock),
+                        recheckRandom() ? recheckRandom() : TRecheckSchedule::Random(TRecheckSchedule::SystemRandom))),
       m_watch(new TMachineWatch(MachineBus(), &form)), m_driver(new TRecheckDriver(*m_schedule, m_watch, &form)),
       m_checkNowLater(new QTimer(&form))
 {

@@ -21,9 +21,9 @@ namespace shell {
 class TMachineWatch;
 class TRecheckDriver;
 
-// Puts `clock` in the place of the system's for the re-checks of the forms built from now on (tests
-// move time on); an empty one restores it.
-void SetRecheckClock(TRecheckSchedule::Clock clock);
+// Puts `clock` (and `random`) in the place of the system's for the re-checks of the forms built from
+// now on (tests move time on); empty ones restore them.
+void SetRecheckClock(TRecheckSchedule::Clock clock, TRecheckSchedule::Random random = {});
 
 class UpdateCheck {
 public:
