@@ -418,6 +418,19 @@ int TFormPlacement::ReadInteger(const std::string &name, int def) const
     return OpenStore()->ReadInteger(SectionName(), name, def);
 }
 
+std::string TFormPlacement::ReadString(const std::string &name, const std::string &def) const
+{
+    return OpenStore()->ReadString(SectionName(), name, def);
+}
+
+void TFormPlacement::WriteString(const std::string &name, const std::string &text) const
+{
+    auto key = OpenStore();
+    key->WriteString(SectionName(), name, text);
+    if (key->Close() != ERROR_SUCCESS)
+        raiseWriteFailed(fw::ToAnsi(RegistryFile()));
+}
+
 void TFormPlacement::Loaded()
 {
     SectionName();

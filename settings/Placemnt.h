@@ -115,6 +115,11 @@ public:
     // A value of the form's subkey that no control holds (one the user may set by hand), as an
     // integer; `def` when it is missing or not an integer. Raises ERegistryException.
     int ReadInteger(const std::string &name, int def) const;
+    // The same as text; `def` when it is missing. Raises ERegistryException.
+    std::string ReadString(const std::string &name, const std::string &def) const;
+    // Writes such a value, durably (the registry file is written at once). Raises
+    // ERegistryException.
+    void WriteString(const std::string &name, const std::string &text) const;
 
     // Call once the owner's controls exist (the form has been "loaded"): binds what the store
     // keeps and takes over the form's show and close-query events. From then on, while Active,

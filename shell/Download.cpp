@@ -36,6 +36,16 @@ Download::Download(TFPral &form) : m_form(form), m_progressLater(new QTimer(&for
 
 void Download::Run()
 {
+    try {
+        fetch();
+    } catch (...) {
+        m_form.ShowFailure(kDownloadFailedText);
+        throw;
+    }
+}
+
+void Download::fetch()
+{
     const CommandRunner::Work work(m_form.Commands());
     UpdateState &state = m_form.Estado;
     if (state.Published().empty())
@@ -76,22 +86,33 @@ void Download::Run()
     }
     m_form.cxProgressBar2->SetPosition(0);
     download.Place();
-    state.SetLocal(published);
-    state.SetNewMapWaits(false);
-    m_form.BTBeeper1->PlayPreset(sound::psClimb);
-    m_form.Transformar(folder);
+    // The labels, the mark and the tooltip name the map, and the melody greets it, only once the
+    // device can take it: a conversion that fails (a full disk) leaves the map announced as
+    // waiting.
+    Convert(folder, published, [this, &state, &published] {
+        state.SetLocal(published);
+        state.SetNewMapWaits(false);
+        m_form.BTBeeper1->PlayPreset(sound::psClimb);
+    });
 }
 
 void Download::Convert(const std::string &folder)
 {
-    const std::string local = m_form.Estado.Local();
+    Convert(folder, m_form.Estado.Local(), [] {});
+}
+
+void Download::Convert(const std::string &folder, const std::string &name, const std::function<void()> &ready)
+{
+    const std::string &local = name;
     if (!IsPointsFileName(local)) {
         fw::ShowMessage(InvalidDestinationNameText());
         return;
     }
     const int model = m_form.Avisadores->ItemIndex();
-    // A device file of the header alone would pass for a map: the download stays as it came.
+    // A device file of the header alone would pass for a map: the download stays as it came, and
+    // is what the device gets.
     if (!HasConversion(model)) {
+        ready();
         fw::ShowMessage(NoConversionText(model));
         return;
     }
@@ -108,6 +129,7 @@ void Download::Convert(const std::string &folder)
         fw::ShowMessage(InvalidPointsFileText());
         return;
     }
+    ready();
     fw::ShowMessage(MapReceivedText());
     DeleteDownload(folder);
 }

@@ -1,13 +1,15 @@
 #pragma once
 // The download of the main form: the published map is fetched into the download folder as
-// "temp.mdb" (held to the size the server gives for it and to the program's cap), recorded as the
-// newest local map, greeted with a melody and converted for the device model. It also shows every
+// "temp.mdb" (held to the size the server gives for it and to the program's cap) and converted for
+// the device model; once the device's file is in place it is recorded as the newest local map and
+// greeted with a melody. It also shows every
 // transfer of the FTP client: the status bar, the progress bar and the tray icon's animation.
 #include "framework/Classes.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class TFPral;
@@ -19,12 +21,15 @@ public:
     // Builds the beeper and the progress timer; `form` owns the download and outlives it.
     explicit Download(TFPral &form);
 
-    // The command behind "Descargar" (the form's Descargar).
+    // The command behind "Descargar" (the form's Descargar). A failure says so on the status bar.
     void Run();
     // Converts the download ("temp.mdb" in `folder`, an absolute folder) into the local map in the
     // same folder for the chosen device model by the alert levels, shows its closing message and
-    // deletes the download (the form's Transformar).
+    // deletes the download (the form's Transformar, to the local map's name).
     void Convert(const std::string &folder);
+    // The same to the map `name`; `ready` runs once the map is ready for the device (its file in
+    // place, or the download itself for a model without a conversion), before the closing message.
+    void Convert(const std::string &folder, const std::string &name, const std::function<void()> &ready);
 
     // The FTP client's transfer events, as the window shows them.
     void TransferStarted();
@@ -32,6 +37,7 @@ public:
     void TransferEnded();
 
 private:
+    void fetch();
     // The transfer's feedback is drawn at most every few hundredths of a second: a repaint per
     // block would cost the transfer more than the transfer itself. The last count always shows.
     void showProgress();

@@ -10,13 +10,16 @@
 #include "framework/FileSystem.h"
 #include "framework/FormatSettings.h"
 #include "framework/PartFile.h"
+#include "shell/Autostart.h"
 #include "shell/Conversion.h"
 #include "shell/DeviceModel.h"
 #include "shell/StoredProperties.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
+#include <QScopedValueRollback>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -72,7 +75,10 @@ TFPral::TFPral(QWidget *parent) : fw::TForm("FPral", parent)
     // loop like the user's own.
     const QPointer<TFPral> self(this);
     m_commands = std::make_unique<shell::CommandRunner>(
-        *msFTPClient1, [this] { return folderText(); },
+        *msFTPClient1,
+        // A re-check works in the folder last saved (or started with), never in text being typed
+        // on the page "Config": what the user has not saved is not the user's choice yet.
+        [this] { return m_check && m_check->Rechecking() ? absoluteFolder(m_savedFolder) : folderText(); },
         [self] {
             QMetaObject::invokeMethod(
                 self, [self] { fw::CallFromSignal(self, [self] { self->Close(); }); }, Qt::QueuedConnection);
@@ -99,6 +105,8 @@ TFPral::~TFPral()
 void TFPral::buildMenus()
 {
     Opciones1 = RxMainMenu1->Add("Opciones1", "Opciones");
+    ComprobarAhora1 = Opciones1->Add("ComprobarAhora1", "Comprobar ahora");
+    ComprobarAhora1->OnClick = [this](fw::TObject *sender) { ComprobarAhora1Click(sender); };
     Ocultar1 = Opciones1->Add("Ocultar1", "Ocultar");
     Ocultar1->OnClick = [this](fw::TObject *sender) { Ocultar1Click(sender); };
 
@@ -137,6 +145,7 @@ void TFPral::FormCreate(fw::TObject *)
     RxTrayIcon1->SetAnimated(false);
     Notebook1->SetActivePage("Default");
     RestoreSettings();
+    showAutostart();
     FVersion = "9.3";
     ConfigurarFTP();
     if (!Minimizar->Checked()) {
@@ -147,8 +156,11 @@ void TFPral::FormCreate(fw::TObject *)
         setWindowState(windowState() | Qt::WindowMinimized);
         Show();
     }
-    if (DirectoryEdit1->Text().empty())
+    if (DirectoryEdit1->Text().empty()) {
         PrimeraVez();
+        // The folder the first run made is the one the program works in from now on.
+        m_savedFolder = DirectoryEdit1->Text();
+    }
     // The download folder becomes the current directory (the folder of an empty folder text, and
     // the list of local maps, start there); commands work on absolute paths of their own folder.
     FileListBox1->ApplyFilePath(DirectoryEdit1->Text());
@@ -161,8 +173,11 @@ void TFPral::FormCreate(fw::TObject *)
     BarradeEstado();
     // From the start-up on, so that a failed start-up check does not stop the later ones.
     m_check->StartRechecks();
+    ShowLastCheck();
+    // Started into the tray (at log-in, say, before the network is up) a failure is reported as a
+    // re-check's is and retried soon: no box waits there for someone to close it.
     if (ComprobarChk->Checked())
-        m_commands->Run([this] { ComprobarAct1(); });
+        m_check->StartupCheck(Minimizar->Checked());
 }
 
 void TFPral::RestoreSettings()
@@ -171,6 +186,8 @@ void TFPral::RestoreSettings()
     FormStorage1->Restore();
     FIntervaloComprobacion =
         shell::RecheckMinutes(FormStorage1->ReadInteger(shell::kRecheckIntervalName, shell::kDefaultRecheckMinutes));
+    FUltimaComprobacion = shell::ParseLastCheck(FormStorage1->ReadString(shell::kLastCheckName, ""));
+    m_savedFolder = DirectoryEdit1->Text();
 }
 
 void TFPral::ConfigurarFTP()
@@ -260,12 +277,60 @@ void TFPral::AvisadoresPropertiesChange(fw::TObject *)
         BarradeEstado();
 }
 
+void TFPral::IniciarConSesionChange(fw::TObject *)
+{
+    if (m_showingAutostart)
+        return;
+    try {
+        shell::SetAutostart(IniciarConSesion->Checked(), QCoreApplication::applicationFilePath());
+    } catch (...) {
+        // The box goes back to what the session will do; the error goes to the report.
+        showAutostart();
+        throw;
+    }
+}
+
+void TFPral::showAutostart()
+{
+    const QScopedValueRollback showing(m_showingAutostart, true);
+    IniciarConSesion->SetChecked(shell::AutostartEnabled());
+}
+
 void TFPral::Salir1Click(fw::TObject *)
 {
+    saveBeforeEnding();
     fw::Application().Terminate();
 }
 
+void TFPral::saveBeforeEnding()
+{
+    // Once the program is told to end, an error can go to standard error only: saved now, while a
+    // box can still show it, as "Guardar" shows it. The save as the window goes follows all the
+    // same.
+    fw::CallFromSignal(this, [this] { FormStorage1->SaveNow(); });
+}
+
 // ---- The update state on the main page
+
+void TFPral::ShowLastCheck()
+{
+    if (FUltimaComprobacion)
+        StatusBar1->SetPanelText(0, shell::LastCheckStatusText(*FUltimaComprobacion));
+    m_tray->ShowUpdateState(Estado);
+}
+
+void TFPral::ShowFailure(const std::string &text)
+{
+    StatusBar1->SetPanelText(0, text);
+    cxProgressBar2->SetBusy(false);
+    cxProgressBar2->SetPosition(0);
+    RxTrayIcon1->SetAnimated(false);
+}
+
+void TFPral::ComprobarAhora1Click(fw::TObject *)
+{
+    m_check->CheckNow();
+}
 
 void TFPral::showUpdateState()
 {
@@ -318,6 +383,11 @@ void TFPral::Button1Click(fw::TObject *)
 void TFPral::FormCloseQuery(fw::TObject *, bool &CanClose)
 {
     m_commands->CloseQuery(FConectado(), CanClose);
+    // "Finalizar" ends the program: its settings are saved before, where their error can show.
+    if (CanClose && m_endingByUser) {
+        m_endingByUser = false;
+        saveBeforeEnding();
+    }
 }
 
 void TFPral::msFTPClient1Connecting(fw::TObject *)
@@ -337,7 +407,11 @@ void TFPral::msFTPClient1Disconnected(fw::TObject *)
 
 std::string TFPral::folderText() const
 {
-    const std::string text = DirectoryEdit1->Text();
+    return absoluteFolder(DirectoryEdit1->Text());
+}
+
+std::string TFPral::absoluteFolder(const std::string &text)
+{
     // Never the file system's root for an empty text: the folder the program started in.
     const QString folder = text.empty() ? QDir::currentPath() : QFileInfo(fw::PathFromAnsi(text)).absoluteFilePath();
     return fw::PathToAnsi(QDir::cleanPath(folder));
@@ -362,6 +436,8 @@ void TFPral::Activar1Click(fw::TObject *)
 
 void TFPral::RXWebSite1Click(fw::TObject *)
 {
+    // Kept while a running command holds the close back: the close that follows it is this one.
+    m_endingByUser = true;
     Close();
 }
 

@@ -24,9 +24,11 @@
 #include "widgets/Menus.h"
 #include "widgets/TrayIcon.h"
 
+#include <QDateTime>
 #include <QTimer>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,7 +56,7 @@ public:
     fw::TNotebook *Notebook1;
     fw::TStatusBar *StatusBar1;
     fw::TMainMenu *RxMainMenu1;
-    fw::TMenuItem *Opciones1, *Ocultar1;
+    fw::TMenuItem *Opciones1, *ComprobarAhora1, *Ocultar1;
     fw::TMenuItem *Configuracion1, *General1, *ConfigurarProxy1, *N1, *Carpetadedescarga1, *N2, *Tiposdeavisos1;
     fw::TMenuItem *Salir1;
 
@@ -74,7 +76,7 @@ public:
 
     // Page "General"
     fw::TRadioGroup *Avisadores;
-    fw::TCheckBox *ComprobarChk, *Minimizar;
+    fw::TCheckBox *ComprobarChk, *Minimizar, *IniciarConSesion;
     fw::TButton *cxButton3;
 
     // Page "Avisos" (Watcher): rows for the point types, top to bottom.
@@ -101,7 +103,7 @@ public:
     fw::TRxTrayIcon *RxTrayIcon1;
     fw::TAppEvents *AppEvents;
     fw::TRxPopupMenu *PopupMenu;
-    fw::TMenuItem *Activar1, *Pausa1, *N3, *RXWebSite1;
+    fw::TMenuItem *Activar1, *Pausa1, *ComprobarAhora2, *N3, *RXWebSite1;
     settings::TFormStorage *FormStorage1;
     net::TmsFTPClient *msFTPClient1;
     sound::TBTBeeper *BTBeeper1;
@@ -115,6 +117,8 @@ public:
     void Carpetadedescarga1Click(fw::TObject *Sender);
     void Tiposdeavisos1Click(fw::TObject *Sender);
     void AvisadoresPropertiesChange(fw::TObject *Sender);
+    // "Iniciar con la sesión": writes or removes the session's autostart entry for this program.
+    void IniciarConSesionChange(fw::TObject *Sender);
     void Ocultar1Click(fw::TObject *Sender);
     void Salir1Click(fw::TObject *Sender);
     void Activar1Click(fw::TObject *Sender);
@@ -129,16 +133,28 @@ public:
 
     // Another start of the program asks this one to come forward: as a click on the tray icon.
     void ActivateFromSecondStart();
+    // The program's own desktop notification (shell/Notifications.h).
+    shell::TDesktopNotifier &Notifications() const { return m_tray->Notifier(); }
     void HideTaskbarEntry() { m_tray->HideTaskbarEntry(); }
     void ShowTaskbarEntry() { m_tray->ShowTaskbarEntry(); }
     bool TaskbarEntryHidden() const { return m_tray->TaskbarEntryHidden(); }
 
-    // ---- While resident: minutes between the re-checks (0: none), from the stored settings, and
-    // the re-check's timer, running from the start-up while the interval is not 0.
+    // ---- While resident: minutes between the re-checks (0: none), from the stored settings, the
+    // time of the last successful check (stored as "UltimaComprobacion"), and the re-checks' timer,
+    // armed from the start-up while the interval is not 0.
     int FIntervaloComprobacion = shell::kDefaultRecheckMinutes;
+    std::optional<QDateTime> FUltimaComprobacion;
     QTimer *RecheckTimer() const { return m_check->RecheckTimer(); }
+    const shell::TRecheckSchedule &Rechecks() const { return m_check->Schedule(); }
     void RecheckTimerTimer() { m_check->Recheck(); }
     bool Recomprobando() const { return m_check->Rechecking(); }
+    // "Comprobar ahora" (tray menu and "Opciones"): the check at once, once the program is free.
+    void ComprobarAhora1Click(fw::TObject *Sender);
+    bool ComprobacionPendiente() const { return m_check->CheckNowPending(); }
+    // The last successful check on the status bar and in the tooltip.
+    void ShowLastCheck();
+    // A command failed: the status bar says so and the progress bar is empty.
+    void ShowFailure(const std::string &text);
 
     // Caption and second status panel for the chosen device model.
     void BarradeEstado();
@@ -203,8 +219,19 @@ private:
     void wireEvents();
     // The download folder as the page "Config" shows it, made absolute.
     std::string folderText() const;
+    // A folder text made absolute; an empty one is the current directory.
+    static std::string absoluteFolder(const std::string &text);
     // Saves the settings once more if the process ends without destroying the form.
     void InstallSettingsGuards();
+
+    // The box shows the autostart entry as it is: set from it, not by the user.
+    void showAutostart();
+    bool m_showingAutostart = false;
+    // "Salir" and "Finalizar" save the settings before the program is told to end.
+    void saveBeforeEnding();
+    bool m_endingByUser = false;
+    // The download folder's text as last restored or saved: the re-checks' folder.
+    std::string m_savedFolder;
 
     std::unique_ptr<shell::CommandRunner> m_commands;
     std::unique_ptr<shell::Tray> m_tray;

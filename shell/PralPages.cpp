@@ -125,6 +125,13 @@ void TFPral::buildGeneralPage(QWidget *page)
     Minimizar->SetCaption(AnsiText("Ejecutar aplicación minimizada"));
     Minimizar->SetChecked(false);
 
+    // Not a stored setting: the session's autostart entry is the record (FormCreate reads it).
+    IniciarConSesion = new fw::TCheckBox(page, "IniciarConSesion");
+    IniciarConSesion->SetBounds(8, 120, 377, 21);
+    IniciarConSesion->SetCaption(AnsiText("Iniciar con la sesión"));
+    IniciarConSesion->SetChecked(false);
+    IniciarConSesion->OnChange = [this](fw::TObject *sender) { IniciarConSesionChange(sender); };
+
     cxButton3 = addSaveButton(page, "cxButton3");
 }
 

@@ -37,6 +37,7 @@ void TFPral::GuardarClick(fw::TObject *Sender)
     // Durable at once: a crash or a power cut after "Guardar" keeps what the user saved. An error
     // reaches the framework's report.
     FormStorage1->SaveNow();
+    m_savedFolder = DirectoryEdit1->Text();
 }
 
 void TFPral::InstallSettingsGuards()

@@ -39,6 +39,8 @@ public:
 
     // A check is due but waits for the network; how often a due check was held back so.
     bool WaitingForNetwork() const { return m_waitingForNetwork; }
+    // The timer, armed for the next look at the schedule.
+    QTimer *Timer() const { return m_timer; }
     int HeldBack() const { return m_heldBack; }
 
     // A check is due and may go out now. A handler that reports nothing has deferred it.

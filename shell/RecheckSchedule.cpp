@@ -37,6 +37,11 @@ std::string LastCheckHint(const QDateTime &when)
            " - última comprobación: " + when.toLocalTime().toString(QStringLiteral("HH:mm")).toStdString();
 }
 
+std::string LastCheckStatusText(const QDateTime &when)
+{
+    return "Ultima comprobacion: " + when.toLocalTime().toString(QStringLiteral("HH:mm")).toStdString();
+}
+
 QDateTime TRecheckSchedule::SystemClock()
 {
     return QDateTime::currentDateTimeUtc();

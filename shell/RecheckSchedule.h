@@ -24,6 +24,8 @@ std::optional<QDateTime> ParseLastCheck(std::string_view text);
 // What the tray's tooltip says while no new map waits: the local time of the last successful
 // check, "Drovanel - última comprobación: HH:MM".
 std::string LastCheckHint(const QDateTime &when);
+// The same on the main page's status bar: "Ultima comprobacion: HH:MM".
+std::string LastCheckStatusText(const QDateTime &when);
 
 class TRecheckSchedule {
 public:

@@ -2,8 +2,11 @@
 
 #include "framework/Ansi.h"
 #include "framework/Application.h"
+#include "shell/Desktop.h"
+#include "shell/Notifications.h"
 #include "shell/Pictures.h"
 #include "shell/Pral.h"
+#include "shell/RecheckSchedule.h"
 #include "shell/Updates.h"
 
 #include <QApplication>
@@ -12,7 +15,7 @@
 
 namespace shell {
 
-Tray::Tray(TFPral &form) : m_form(form)
+Tray::Tray(TFPral &form) : m_form(form), m_notifier(new TDesktopNotifier(DesktopBus(), &form))
 {
     auto *icon = new fw::TRxTrayIcon(&form, "RxTrayIcon1");
     m_form.RxTrayIcon1 = icon;
@@ -30,6 +33,13 @@ Tray::Tray(TFPral &form) : m_form(form)
     icon->OnDblClick = [&form](fw::TObject *sender) { form.RxTrayIcon1DblClick(sender); };
     // A click on the notification of a new map brings the window, as a click on the icon does.
     icon->OnBalloonClick = [this](fw::TObject *) { Click(); };
+    m_notifier->OnDefaultAction = [this](fw::TObject *) { Click(); };
+    m_notifier->OnDownloadAction = [this](fw::TObject *) { DownloadFromNotification(); };
+    // A server that comes (or comes back) while a map waits untold hears of it.
+    m_notifier->OnServerChanged = [this](fw::TObject *) {
+        if (m_notifier->Available())
+            ShowUpdateState(m_form.Estado);
+    };
     // The same still image, drawn at build time: the window manager takes every size at once.
     form.setWindowIcon(WindowIcon());
 
@@ -54,6 +64,8 @@ Tray::Tray(TFPral &form) : m_form(form)
     m_form.Pausa1 = menu->Add("Pausa1", "Pausa");
     for (int i = 0; i < 4; ++i)
         menu->Add("", "");
+    m_form.ComprobarAhora2 = menu->Add("ComprobarAhora2", "Comprobar ahora");
+    m_form.ComprobarAhora2->OnClick = [&form](fw::TObject *sender) { form.ComprobarAhora1Click(sender); };
     m_form.N3 = menu->Add("N3", "-");
     m_form.RXWebSite1 = menu->Add("RXWebSite1", "Finalizar");
     m_form.RXWebSite1->OnClick = [&form](fw::TObject *sender) { form.RXWebSite1Click(sender); };
@@ -138,12 +150,33 @@ void Tray::ShowUpdateState(UpdateState &state)
 {
     const bool waits = state.NewMapWaits();
     const std::string &name = state.Published();
-    m_form.RxTrayIcon1->SetHint(fw::FromAnsi(waits ? NewMapHint(name) : kTrayTitle));
-    // Once a run for each published name, and only where an icon can carry it: without one the
-    // window's mark is all there is.
-    if (waits && !state.Told(name) &&
-        m_form.RxTrayIcon1->ShowMessage(QString::fromLatin1(kTrayTitle), fw::FromAnsi(NewMapText(name))))
+    // The new map while one waits, else when the server was last reached.
+    const std::optional<QDateTime> &lastCheck = m_form.FUltimaComprobacion;
+    m_form.RxTrayIcon1->SetHint(waits       ? fw::FromAnsi(NewMapHint(name))
+                                : lastCheck ? QString::fromStdString(LastCheckHint(*lastCheck))
+                                            : QString::fromLatin1(kTrayTitle));
+    if (!waits) {
+        // The map it announced is in place: the notification has nothing more to say.
+        m_notifier->Close();
+        return;
+    }
+    if (state.Told(name))
+        return;
+    // Once a run for each published name (a newer one replaces it on the screen). Never both the
+    // program's own and Qt's balloon: the balloon only where no notification server runs, and
+    // only where an icon can carry it; without either the window's mark is all there is.
+    const QString title = QString::fromLatin1(kTrayTitle);
+    const QString text = fw::FromAnsi(NewMapText(name));
+    if (m_notifier->Available() ? m_notifier->Notify(title, text) : m_form.RxTrayIcon1->ShowMessage(title, text))
         state.SetTold(name);
+}
+
+void Tray::DownloadFromNotification()
+{
+    Activate();
+    // As the button would: not while a command (a check, a download) has the FTP client.
+    if (!m_form.FtpBusy() && !m_form.Ending())
+        m_form.cxButton1->Click();
 }
 
 void Tray::DrawMargin(fw::TObject *Sender, QPainter &Canvas, const QRect &Rect)

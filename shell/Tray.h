@@ -11,6 +11,7 @@ class TFPral;
 namespace shell {
 
 class UpdateState;
+class TDesktopNotifier;
 
 class Tray {
 public:
@@ -36,11 +37,19 @@ public:
     // The tray menu's strip: a green gradient with the program's name reading upwards.
     static void DrawMargin(fw::TObject *Sender, QPainter &Canvas, const QRect &Rect);
     // Shows the update state: the tooltip names a map that waits, and a newly waiting map is told
-    // once a run in a desktop notification (where an icon can carry it).
+    // once a run in a desktop notification: the program's own where a notification server runs
+    // (with or without a tray icon), else Qt's balloon where an icon can carry it. The
+    // notification goes once the map is in place.
     void ShowUpdateState(UpdateState &state);
+    // The program's own notification (shell/Notifications.h).
+    TDesktopNotifier &Notifier() const { return *m_notifier; }
 
 private:
+    // "Descargar" on the notification: the window, and the download as the button starts it.
+    void DownloadFromNotification();
+
     TFPral &m_form;
+    TDesktopNotifier *m_notifier;
     bool m_putAway = false;  // minimised into the tray, see HideTaskbarEntry
 };
 

@@ -7,31 +7,121 @@
 #include "framework/FileSystem.h"
 #include "framework/PartFile.h"
 #include "framework/Streams.h"
+#include "shell/Desktop.h"
+#include "shell/MachineWatch.h"
 #include "shell/Pral.h"
+#include "shell/RecheckDriver.h"
 #include "shell/Updates.h"
 #include "widgets/NewsWindow.h"
 
 #include <QApplication>
 #include <QScopeGuard>
 #include <QScopedValueRollback>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 namespace shell {
 
-UpdateCheck::UpdateCheck(TFPral &form) : m_form(form), m_recheckTimer(new QTimer(&form))
+namespace {
+
+TRecheckSchedule::Clock &recheckClock()
 {
-    // A day between ticks needs no precision: the coarse timer lets the system gather wake-ups.
-    m_recheckTimer->setTimerType(Qt::VeryCoarseTimer);
-    QObject::connect(m_recheckTimer, &QTimer::timeout, &form,
-                     [this] { fw::CallFromSignal(&m_form, [this] { Recheck(); }); });
+    static TRecheckSchedule::Clock instance;
+    return instance;
+}
+
+TRecheckSchedule::Random &recheckRandom()
+{
+    static TRecheckSchedule::Random instance;
+    return instance;
+}
+
+// How often a held-back "Comprobar ahora" looks whether the program is free.
+constexpr std::chrono::milliseconds kCheckNowRetry{250};
+
+}  // namespace
+
+void SetRecheckClock(TRecheckSchedule::Clock clock, TRecheckSchedule::Random random)
+{
+    recheckClock() = std::move(clock);
+    recheckRandom() = std::move(random);
+}
+
+UpdateCheck::UpdateCheck(TFPral &form)
+    : m_form(form), m_schedule(std::make_unique<TRecheckSchedule>(
+                        kDefaultRecheckMinutes,
+                        recheckClock() ? recheckClock() : TRecheckSchedule::Clock(TRecheckSchedule::SystemClock),
+                        recheckRandom() ? recheckRandom() : TRecheckSchedule::Random(TRecheckSchedule::SystemRandom))),
+      m_watch(new TMachineWatch(MachineBus(), &form)), m_driver(std::make_unique<TRecheckDriver>(*m_schedule, m_watch)),
+      m_checkNowLater(new QTimer(&form))
+{
+    m_driver->OnCheckDue = [this](fw::TObject *) { Recheck(); };
+    m_checkNowLater->setInterval(kCheckNowRetry);
+    QObject::connect(m_checkNowLater, &QTimer::timeout, &form,
+                     [this] { fw::CallFromSignal(&m_form, [this] { tryCheckNow(); }); });
+}
+
+UpdateCheck::~UpdateCheck()
+{
+    // The driver goes before the schedule it drives; the form deletes what is left of its children.
+    m_checkNowLater->stop();
+    m_driver.reset();
+}
+
+QTimer *UpdateCheck::RecheckTimer() const
+{
+    return m_driver->Timer();
 }
 
 void UpdateCheck::StartRechecks()
 {
-    if (m_form.FIntervaloComprobacion > 0)
-        m_recheckTimer->start(std::chrono::minutes(m_form.FIntervaloComprobacion));
+    m_schedule->SetInterval(m_form.FIntervaloComprobacion);
+    m_schedule->Start(m_form.FUltimaComprobacion);
+    m_driver->Rearm();
+}
+
+void UpdateCheck::StartupCheck(bool resident)
+{
+    if (resident) {
+        runResident();
+        return;
+    }
+    m_form.Commands().Run([this] { m_form.ComprobarAct1(); });
+}
+
+void UpdateCheck::CheckNow()
+{
+    m_checkNowPending = true;
+    tryCheckNow();
+}
+
+void UpdateCheck::tryCheckNow()
+{
+    if (!m_checkNowPending)
+        return;
+    if (m_form.Ending()) {
+        m_checkNowPending = false;
+        m_checkNowLater->stop();
+        return;
+    }
+    // Held back as a re-check is while the program is busy, and run once it is free.
+    if (busy()) {
+        m_checkNowLater->start();
+        return;
+    }
+    m_checkNowPending = false;
+    m_checkNowLater->stop();
+    // The user asked: the check's own dialogs, and its failure in the error report.
+    m_form.Commands().Run([this] { m_form.ComprobarAct1(); });
+}
+
+bool UpdateCheck::busy() const
+{
+    return m_form.FtpBusy() || m_form.Ending() || QApplication::activeModalWidget() ||
+           QApplication::activePopupWidget();
 }
 
 void UpdateCheck::Run()
@@ -64,10 +154,39 @@ void UpdateCheck::Run()
         m_form.cxButton1->SetEnabled(true);
     m_form.StatusBar1->SetPanelText(1, "");
     // A program that is ending starts nothing more on the network.
-    if (news && !m_form.Ending())
-        fetchNews();
-    if (failure)
+    if (!failure && news && !m_form.Ending()) {
+        try {
+            fetchNews();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    if (failure) {
+        failed();
         std::rethrow_exception(failure);
+    }
+    succeeded();
+}
+
+void UpdateCheck::succeeded()
+{
+    m_driver->Succeeded();
+    m_form.FUltimaComprobacion = m_schedule->LastSuccess();
+    if (m_form.FUltimaComprobacion) {
+        try {
+            m_form.FormStorage1->WriteString(kLastCheckName, LastCheckText(*m_form.FUltimaComprobacion));
+        } catch (const std::exception &e) {
+            // The check itself went well; the next start checks once more, that is all.
+            std::fprintf(stderr, "drovanel: %s\n", fw::OneLineText(e.what()).c_str());
+        }
+    }
+    m_form.ShowLastCheck();
+}
+
+void UpdateCheck::failed()
+{
+    m_driver->Failed();
+    m_form.ShowFailure(kCheckFailedText);
 }
 
 bool UpdateCheck::listPublishedMaps()
@@ -144,17 +263,25 @@ void UpdateCheck::fetchNews()
 
 void UpdateCheck::Recheck()
 {
-    // A tick that finds the program busy (a command on the network, a dialog waiting for an
-    // answer, a menu open) leaves the check to the next one.
-    if (!m_form.ComprobarChk->Checked() || m_form.FtpBusy() || m_form.Ending() || QApplication::activeModalWidget() ||
-        QApplication::activePopupWidget())
+    // A check due while the program is busy (a command on the network, a dialog waiting for an
+    // answer, a menu open) comes a minute later; one that the user turned off waits as long.
+    if (busy()) {
+        m_driver->Deferred();
         return;
+    }
+    if (!m_form.ComprobarChk->Checked())
+        return;
+    runResident();
+}
+
+void UpdateCheck::runResident()
+{
     const QScopedValueRollback recheck(m_rechecking, true);
     try {
         m_form.Commands().Run([this] { m_form.ComprobarAct1(); });
     } catch (const std::exception &e) {
-        // No box: a machine left offline overnight would find a pile of them. The next tick tries
-        // again.
+        // No box: a machine left offline overnight would find a pile of them. The schedule tries
+        // again soon.
         std::fprintf(stderr, "drovanel: la comprobación de mapas nuevos ha fallado: %s\n",
                      fw::OneLineText(e.what()).c_str());
     }

@@ -71,6 +71,9 @@ int RecheckMinutes(int stored);
 // What the tray says of a published map that waits to be downloaded: the notification's text,
 // and the tooltip built on it.
 inline constexpr const char *kTrayTitle = "Drovanel";
+// The status bar's first panel after a command that failed.
+inline constexpr const char *kCheckFailedText = "La comprobacion ha fallado";
+inline constexpr const char *kDownloadFailedText = "La descarga ha fallado";
 std::string NewMapText(std::string_view name);
 std::string NewMapHint(std::string_view name);
 

@@ -107,7 +107,7 @@ TEST_F(StatusNotifier, TheItemRegistersActivateShowsTheWindowAndFinalizarFromIts
             finalizar = entry.id;
         separatorBeforeIt = false;
     }
-    EXPECT_EQ(labels.join('|').toStdString(), "Descargar|Pausa|Finalizar");
+    EXPECT_EQ(labels.join('|').toStdString(), "Descargar|Pausa|Comprobar ahora|Finalizar");
     ASSERT_GE(finalizar, 0) << "no \"Finalizar\" after a separator";
 
     // The window's placement is written only on the way out.
@@ -122,10 +122,11 @@ TEST_F(StatusNotifier, TheItemRegistersActivateShowsTheWindowAndFinalizarFromIts
     EXPECT_TRUE(settings.contains("\"Minimizar_Checked\"=\"True\"\r\n")) << settings.toStdString();
 }
 
-// Both ways a new map is told reach the desktop's notification server: the start-up check's, and
-// that of a re-check a minute later which finds a map published meanwhile. Between the two the
-// item's tooltip names the waiting map. Once the notifications are closed, the server's history
-// holds each once. The stored interval survives the settings being written at the end.
+// Both ways a new map is told reach the desktop's notification server, as the program's own
+// notification: the start-up check's, and that of a re-check a minute later which finds a map
+// published meanwhile (the first has expired by then, so the second is a new one). Between the
+// two the item's tooltip names the waiting map. Once the notifications are closed, the server's
+// history holds each once. The stored interval survives the settings being written at the end.
 TEST_F(StatusNotifier, TheStartUpCheckAndAReCheckEachNotifyTheirNewMap)
 {
     ASSERT_NO_FATAL_FAILURE(StartProgram({{"IntervaloComprobacion", "1"}}));
@@ -148,6 +149,7 @@ TEST_F(StatusNotifier, TheStartUpCheckAndAReCheckEachNotifyTheirNewMap)
     m_notifications->Ctl({"close-all"});
     QStringList told;
     for (const auto &n : m_notifications->History()) {
+        EXPECT_EQ(n.appName, "Drovanel");
         EXPECT_EQ(n.summary, "Drovanel");
         told << n.body;
     }

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -217,6 +218,10 @@ TEST_P(DownloadFailures, NothingIsConvertedAndThePreviousFilesStay)
     EXPECT_TRUE(form->Image2->Visible());
     EXPECT_TRUE(form->cxButton1->Enabled());
     EXPECT_FALSE(form->RxTrayIcon1->Animated());
+    // The window says it failed, and no bar stays part filled as if the transfer went on.
+    EXPECT_EQ(form->StatusBar1->PanelText(0), shell::kDownloadFailedText);
+    EXPECT_EQ(form->cxProgressBar2->Position(), 0);
+    EXPECT_FALSE(form->cxProgressBar2->Busy());
 }
 
 INSTANTIATE_TEST_SUITE_P(Download, DownloadFailures, ::testing::ValuesIn(FailureTable()),
@@ -396,6 +401,56 @@ TEST_F(Scripted, AModelWithoutAConversionKeepsTheDownloadAndSaysSo)
     EXPECT_EQ(messages(), Texts{shell::NoConversionText(shell::kGrayRoverII)});
     EXPECT_EQ(ReadFile(local("temp.mdb")), kMap) << "the download kept as it came";
     EXPECT_EQ(ReadFile(local(kNewest)), "574C el mapa anterior\r\n") << "no device file written";
+    // The download is what the device gets: the map is in place, and greeted.
+    EXPECT_EQ(melodies(), 1);
+    EXPECT_EQ(form->Label3->Caption(), kNewest);
+    EXPECT_FALSE(form->Image2->Visible());
+}
+
+// A conversion that cannot write the device's file (the disk full) leaves the window and the
+// tray saying the new map still waits, with no melody: nothing the device can take has arrived.
+TEST_F(Scripted, AConversionThatCannotWriteLeavesTheMapWaiting)
+{
+    server.listing = kNewest + "\r\n";
+    server.File(kNewest, kMap);
+    WriteFile(local(kPlaceholder), "");
+    StartDirect();
+
+    // Once the map has arrived, no file may grow past its first byte: every write of the
+    // conversion fails as on a full disk.
+    ::rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const auto restore = qScopeGuard([&] {
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, oldHandler);
+    });
+    const fw::TNotifyEvent end = form->msFTPClient1->OnDataTransferTerminate;
+    form->msFTPClient1->OnDataTransferTerminate = [&before, &end](fw::TObject *sender) {
+        end(sender);
+        const ::rlimit full{0, before.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &full);
+    };
+    form->cxButton1->Click();
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    form->msFTPClient1->OnDataTransferTerminate = end;
+
+    ASSERT_EQ(errors().size(), 1u);
+    EXPECT_EQ(messages(), Texts{});
+    EXPECT_EQ(melodies(), 0);
+    EXPECT_EQ(form->Label3->Caption(), kPlaceholder);
+    EXPECT_EQ(form->Label4->Caption(), kNewest);
+    EXPECT_EQ(form->Estado.Local(), kPlaceholder);
+    EXPECT_TRUE(form->Image2->Visible());
+    EXPECT_EQ(form->RxTrayIcon1->Hint(), fw::FromAnsi(shell::NewMapHint(kNewest)));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(local(kNewest))));
+    EXPECT_EQ(form->StatusBar1->PanelText(0), shell::kDownloadFailedText);
+
+    // Room again: the next press converts and the map is in place.
+    form->cxButton1->Click();
+    EXPECT_EQ(ReadFile(local(kNewest)).substr(0, 4), "574C");
+    EXPECT_EQ(melodies(), 1);
+    EXPECT_FALSE(form->Image2->Visible());
 }
 
 // "Salir" and a termination signal (as the desktop session's end) while the start-up check fetches

@@ -1,7 +1,9 @@
 // The main window as built: its components by name, their places, texts and defaults, the pages
 // and the menus.
 #include "PralFixture.h"
+#include "common/TempDir.h"
 #include "framework/Ansi.h"
+#include "shell/Autostart.h"
 #include "shell/Pictures.h"
 #include "widgets/Hints.h"
 #include "widgets/TrayIcon.h"
@@ -101,6 +103,7 @@ TEST_F(PralTest, ControlsSitOnTheirPagesAtTheirPlaces)
         {"Avisadores", "General", {8, 8, 377, 65}},
         {"ComprobarChk", "General", {8, 88, 377, 21}},
         {"Minimizar", "General", {8, 104, 377, 21}},
+        {"IniciarConSesion", "General", {8, 120, 377, 21}},
         {"cxButton3", "General", {146, 229, 105, 25}},
         {"cxCheckGroup2", "Avisos", {0, 0, 396, 272}},
         {"cxTrackBar1", "Avisos", {208, 27, 177, 25}},
@@ -236,6 +239,8 @@ TEST_F(PralTest, TextsColoursAndHints)
     EXPECT_EQ(form.Avisadores->Item(2), "Gray Rover II");
     EXPECT_EQ(form.ComprobarChk->Caption(), AnsiText("Comprobar versiones al arrancar la aplicación"));
     EXPECT_EQ(form.Minimizar->Caption(), AnsiText("Ejecutar aplicación minimizada"));
+    EXPECT_EQ(form.IniciarConSesion->Caption(), AnsiText("Iniciar con la sesión"));
+    EXPECT_FALSE(form.IniciarConSesion->Checked());
     EXPECT_EQ(form.Label10->Caption(), AnsiText("Configurar PROXY (Si está vacio no se utiliza)"));
     EXPECT_EQ(form.Label5->Caption(), "Nombre Host:");
     EXPECT_EQ(form.Label9->Caption(), "Puerto:");
@@ -470,7 +475,8 @@ TEST_F(PralTest, WindowFrameMenusAndNonVisualComponents)
                                                "ConfigurarProxy1=Configurar Proxy (&Configurar Proxy)", "-",
                                                "Carpetadedescarga1=Carpeta de descargas (Carpeta &de descargas)", "-",
                                                "Tiposdeavisos1=Tipos de Avisos (&Tipos de Avisos)"}));
-    EXPECT_EQ(form.Opciones1->SubMenu()->actions().size(), 1);
+    EXPECT_EQ(form.Opciones1->SubMenu()->actions().size(), 2);
+    EXPECT_EQ(form.ComprobarAhora1->Caption(), "Comprobar ahora");
     EXPECT_EQ(form.Ocultar1->Caption(), "Ocultar");
 
     // The components that are not shown.
@@ -485,8 +491,8 @@ TEST_F(PralTest, WindowFrameMenusAndNonVisualComponents)
     std::vector<std::string> popup;
     for (const QAction *a : form.PopupMenu->actions())
         popup.push_back(a->isSeparator() ? "-" : a->objectName().toStdString() + "=" + a->text().toStdString());
-    EXPECT_EQ(popup, (std::vector<std::string>{"Activar1=Descargar", "Pausa1=Pausa", "=", "=", "=", "=", "-",
-                                               "RXWebSite1=Finalizar"}));
+    EXPECT_EQ(popup, (std::vector<std::string>{"Activar1=Descargar", "Pausa1=Pausa", "=", "=", "=", "=",
+                                               "ComprobarAhora2=Comprobar ahora", "-", "RXWebSite1=Finalizar"}));
 }
 
 TEST_F(PralTest, BarradeEstadoShowsTheDeviceModelInCaptionAndStatusBar)
@@ -603,6 +609,41 @@ TEST_F(PralTest, HidingShowingAndEnding)
     form.RXWebSite1->Click();  // closes the main window, which ends the application
     EXPECT_FALSE(form.Visible());
     EXPECT_TRUE(fw::Application().Terminated());
+}
+
+// "Iniciar con la sesión" writes and removes the session's autostart entry, which is its only
+// record: the box is no stored setting, and a start finds it as the entry says.
+TEST_F(PralTest, IniciarConLaSesionWritesAndRemovesTheAutostartEntry)
+{
+    const QString entry = shell::AutostartEntryPath();
+    ASSERT_TRUE(entry.startsWith(m_home.path())) << entry.toStdString();
+    {
+        TestPral form;
+        form.DirectoryEdit1->SetText(home());
+        form.DoCreate();
+        EXPECT_FALSE(form.IniciarConSesion->Checked());
+        EXPECT_FALSE(QFileInfo::exists(entry));
+
+        form.IniciarConSesion->SetChecked(true);
+        EXPECT_TRUE(shell::AutostartEnabled());
+        const std::string text = testutil::ReadFile(entry.toStdString());
+        EXPECT_NE(text.find("Exec=" + shell::DesktopExecValue(QCoreApplication::applicationFilePath())),
+                  std::string::npos)
+            << text;
+        form.GuardarClick(nullptr);
+    }
+    EXPECT_EQ(testutil::ReadFile(home() + "/.config/drovanel/registry.reg").find("IniciarConSesion"),
+              std::string::npos);
+    {
+        TestPral form;
+        form.DoCreate();
+        EXPECT_TRUE(form.IniciarConSesion->Checked()) << "the entry is there";
+        EXPECT_TRUE(QFileInfo::exists(entry)) << "showing it wrote nothing";
+
+        form.IniciarConSesion->SetChecked(false);
+        EXPECT_FALSE(QFileInfo::exists(entry));
+        EXPECT_FALSE(shell::AutostartEnabled());
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "framework/Application.h"
 #include "framework/FileSystem.h"
 #include "platform/Registry.h"
+#include "shell/Desktop.h"
 #include "shell/Pral.h"
 
 #include <QFileInfo>
@@ -38,7 +39,11 @@ protected:
         // The stored settings of this test's own user, read afresh from its configuration folder.
         platform::RegistryUseFile(QString());
         fw::Application().ResetTerminated();
+        // No notification server, no logind, no NetworkManager, whatever runs where the tests
+        // run; a test that wants them starts its own on a private bus.
+        shell::SetBuses(NoBus(), NoBus());
     }
+    static QDBusConnection NoBus() { return QDBusConnection(QStringLiteral("drovanel-tests-no-bus")); }
     void TearDown() override
     {
         fw::SetCurrentDir(m_cwd);
@@ -46,6 +51,7 @@ protected:
         qputenv("XDG_CONFIG_HOME", m_oldConfig);
         platform::RegistryUseFile(QString());
         fw::Application().ResetTerminated();
+        shell::SetBuses(NoBus(), NoBus());
     }
 
     std::string home() const { return m_home.path().toStdString(); }

@@ -8,9 +8,11 @@
 #include "fixtures/UpdateServerTree.h"
 #include "framework/Dialogs.h"
 #include "settings/Placemnt.h"
+#include "shell/RecheckSchedule.h"
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QSignalSpy>
 #include <QTimer>
 #include <algorithm>
@@ -55,9 +57,8 @@ TEST_P(RecheckInterval, IsReadWithTheSettings)
     Start(c.stored ? StoredInterval(c.stored) : std::function<void(TFPral &)>{});
     EXPECT_EQ(form->FIntervaloComprobacion, c.minutes);
     EXPECT_EQ(form->RecheckTimer()->isActive(), c.minutes > 0);
-    if (c.minutes > 0) {
-        EXPECT_EQ(form->RecheckTimer()->intervalAsDuration(), std::chrono::minutes(c.minutes));
-    }
+    EXPECT_EQ(form->Rechecks().IntervalMinutes(), c.minutes);
+    EXPECT_EQ(form->Rechecks().NextDue().has_value(), c.minutes > 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, RecheckInterval,
@@ -75,9 +76,16 @@ protected:
     void SetUp() override
     {
         RoadTest::SetUp();
+        // The re-checks' clock is the test's: a tick moves it on to the check that is due.
+        shell::SetRecheckClock([this] { return now; });
         tree.Publish(kFirst, "574C first\r\n");
         tree.News("Noticias\r\n");
         WriteFile(local("Watcher-010101.mdb"), "");
+    }
+    void TearDown() override
+    {
+        RoadTest::TearDown();
+        shell::SetRecheckClock({});
     }
 
     // Started into the tray with the start-up check on (through the proxy setting: the start-up
@@ -89,24 +97,24 @@ protected:
             ThroughProxy(port, true)(f);
             notices = std::make_unique<QSignalSpy>(f.RxTrayIcon1, &fw::TRxTrayIcon::MessageShown);
             // After the form's own handler of the tick, so a count means that tick is over.
-            QObject::connect(f.RecheckTimer(), &QTimer::timeout, &f, [this] {
-                ++ticks;
-                if (oneTick)
-                    Rest();
-            });
+            QObject::connect(f.RecheckTimer(), &QTimer::timeout, &f, [this] { ++ticks; });
         });
     }
-    // One tick of the re-check timer, as the interval would bring it.
+    // The clock on to the next check due, and the timer fired at once.
+    void Due()
+    {
+        const std::optional<QDateTime> due = form->Rechecks().NextDue();
+        ASSERT_TRUE(due.has_value());
+        now = std::max(now, *due);
+        form->RecheckTimer()->start(0);
+    }
+    // One tick of the re-check timer, as the schedule would bring it.
     void Tick()
     {
         const int before = ticks;
-        oneTick = true;
-        form->RecheckTimer()->setInterval(1);
+        Due();
         EXPECT_TRUE(PumpUntil([&] { return ticks > before; }));
-        oneTick = false;
     }
-    // Back to the stored interval.
-    void Rest() { form->RecheckTimer()->setInterval(std::chrono::minutes(form->FIntervaloComprobacion)); }
     QString notice(qsizetype i) const { return notices->at(i).at(1).toString(); }
     static QString NewMap(const std::string &name) { return QString::fromStdString("Existe nuevo mapa: " + name); }
 
@@ -114,7 +122,7 @@ protected:
     testutil::UpdateServerTree tree{serverRoot.path()};
     std::unique_ptr<QSignalSpy> notices;
     int ticks = 0;
-    bool oneTick = false;
+    QDateTime now = QDateTime::currentDateTimeUtc();
 };
 
 TEST_F(Resident, EachNewMapIsToldOnceAndItsNewsOpenedOnce)
@@ -147,14 +155,16 @@ TEST_F(Resident, EachNewMapIsToldOnceAndItsNewsOpenedOnce)
     EXPECT_EQ(notices->size(), 2);
     EXPECT_EQ(opened.size(), 2u);
 
-    // Downloaded: the tooltip is back to the name alone, and later ticks tell nothing.
+    // Downloaded: the tooltip names no map any more, only the last check, and later ticks tell
+    // nothing.
     form->cxButton1->Click();
     EXPECT_EQ(errors(), std::vector<std::string>{});
     EXPECT_FALSE(form->Image2->Visible());
-    EXPECT_EQ(form->RxTrayIcon1->Hint(), "Drovanel");
+    ASSERT_TRUE(form->FUltimaComprobacion.has_value());
+    EXPECT_EQ(form->RxTrayIcon1->Hint(), QString::fromStdString(shell::LastCheckHint(*form->FUltimaComprobacion)));
     Tick();
     EXPECT_FALSE(form->Image2->Visible());
-    EXPECT_EQ(form->RxTrayIcon1->Hint(), "Drovanel");
+    EXPECT_EQ(form->RxTrayIcon1->Hint(), QString::fromStdString(shell::LastCheckHint(now)));
     EXPECT_EQ(notices->size(), 2);
     EXPECT_EQ(opened.size(), 2u);
 }
@@ -188,10 +198,9 @@ TEST_F(Resident, ATickWaitsWhileTheUserOrTheNetworkIsBusy)
         rechecking.push_back(form->Recomprobando());
         start(sender);
     };
-    form->RecheckTimer()->setInterval(0);
+    Due();
     const int before = ticks;
     form->cxButton1->Click();
-    Rest();
     EXPECT_GT(ticks, before) << "no tick came during the download";
     EXPECT_EQ(rechecking, std::vector<bool>({false})) << "a transfer other than the map's";
     EXPECT_EQ(errors(), std::vector<std::string>{});
@@ -220,6 +229,11 @@ TEST_F(Resident, AFailedRecheckWritesALineAndTriesAgainLater)
     EXPECT_EQ(dialogs.shown.size(), dialogsBefore) << "a re-check showed a dialog";
     EXPECT_TRUE(form->cxButton1->Enabled());
     EXPECT_TRUE(form->RecheckTimer()->isActive());
+    // Tried again soon, not a whole interval later: the second failure waits two minutes.
+    EXPECT_TRUE(form->Rechecks().RetryPending());
+    EXPECT_EQ(form->Rechecks().NextDue(), now.addSecs(2 * 60));
+    EXPECT_EQ(form->StatusBar1->PanelText(0), shell::kCheckFailedText);
+    EXPECT_EQ(form->cxProgressBar2->Position(), 0);
 }
 
 TEST_F(Resident, WithoutANotificationAreaTheMarkIsAllThereIs)
@@ -231,6 +245,69 @@ TEST_F(Resident, WithoutANotificationAreaTheMarkIsAllThereIs)
     EXPECT_TRUE(form->Image2->Visible());
     EXPECT_EQ(notices->size(), 0);
     EXPECT_EQ(errors(), std::vector<std::string>{});
+}
+
+// A successful check is stored as the main form's "UltimaComprobacion" and shown on the status bar
+// and in the tooltip; the next start plans its first re-check from it instead of checking at once.
+TEST_F(Resident, TheLastSuccessIsStoredShownAndPlansTheNextStart)
+{
+    {
+        testutil::PyFtpServer server(serverRoot.path(), kProxyUser, kPassword);
+        ASSERT_NE(server.Port(), 0);
+        StartResident(server.Port());
+        form->cxButton1->Click();  // the map in place: the tooltip has no map to name
+        ASSERT_FALSE(form->Image2->Visible());
+        now = now.addSecs(600);
+        Tick();
+        EXPECT_EQ(form->FUltimaComprobacion, now);
+        EXPECT_EQ(form->StatusBar1->PanelText(0), shell::LastCheckStatusText(now));
+        EXPECT_EQ(form->RxTrayIcon1->Hint(), QString::fromStdString(shell::LastCheckHint(now)));
+        settings::TStoreKey key(platform::HKEY_CURRENT_USER, form->FormStorage1->KeyPath());
+        EXPECT_EQ(key.ReadString(form->FormStorage1->SectionName(), shell::kLastCheckName, ""),
+                  shell::LastCheckText(now));
+        form->ComprobarChk->SetChecked(false);  // saved so as the program ends
+        form.reset();
+    }
+    // An hour later the program starts again, with no server and the start-up check off: the last
+    // check is shown at once and the first re-check waits for the interval from it.
+    const QDateTime stored = now.addMSecs(-now.time().msec());
+    now = now.addSecs(3600);
+    Start();
+    EXPECT_EQ(form->FUltimaComprobacion, stored);
+    EXPECT_EQ(form->StatusBar1->PanelText(0), shell::LastCheckStatusText(stored));
+    EXPECT_EQ(form->RxTrayIcon1->Hint(), QString::fromStdString(shell::LastCheckHint(stored)));
+    const std::optional<QDateTime> due = form->Rechecks().NextDue();
+    ASSERT_TRUE(due.has_value());
+    EXPECT_GE(*due, stored.addSecs(form->FIntervaloComprobacion * 60));
+}
+
+// A re-check works in the download folder as last saved: a folder typed on the page "Config" but
+// not saved gets nothing, and the news and the notification of a new map reach the real folder.
+TEST_F(Resident, ARecheckUsesTheSavedFolderNotTheTypedOne)
+{
+    testutil::PyFtpServer server(serverRoot.path(), kProxyUser, kPassword);
+    ASSERT_NE(server.Port(), 0);
+    StartResident(server.Port());
+    ASSERT_EQ(opened.size(), 1u);
+    testutil::TempDir typed;
+    form->DirectoryEdit1->SetText(typed.path());
+
+    tree.Publish(kSecond, "574C second\r\n");
+    Tick();
+    EXPECT_EQ(errors(), std::vector<std::string>{});
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[1].path, local("news.txt"));
+    EXPECT_TRUE(QDir(QString::fromStdString(typed.path())).isEmpty()) << "the typed folder was written";
+    ASSERT_EQ(notices->size(), 2);
+    EXPECT_EQ(notice(1), NewMap(kSecond));
+
+    // Saved: from then on the re-checks work there.
+    WriteFile(typed.file("Watcher-010101.mdb"), "");
+    form->GuardarClick(nullptr);
+    tree.Publish("Watcher-261231.mdb", "574C third\r\n");
+    Tick();
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened[2].path, typed.path() + "/news.txt");
 }
 
 }  // namespace

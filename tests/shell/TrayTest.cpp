@@ -9,6 +9,7 @@
 #include "framework/Exceptions.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFontMetrics>
 #include <QMenu>
 #include <algorithm>
@@ -54,7 +55,8 @@ TEST_F(TrayTest, TheIconIsInTheAreaBeforeTheStartUpAndStillAfterIt)
     std::vector<std::string> captions;
     for (QAction *item : form->PopupMenu->actions())
         captions.push_back(item->isSeparator() ? "-" : item->text().toStdString());
-    EXPECT_EQ(captions, (std::vector<std::string>{"Descargar", "Pausa", "", "", "", "", "-", "Finalizar"}));
+    EXPECT_EQ(captions,
+              (std::vector<std::string>{"Descargar", "Pausa", "", "", "", "", "Comprobar ahora", "-", "Finalizar"}));
     for (QAction *item : form->PopupMenu->actions())
         EXPECT_FALSE(item->isCheckable());
 }
@@ -157,6 +159,90 @@ TEST_F(TrayTest, ARefusedQuitKeepsTheWindowOpenAndSavesNothing)
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].kind, fw::DialogKind::Error);
     EXPECT_EQ(dialogs.shown[0].text, "500 Not now.");
+}
+
+// "Comprobar ahora", from the tray menu or from "Opciones": the check at once; held back while a
+// command runs or a dialog waits for its answer, and run as soon as the program is free.
+TEST_F(TrayTest, ComprobarAhoraChecksAtOnceOrOnceTheProgramIsFree)
+{
+    form->DoCreate();
+    const struct {
+        const char *name;
+        fw::TMenuItem *item;
+    } items[] = {{"tray menu", form->ComprobarAhora2}, {"Opciones", form->ComprobarAhora1}};
+    for (const auto &c : items) {
+        SCOPED_TRACE(c.name);
+        int checks = form->checks;
+        c.item->Click();
+        EXPECT_EQ(form->checks, checks + 1);
+        EXPECT_FALSE(form->ComprobacionPendiente());
+
+        // A command holds the FTP client: the check waits for its end.
+        checks = form->checks;
+        {
+            const shell::CommandRunner::Work busy(form->Commands());
+            c.item->Click();
+            fw::Application().ProcessMessages();
+            EXPECT_EQ(form->checks, checks);
+            EXPECT_TRUE(form->ComprobacionPendiente());
+        }
+        EXPECT_TRUE(testutil::PumpUntil([&] { return form->checks == checks + 1; }));
+        EXPECT_FALSE(form->ComprobacionPendiente());
+
+        // A dialog waits for the user's answer: the check comes once it is closed.
+        checks = form->checks;
+        {
+            QDialog question(form.get());
+            question.open();
+            ASSERT_EQ(QApplication::activeModalWidget(), &question);
+            c.item->Click();
+            fw::Application().ProcessMessages();
+            EXPECT_EQ(form->checks, checks);
+        }
+        EXPECT_TRUE(testutil::PumpUntil([&] { return form->checks == checks + 1; }));
+    }
+}
+
+// "Salir" and "Finalizar" with settings that cannot be written: the error shows as "Guardar" shows
+// it, before the program ends, and the program ends all the same.
+TEST_F(TrayTest, EndingWithUnwritableSettingsShowsTheError)
+{
+    const struct {
+        const char *name;
+        std::function<void(TestPral &)> end;
+    } cases[] = {
+        {"Salir", [](TestPral &f) { f.Salir1->Click(); }},
+        {"Finalizar", [](TestPral &f) { f.RXWebSite1->Click(); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fw::Application().ResetTerminated();
+        form = std::make_unique<TestPral>();
+        form->DirectoryEdit1->SetText(maps.path());
+        form->DoCreate();
+        dialogs.shown.clear();
+        // The registry file's folder is a plain file now: no user, not even the superuser, can
+        // write the settings there.
+        const std::string blocked = maps.path() + "/blocked";
+        testutil::WriteFile(blocked, "");
+        ASSERT_TRUE(platform::RegistryUseFile(QString::fromStdString(blocked + "/registry.reg")));
+        form->Avisadores->SetItemIndex(0);
+        // What "Guardar" shows now.
+        form->cxButton3->Click();
+        ASSERT_EQ(dialogs.shown.size(), 1u);
+        ASSERT_EQ(dialogs.shown[0].kind, fw::DialogKind::Error);
+        EXPECT_FALSE(fw::Application().Terminated());
+
+        c.end(*form);
+        EXPECT_TRUE(fw::Application().Terminated());
+        ASSERT_EQ(dialogs.shown.size(), 2u);
+        EXPECT_EQ(dialogs.shown[1].kind, fw::DialogKind::Error);
+        EXPECT_EQ(dialogs.shown[1].text, dialogs.shown[0].text);
+        ::testing::internal::CaptureStderr();
+        form.reset();
+        ::testing::internal::GetCapturedStderr();
+        platform::RegistryUseFile(QString());
+    }
 }
 
 TEST_F(TrayTest, SalirSendsNothingAndSavesAsTheWindowGoes)

@@ -303,12 +303,36 @@ TEST_F(Scripted, RefusedLogInKeepsTheLabelsAndDropsTheConnection)
 TEST_F(Scripted, StartUpCheckFailureIsReportedAndTheProgramRunsOn)
 {
     server.Answer("PASS", "530 Login incorrect.\r\n");
-    Start(RoadTest::ThroughProxy(server.Port(), true));
+    Start([this](TFPral &f) {
+        RoadTest::ThroughProxy(server.Port(), true)(f);
+        f.Minimizar->SetChecked(false);  // the window shown: the check's dialogs
+    });
 
     EXPECT_EQ(errors(), Texts{"530 Login incorrect."});
     EXPECT_EQ(server.Lines().at(0), "USER drovanel@" + TFPral::UpdateHost());
     EXPECT_EQ(form->Caption(), "Drovanel - Descargas de actualizaciones 9.3 [Watcher]");
     EXPECT_TRUE(form->cxButton1->Enabled());
+    EXPECT_EQ(form->StatusBar1->PanelText(0), shell::kCheckFailedText);
+    EXPECT_TRUE(form->Rechecks().RetryPending());
+}
+
+// Started into the tray (at log-in, say, before the network is up) the failure is reported as a
+// re-check's is: a line of standard error, the status bar, and a retry a minute later, with no box
+// waiting for someone to close it.
+TEST_F(Scripted, StartUpCheckFailureIntoTheTrayIsReportedAsARecheckIs)
+{
+    server.Answer("PASS", "530 Login incorrect.\r\n");
+    ::testing::internal::CaptureStderr();
+    Start(RoadTest::ThroughProxy(server.Port(), true));  // Minimizar ticked
+    const std::string written = ::testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(dialogs.shown.size(), 0u);
+    const std::string line = "drovanel: la comprobación de mapas nuevos ha fallado: 530 Login incorrect";
+    EXPECT_NE(written.find(line), std::string::npos) << written;
+    EXPECT_EQ(server.Lines().at(0), "USER drovanel@" + TFPral::UpdateHost());
+    EXPECT_TRUE(form->cxButton1->Enabled());
+    EXPECT_EQ(form->StatusBar1->PanelText(0), shell::kCheckFailedText);
+    EXPECT_TRUE(form->Rechecks().RetryPending());
 }
 
 }  // namespace

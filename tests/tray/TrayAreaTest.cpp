@@ -133,7 +133,7 @@ TEST_F(TrayArea, TheIconDocksClicksShowTheWindowAndTheMenuAndFinalizarEndsWithTh
         10000));
     const auto menuRect = m_display.Geometry(menu);
     ASSERT_TRUE(menuRect);
-    ASSERT_GT(menuRect->height(), 100) << "eight rows";
+    ASSERT_GT(menuRect->height(), 100) << "nine rows";
 
     // "Finalizar" is the last row.
     m_display.ClickAt(QPoint(menuRect->x() + menuRect->width() / 2, menuRect->y() + menuRect->height() - 10), 1);
