@@ -62,8 +62,8 @@ std::string NewestPublishedMap(const std::vector<std::string> &names)
         sorted.Add(name);
     sorted.Sort();
     const auto &items = sorted.Items();
-    const auto newest = std::find_if(items.rbegin(), items.rend(),
-                                     [](const std::string &name) { return IsPublishedMapName(name); });
+    const auto newest =
+        std::find_if(items.rbegin(), items.rend(), [](const std::string &name) { return IsPublishedMapName(name); });
     return newest == items.rend() ? std::string() : *newest;
 }
 

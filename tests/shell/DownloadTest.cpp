@@ -66,37 +66,29 @@ TEST_F(Scripted, SecondPressDownloadsAndConvertsAgainWithoutACheck)
     EXPECT_EQ(Count(lines, "QUIT"), 0);
 }
 
-// The melody after the download runs handlers; one of them may put a link where the download was
-// placed. The conversion takes the download or nothing, never the file the link names.
-TEST_F(Scripted, ALinkPutInPlaceOfTheDownloadDuringTheMelodyIsNotConverted)
+// The download folder may be shared: a link, or another file, may take the place of the download
+// between its placing and its conversion (a model without a conversion keeps the download, and a
+// conversion may be asked for later). The conversion takes the download this process placed or
+// nothing, never the file a link names.
+TEST_F(Scripted, ALinkPutInPlaceOfTheDownloadIsNotConverted)
 {
     server.listing = kNewest + "\r\n";
     server.File(kNewest, kMap);
     server.File("news.dat", kNews);
     WriteFile(local(kPlaceholder), "");
+    StartDirect([](TFPral &f) { f.Avisadores->SetItemIndex(shell::kGrayRoverII); });
+    form->cxButton1->Click();
+    ASSERT_EQ(ReadFile(local(shell::kDownloadFileName)), kMap) << "the download was kept";
+    dialogs.shown.clear();
+
     const std::string planted = "574C planted\r\n-0399999+40499V1,120\r\n";
     const std::string elsewhere = local("elsewhere.txt");
     WriteFile(elsewhere, planted);
-    struct Planting final : sound::TToneSink {
-        std::string download, target;
-        bool done = false;
-        void PlayTone(std::uint16_t, std::int32_t) override
-        {
-            if (done)
-                return;
-            done = true;
-            ::unlink(download.c_str());
-            EXPECT_EQ(::symlink(target.c_str(), download.c_str()), 0);
-        }
-    } planting;
-    planting.download = local(shell::kDownloadFileName);
-    planting.target = elsewhere;
-    sound::TBTBeeper::SetToneSink(&planting);
-    StartDirect();
-    form->cxButton1->Click();
-
-    EXPECT_TRUE(planting.done);
-    EXPECT_EQ(errors(), Texts{shell::DownloadReplacedText() + "."});
+    ASSERT_EQ(::unlink(local(shell::kDownloadFileName).c_str()), 0);
+    ASSERT_EQ(::symlink(elsewhere.c_str(), local(shell::kDownloadFileName).c_str()), 0);
+    form->Avisadores->SetItemIndex(shell::kWatcher);
+    form->Estado.SetLocal(kNewest);
+    EXPECT_EQ(testutil::Message([&] { form->Transformar(folder.path()); }), shell::DownloadReplacedText());
     EXPECT_EQ(messages(), Texts{});
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(local(kNewest))));
     EXPECT_EQ(ReadFile(elsewhere), planted);

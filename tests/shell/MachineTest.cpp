@@ -7,8 +7,8 @@
 #include "shell/UpdateCheck.h"
 
 #include <QFileInfo>
-#include <QTimer>
 #include <QStandardPaths>
+#include <QTimer>
 #include <optional>
 
 namespace {

@@ -350,7 +350,9 @@ TEST_F(PralTest, TabGoesThroughEachPagesFieldsInTheirOrder)
          {"ProxyServerEdit1", "ProxyPortEdit1", "ServerTypeRadioGroup", "ServerTypeRadioGroup", "cxButton6",
           "ProxyServerEdit1"}},
         {"Default", {"cxButton1", "cxButton1"}},
-        {"General", {"Avisadores", "Avisadores", "Avisadores", "ComprobarChk", "Minimizar", "cxButton3", "Avisadores"}},
+        {"General",
+         {"Avisadores", "Avisadores", "Avisadores", "ComprobarChk", "Minimizar", "IniciarConSesion", "cxButton3",
+          "Avisadores"}},
         // The rows top to bottom, then "Guardar".
         {"Avisos",
          {"cxTrackBar1", "cxTrackBar11", "cxTrackBar12", "cxTrackBar2", "cxTrackBar3", "cxTrackBar4", "cxTrackBar5",
