@@ -25,6 +25,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <sys/resource.h>
@@ -561,11 +562,15 @@ TEST(Activation, AFloodOfSilentCallersIsCappedAndAGenuineStartStillGetsThrough)
     std::atomic<bool> stop = false;
     std::atomic<int> dropped = 0;
     std::atomic<int> floodHeld = 0;
+    // Held by the flood while it opens and closes its ends, so that a count of the process's
+    // descriptors sees the flood's exactly.
+    std::mutex floodChanging;
     const auto baseline = static_cast<long>(openDescriptors());
     // The callers the holder keeps, as seen between its turns: what the process holds beyond its
-    // own and the flood's ends (which change while they are counted, so by a few either way).
+    // own and the flood's ends.
     long peak = 0;
     const auto holderKeeps = [&] {
+        const std::lock_guard counting(floodChanging);
         peak = std::max(peak, static_cast<long>(openDescriptors()) - baseline - floodHeld);
         return true;
     };
@@ -576,6 +581,7 @@ TEST(Activation, AFloodOfSilentCallersIsCappedAndAGenuineStartStillGetsThrough)
         std::memcpy(address.sun_path, name.constData(), static_cast<size_t>(name.size()));
         std::vector<pollfd> held;
         while (!stop) {
+            std::unique_lock changing(floodChanging);
             while (held.size() < kFlood) {
                 const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
                 if (fd < 0)
@@ -587,7 +593,9 @@ TEST(Activation, AFloodOfSilentCallersIsCappedAndAGenuineStartStillGetsThrough)
                 held.push_back({fd, POLLIN, 0});
                 ++floodHeld;
             }
+            changing.unlock();
             ::poll(held.data(), held.size(), 10);
+            changing.lock();
             for (auto it = held.begin(); it != held.end();) {
                 char byte = 0;
                 const ssize_t got = it->revents != 0 ? ::recv(it->fd, &byte, 1, MSG_DONTWAIT) : -1;

@@ -166,6 +166,8 @@ TEST_F(TrayTest, ARefusedQuitKeepsTheWindowOpenAndSavesNothing)
 TEST_F(TrayTest, ComprobarAhoraChecksAtOnceOrOnceTheProgramIsFree)
 {
     form->DoCreate();
+    // No re-check of the schedule's may count among the checks asked for here.
+    form->ComprobarChk->SetChecked(false);
     const struct {
         const char *name;
         fw::TMenuItem *item;
