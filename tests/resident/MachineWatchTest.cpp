@@ -17,7 +17,6 @@ using testutil::DbusMock;
 using testutil::PumpUntil;
 
 constexpr const char *kNetworkName = "org.freedesktop.NetworkManager";
-constexpr const char *kManagerPath = "/org/freedesktop/NetworkManager";
 constexpr const char *kLoginName = "org.freedesktop.login1";
 constexpr const char *kLoginManager = "org.freedesktop.login1.Manager";
 
@@ -48,16 +47,7 @@ protected:
         m_watch->OnNetworkUp = [this](fw::TObject *) { ++m_ups; };
         return *m_watch;
     }
-    // NetworkManager's state changes, as when a connection comes or goes: the property, and the
-    // signal from the manager's object (the template's own SetGlobalConnectionState sends it from
-    // another object than NetworkManager does).
-    void SetState(uint state)
-    {
-        const QVariantMap properties{{"State", state}};
-        ASSERT_EQ(m_network->CallMock("UpdateProperties", {kNetworkName, properties}, kManagerPath).type(),
-                  QDBusMessage::ReplyMessage);
-        ASSERT_TRUE(m_network->EmitSignal(kNetworkName, "StateChanged", "u", {state}, kManagerPath));
-    }
+    void SetState(uint state) { testutil::SetNetworkManagerState(*m_network, state); }
 
     testutil::SessionBus m_bus;
     std::optional<DbusMock> m_network;

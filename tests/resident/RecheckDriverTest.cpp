@@ -19,7 +19,6 @@ using testutil::DbusMock;
 using testutil::PumpUntil;
 
 constexpr const char *kNetworkName = "org.freedesktop.NetworkManager";
-constexpr const char *kManagerPath = "/org/freedesktop/NetworkManager";
 constexpr const char *kLoginManager = "org.freedesktop.login1.Manager";
 
 const QDateTime kNow = QDateTime(QDate(2026, 12, 7), QTime(9, 0), Qt::UTC);
@@ -61,13 +60,7 @@ protected:
         m_driver->Rearm();
         return *m_driver;
     }
-    void SetState(uint state)
-    {
-        const QVariantMap properties{{"State", state}};
-        ASSERT_EQ(m_network->CallMock("UpdateProperties", {kNetworkName, properties}, kManagerPath).type(),
-                  QDBusMessage::ReplyMessage);
-        ASSERT_TRUE(m_network->EmitSignal(kNetworkName, "StateChanged", "u", {state}, kManagerPath));
-    }
+    void SetState(uint state) { testutil::SetNetworkManagerState(*m_network, state); }
 
     testutil::SessionBus m_bus;
     std::optional<DbusMock> m_login;

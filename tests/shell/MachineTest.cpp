@@ -17,7 +17,6 @@ using testutil::DbusMock;
 using testutil::PumpUntil;
 
 constexpr const char *kNetworkName = "org.freedesktop.NetworkManager";
-constexpr const char *kManagerPath = "/org/freedesktop/NetworkManager";
 constexpr const char *kLoginName = "org.freedesktop.login1";
 constexpr const char *kLoginManager = "org.freedesktop.login1.Manager";
 constexpr uint kDisconnected = 20;
@@ -46,13 +45,7 @@ protected:
         shell::SetRecheckClock({});
         PralTest::TearDown();
     }
-    void SetNetwork(uint state)
-    {
-        const QVariantMap properties{{"State", state}};
-        ASSERT_EQ(network->CallMock("UpdateProperties", {kNetworkName, properties}, kManagerPath).type(),
-                  QDBusMessage::ReplyMessage);
-        ASSERT_TRUE(network->EmitSignal(kNetworkName, "StateChanged", "u", {state}, kManagerPath));
-    }
+    void SetNetwork(uint state) { testutil::SetNetworkManagerState(*network, state); }
 
     testutil::SessionBus bus;
     std::optional<DbusMock> network;
